@@ -1,0 +1,223 @@
+#include "LockController.h"
+
+#include "CursorVisibility.h"
+#include "DisplaySleepAssertion.h"
+#include "FadingLabel.h"
+#include "HoldBarView.h"
+#include "HoldDuration.h"
+#include "LockEngine.h"
+#include "LockWindow.h"
+#include "ScreenList.h"
+#include "WindowStacking.h"
+
+#include <QLabel>
+#include <QPointer>
+#include <QVBoxLayout>
+
+#include <cmath>
+
+namespace ow {
+
+namespace {
+
+QString countdownText(qint64 remainingSeconds)
+{
+    return QStringLiteral("Unlocks by itself in %1:%2")
+        .arg(remainingSeconds / 60)
+        .arg(remainingSeconds % 60, 2, 10, QLatin1Char('0'));
+}
+
+const QString kSleepReason = QStringLiteral("Input is locked for cleaning");
+
+} // namespace
+
+LockController::LockController(std::unique_ptr<LockEngine> engine, Services services, QObject* parent)
+    : QObject(parent)
+    , m_engine(std::move(engine))
+    , m_services(services)
+{
+}
+
+// The application keeps its controller for its whole life; a discarded controller
+// releases its fields only, and the closures it left behind find it gone.
+LockController::~LockController()
+{
+    dropLockWindows();
+}
+
+bool LockController::lock()
+{
+    if (m_isLocked)
+        return true;
+    const bool started = m_engine->start([self = QPointer<LockController>(this)](quint64 flags) {
+        if (self)
+            self->handleFlags(flags);
+    });
+    if (!started)
+        return false;
+
+    m_isLocked = true;
+    buildLockWindows();
+    m_services.cursor.hide();
+    m_sleepAssertion = m_services.sleep.create(kSleepReason);
+
+    QPointer<LockController> self(this);
+    Clock& clock = m_services.clock;
+    m_safetyDeadline = clock.monotonicNow() + kSafetyTimeout;
+    m_safetyTimer = clock.schedule(kSafetyTimeout, false, [self] {
+        if (self)
+            self->unlock();
+    });
+    m_countdownTimer = clock.schedule(kCountdownPeriod, true, [self] {
+        if (self)
+            self->refreshCountdown();
+    });
+    refreshCountdown();
+    m_screenObserver = connect(&m_services.screens, &ScreenList::changed, this,
+                               &LockController::rebuildLockWindows);
+    return true;
+}
+
+void LockController::handleFlags(quint64 flags)
+{
+    // Whatever thread reports it, the change is handled on the main queue, after the
+    // event that caused it; a report still queued when the lock ends is dropped.
+    m_services.clock.post([self = QPointer<LockController>(this), flags] {
+        if (!self || !self->m_isLocked)
+            return;
+        if ((flags & kHoldKeyMask) == kHoldKeyMask)
+            self->startHold();
+        else
+            self->cancelHold();
+    });
+}
+
+void LockController::startHold()
+{
+    if (m_holdTimer)
+        return; // a repeated report of the same keys does not restart the hold
+    m_holdStart = m_services.clock.monotonicNow();
+    for (FadingLabel* hint : std::as_const(m_holdHints))
+        hint->fadeTo(1.0);
+    m_holdTimer = m_services.clock.schedule(kHoldTickPeriod, true, [self = QPointer<LockController>(this)] {
+        if (self)
+            self->holdTick();
+    });
+}
+
+void LockController::holdTick()
+{
+    if (!m_holdStart)
+        return;
+    // From timestamps, not by counting ticks: a late tick does not lengthen the hold.
+    const std::chrono::duration<double> elapsed = m_services.clock.monotonicNow() - *m_holdStart;
+    const double progress = elapsed.count() / holdDuration(m_services.defaults);
+    for (HoldBarView* bar : std::as_const(m_holdBars))
+        bar->setProgress(progress);
+    if (progress >= 1.0)
+        unlock();
+}
+
+void LockController::cancelHold()
+{
+    m_holdTimer.reset();
+    m_holdStart.reset();
+    for (HoldBarView* bar : std::as_const(m_holdBars))
+        bar->setProgress(0.0);
+    for (FadingLabel* hint : std::as_const(m_holdHints))
+        hint->fadeTo(0.0);
+}
+
+void LockController::refreshCountdown()
+{
+    if (!m_safetyDeadline)
+        return;
+    const std::chrono::duration<double> left = *m_safetyDeadline - m_services.clock.monotonicNow();
+    const qint64 remaining = std::max<qint64>(0, std::llround(left.count()));
+    const QString text = countdownText(remaining);
+    for (QLabel* label : std::as_const(m_countdownLabels))
+        label->setText(text);
+}
+
+void LockController::buildLockWindows()
+{
+    for (const QRect& screen : m_services.screens.screens()) {
+        auto* window = new LockWindow(screen);
+        auto* column = new QVBoxLayout(window);
+        column->setAlignment(Qt::AlignCenter);
+        column->setSpacing(16);
+
+        auto* bar = new HoldBarView(window);
+        auto* hint = new FadingLabel(QStringLiteral("Keep holding…"), window);
+        hint->setAlpha(0.0);
+        auto* countdown = new QLabel(QStringLiteral(" "), window);
+        countdown->setTextFormat(Qt::PlainText);
+        for (QWidget* item : {static_cast<QWidget*>(bar), static_cast<QWidget*>(hint),
+                              static_cast<QWidget*>(countdown)})
+            column->addWidget(item, 0, Qt::AlignHCenter);
+
+        window->show();
+        window->raise();
+        m_lockWindows.append(window);
+        m_holdBars.append(bar);
+        m_holdHints.append(hint);
+        m_countdownLabels.append(countdown);
+    }
+    QList<WId> ids;
+    for (LockWindow* window : std::as_const(m_lockWindows))
+        ids.append(window->winId());
+    m_services.stacking.keepOnTop(ids);
+}
+
+void LockController::rebuildLockWindows()
+{
+    if (!m_isLocked)
+        return;
+    dropLockWindows();
+    buildLockWindows();
+    // The bars catch up at the next tick; the hints must not fade in again.
+    if (m_holdTimer) {
+        for (FadingLabel* hint : std::as_const(m_holdHints))
+            hint->setAlpha(1.0);
+    }
+    refreshCountdown();
+}
+
+void LockController::dropLockWindows()
+{
+    for (LockWindow* window : std::as_const(m_lockWindows)) {
+        window->hide();
+        window->deleteLater();
+    }
+    m_lockWindows.clear();
+    m_holdBars.clear();
+    m_holdHints.clear();
+    m_countdownLabels.clear();
+}
+
+void LockController::unlock()
+{
+    if (!m_isLocked)
+        return;
+    m_isLocked = false;
+    cancelHold();
+    m_safetyTimer.reset();
+    m_countdownTimer.reset();
+    m_safetyDeadline.reset();
+    if (m_screenObserver) {
+        disconnect(*m_screenObserver);
+        m_screenObserver.reset();
+    }
+    m_engine->stop(); // input flows again from here on
+    if (m_sleepAssertion != 0) {
+        m_services.sleep.release(m_sleepAssertion);
+        m_sleepAssertion = 0;
+    }
+    m_services.cursor.show();
+    m_services.stacking.release();
+    dropLockWindows();
+    if (m_onUnlock)
+        m_onUnlock();
+}
+
+} // namespace ow

@@ -1,0 +1,98 @@
+#pragma once
+
+#include "Clock.h"
+
+#include <QList>
+#include <QMetaObject>
+#include <QObject>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QLabel;
+
+namespace ow {
+
+class CursorVisibility;
+class DisplaySleepAssertion;
+class FadingLabel;
+class HoldBarView;
+class LockEngine;
+class LockWindow;
+class ScreenList;
+class UserDefaults;
+class WindowStacking;
+
+// Runs one lock at a time: starts the input lock engine, covers every screen, hides the
+// cursor, keeps the display awake, and ends the lock when both Command keys (either Ctrl
+// or either Super key of each side) are held for the hold duration, or when the safety
+// timer runs out 15 minutes after the lock began, whatever the user does. Every way out
+// goes through the same ordered teardown and ends with one call of onUnlock.
+class LockController : public QObject {
+    Q_OBJECT
+public:
+    // The services a lock uses; all of them outlive the controller.
+    struct Services {
+        Clock& clock;
+        UserDefaults& defaults;
+        CursorVisibility& cursor;
+        DisplaySleepAssertion& sleep;
+        ScreenList& screens;
+        WindowStacking& stacking;
+    };
+
+    static constexpr std::chrono::seconds kSafetyTimeout{900};
+    static constexpr std::chrono::seconds kCountdownPeriod{1};
+    static constexpr std::chrono::nanoseconds kHoldTickPeriod{1'000'000'000 / 30};
+    static constexpr quint64 kHoldKeyMask = 0x18;
+
+    LockController(std::unique_ptr<LockEngine> engine, Services services, QObject* parent = nullptr);
+    ~LockController() override;
+
+    bool isLocked() const { return m_isLocked; }
+    const std::function<void()>& onUnlock() const { return m_onUnlock; }
+    void setOnUnlock(std::function<void()> callback) { m_onUnlock = std::move(callback); }
+
+    // True if the machine is now locked (also when it already was), false if the engine
+    // refused to start; nothing has changed then.
+    bool lock();
+    // Ends the lock if one is running.
+    void unlock();
+
+    // What the overlays show, one entry per screen in screen order; empty while unlocked.
+    const QList<LockWindow*>& lockWindows() const { return m_lockWindows; }
+    const QList<HoldBarView*>& holdBars() const { return m_holdBars; }
+    const QList<FadingLabel*>& holdHints() const { return m_holdHints; }
+    const QList<QLabel*>& countdownLabels() const { return m_countdownLabels; }
+    quint32 sleepAssertion() const { return m_sleepAssertion; }
+    bool isHolding() const { return m_holdTimer != nullptr; }
+
+private:
+    void handleFlags(quint64 flags);
+    void startHold();
+    void cancelHold();
+    void holdTick();
+    void refreshCountdown();
+    void buildLockWindows();
+    void rebuildLockWindows();
+    void dropLockWindows();
+
+    std::unique_ptr<LockEngine> m_engine;
+    Services m_services;
+    QList<LockWindow*> m_lockWindows;
+    QList<HoldBarView*> m_holdBars;
+    QList<FadingLabel*> m_holdHints;
+    QList<QLabel*> m_countdownLabels;
+    std::optional<MonoTime> m_holdStart;
+    std::unique_ptr<Timer> m_holdTimer;
+    std::unique_ptr<Timer> m_safetyTimer;
+    std::unique_ptr<Timer> m_countdownTimer;
+    std::optional<MonoTime> m_safetyDeadline;
+    std::optional<QMetaObject::Connection> m_screenObserver;
+    quint32 m_sleepAssertion = 0;
+    bool m_isLocked = false;
+    std::function<void()> m_onUnlock;
+};
+
+} // namespace ow

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QtGlobal>
+
+#include <functional>
+
+namespace ow {
+
+// An input blocker. While running it stops keyboard and pointer input from reaching
+// programs and reports every change of the modifier keys to its handler as a flags word
+// (layout in ModifierFlags.h); interpreting the word is the lock controller's job.
+class LockEngine {
+public:
+    using FlagsHandler = std::function<void(quint64 flags)>;
+
+    virtual ~LockEngine() = default;
+
+    // Begins blocking and reporting; true if blocking is in force.
+    virtual bool start(FlagsHandler handler) = 0;
+    // Ends blocking and forgets the handler. Safe on a stopped engine.
+    virtual void stop() = 0;
+};
+
+// What the engine asks of the desktop's presentation while running (bits: hide the
+// dock 2, hide the menu bar 8, no process switching 32, no force quit 64, no session
+// termination 128, no hiding the application 256). On Linux the overlays cover panels
+// and docks by themselves, so the options are recorded, not applied.
+namespace PresentationOptions {
+constexpr quint32 None = 0;
+constexpr quint32 HideDockAndMenuBar = 10;
+constexpr quint32 Kiosk = 490;
+} // namespace PresentationOptions
+
+} // namespace ow

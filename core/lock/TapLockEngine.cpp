@@ -1,0 +1,50 @@
+#include "TapLockEngine.h"
+
+#include "Clock.h"
+#include "InputGrab.h"
+
+#include <QPointer>
+
+namespace ow {
+
+TapLockEngine::TapLockEngine(std::unique_ptr<InputGrab> grab, Clock& clock)
+    : m_grab(std::move(grab))
+    , m_clock(clock)
+{
+}
+
+TapLockEngine::~TapLockEngine() = default;
+
+bool TapLockEngine::start(FlagsHandler handler)
+{
+    m_handler = std::move(handler);
+    if (m_running)
+        return true;
+    // A refused grab leaves the handler stored and nothing else changed.
+    if (!m_grab->grab([this](quint64 flags) { handleFlags(flags); }))
+        return false;
+    m_running = true;
+    m_presentationOptions = PresentationOptions::HideDockAndMenuBar;
+    return true;
+}
+
+void TapLockEngine::handleFlags(quint64 flags)
+{
+    // The handler runs later on the main queue; a report still queued when the engine
+    // stops finds the handler cleared and is dropped.
+    m_clock.post([self = QPointer<TapLockEngine>(this), flags] {
+        if (self && self->m_handler)
+            self->m_handler(flags);
+    });
+}
+
+void TapLockEngine::stop()
+{
+    if (m_running)
+        m_grab->release();
+    m_running = false;
+    m_handler = nullptr;
+    m_presentationOptions = PresentationOptions::None;
+}
+
+} // namespace ow

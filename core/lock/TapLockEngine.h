@@ -1,0 +1,39 @@
+#pragma once
+
+#include "LockEngine.h"
+
+#include <QObject>
+
+#include <memory>
+
+namespace ow {
+
+class Clock;
+class InputGrab;
+
+// Blocks input for the whole desktop session through a session-wide grab: no program,
+// this one included, receives a key, click, motion or scroll while it runs. Modifier
+// changes reach the handler asynchronously, on the main queue.
+class TapLockEngine final : public QObject, public LockEngine {
+    Q_OBJECT
+public:
+    TapLockEngine(std::unique_ptr<InputGrab> grab, Clock& clock);
+    ~TapLockEngine() override;
+
+    bool start(FlagsHandler handler) override;
+    void stop() override;
+
+    bool isRunning() const { return m_running; }
+    quint32 presentationOptions() const { return m_presentationOptions; }
+
+private:
+    void handleFlags(quint64 flags);
+
+    std::unique_ptr<InputGrab> m_grab;
+    Clock& m_clock;
+    FlagsHandler m_handler;
+    bool m_running = false;
+    quint32 m_presentationOptions = PresentationOptions::None;
+};
+
+} // namespace ow

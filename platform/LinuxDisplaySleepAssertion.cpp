@@ -1,0 +1,97 @@
+#include "LinuxDisplaySleepAssertion.h"
+
+#include "X11Connection.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+
+#include <X11/Xlib.h>
+#include <X11/extensions/scrnsaver.h>
+
+namespace ow {
+
+namespace {
+
+const QString kService = QStringLiteral("org.freedesktop.ScreenSaver");
+const QString kPath = QStringLiteral("/org/freedesktop/ScreenSaver");
+// A lock must not wait long on a bus that does not answer.
+constexpr int kCallTimeoutMs = 1000;
+
+} // namespace
+
+LinuxDisplaySleepAssertion::LinuxDisplaySleepAssertion() = default;
+
+LinuxDisplaySleepAssertion::~LinuxDisplaySleepAssertion()
+{
+    while (!m_held.empty())
+        release(m_held.begin()->first);
+}
+
+bool LinuxDisplaySleepAssertion::inhibitOverDBus(const QString& reason, quint32* cookie)
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected() || !bus.interface()->isServiceRegistered(kService))
+        return false;
+    QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kService, QStringLiteral("Inhibit"));
+    call << QStringLiteral("OrbinWash") << reason;
+    const QDBusMessage reply = bus.call(call, QDBus::Block, kCallTimeoutMs);
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 1
+        || reply.arguments().constFirst().typeId() != QMetaType::UInt)
+        return false;
+    *cookie = reply.arguments().constFirst().toUInt();
+    return true;
+}
+
+std::unique_ptr<X11Connection> LinuxDisplaySleepAssertion::suspendXScreenSaver()
+{
+    auto connection = X11Connection::open();
+    if (!connection)
+        return nullptr;
+    int eventBase = 0;
+    int errorBase = 0;
+    int major = 0;
+    int minor = 0;
+    Display* display = connection->display();
+    if (!XScreenSaverQueryExtension(display, &eventBase, &errorBase)
+        || !XScreenSaverQueryVersion(display, &major, &minor) || major < 1 || (major == 1 && minor < 1))
+        return nullptr;
+    XScreenSaverSuspend(display, True);
+    XFlush(display);
+    return connection;
+}
+
+quint32 LinuxDisplaySleepAssertion::create(const QString& reason)
+{
+    Held held;
+    if (!inhibitOverDBus(reason, &held.dbusCookie)) {
+        held.x11 = suspendXScreenSaver();
+        if (!held.x11)
+            return 0;
+    }
+    const quint32 id = m_nextId++;
+    if (m_nextId == 0)
+        m_nextId = 1;
+    m_held.emplace(id, std::move(held));
+    return id;
+}
+
+void LinuxDisplaySleepAssertion::release(quint32 id)
+{
+    auto it = m_held.find(id);
+    if (it == m_held.end())
+        return;
+    if (it->second.x11) {
+        if (!it->second.x11->isBroken()) {
+            XScreenSaverSuspend(it->second.x11->display(), False);
+            XFlush(it->second.x11->display());
+        }
+    } else {
+        QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kService, QStringLiteral("UnInhibit"));
+        call << it->second.dbusCookie;
+        QDBusConnection::sessionBus().send(call);
+    }
+    m_held.erase(it);
+}
+
+} // namespace ow

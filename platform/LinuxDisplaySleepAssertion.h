@@ -1,0 +1,36 @@
+#pragma once
+
+#include "DisplaySleepAssertion.h"
+
+#include <map>
+#include <memory>
+
+namespace ow {
+
+class X11Connection;
+
+// Asks the desktop's org.freedesktop.ScreenSaver service on the session bus not to blank
+// the screen; where there is no such service, suspends the X screen saver for as long as
+// our connection asks. Global DPMS and screen-saver settings are never changed.
+class LinuxDisplaySleepAssertion final : public DisplaySleepAssertion {
+public:
+    LinuxDisplaySleepAssertion();
+    ~LinuxDisplaySleepAssertion() override;
+
+    quint32 create(const QString& reason) override;
+    void release(quint32 id) override;
+
+private:
+    struct Held {
+        quint32 dbusCookie = 0;
+        std::unique_ptr<X11Connection> x11; // set when the X screen saver is suspended
+    };
+
+    static bool inhibitOverDBus(const QString& reason, quint32* cookie);
+    static std::unique_ptr<X11Connection> suspendXScreenSaver();
+
+    quint32 m_nextId = 1;
+    std::map<quint32, Held> m_held;
+};
+
+} // namespace ow

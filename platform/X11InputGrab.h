@@ -1,0 +1,47 @@
+#pragma once
+
+#include "InputGrab.h"
+#include "ModifierFlags.h"
+
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <array>
+#include <memory>
+
+namespace ow {
+
+class X11Connection;
+
+// Blocks input with active grabs of the keyboard and the pointer on the root window,
+// held on a connection of its own. The pointer grab selects no events at all, so the
+// server discards pointer input without waking us; key events are read and dropped as
+// they come, and only modifier keys are looked at. The server releases the grabs when
+// the connection closes, so a crashed process never leaves the session locked.
+class X11InputGrab final : public InputGrab {
+public:
+    X11InputGrab();
+    ~X11InputGrab() override;
+
+    bool grab(FlagsSink sink) override;
+    void release() override;
+
+private:
+    enum class GrabResult { Held, Busy, Impossible };
+
+    GrabResult grabOnce();
+    void readModifierKeymap();
+    void drain();
+    void reassert();
+
+    std::unique_ptr<X11Connection> m_connection;
+    std::unique_ptr<QSocketNotifier> m_notifier;
+    QTimer m_reassertTimer;
+    unsigned long m_blankCursor = 0;
+    // The keysym of each keycode that is a modifier or Caps Lock, 0 for every other key.
+    std::array<quint32, 256> m_modifierKeysyms{};
+    ModifierTracker m_modifiers;
+    FlagsSink m_sink;
+};
+
+} // namespace ow

@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs the Debian packages OrbinWash needs to build, test and run, asking dpkg
+# first so that a machine that has them all is left alone.
+set -euo pipefail
+
+packages=(
+    cmake make g++ pkg-config
+    qt6-base-dev libgl-dev
+    libx11-dev libxfixes-dev libxtst-dev libxss-dev
+    libgtest-dev
+    xvfb xauth openbox x11-xserver-utils
+)
+
+missing=()
+for pkg in "${packages[@]}"; do
+    status=$(dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null || true)
+    [[ "$status" == "install ok installed" ]] || missing+=("$pkg")
+done
+[[ ${#missing[@]} -eq 0 ]] && exit 0
+
+echo "Installing: ${missing[*]}"
+sudo=""
+[[ $(id -u) -eq 0 ]] || sudo="sudo"
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

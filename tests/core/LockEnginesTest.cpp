@@ -1,0 +1,145 @@
+#include "FakeClock.h"
+#include "FakeInputGrab.h"
+#include "KioskLockEngine.h"
+#include "ModifierFlags.h"
+#include "TapLockEngine.h"
+
+#include <QAction>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QVBoxLayout>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+using namespace ow;
+
+namespace {
+
+class TapLockEngineTest : public ::testing::Test {
+protected:
+    TapLockEngineTest()
+    {
+        auto fake = std::make_unique<FakeInputGrab>();
+        grab = fake.get();
+        engine = std::make_unique<TapLockEngine>(std::move(fake), clock);
+    }
+
+    FakeClock clock;
+    FakeInputGrab* grab = nullptr;
+    std::unique_ptr<TapLockEngine> engine;
+    QList<quint64> reported;
+};
+
+TEST_F(TapLockEngineTest, RefusedGrabFailsWithThePresentationUnchangedAndCanBeRetried)
+{
+    grab->refuse = true;
+    EXPECT_FALSE(engine->start([&](quint64 f) { reported.append(f); }));
+    EXPECT_FALSE(engine->isRunning());
+    EXPECT_EQ(engine->presentationOptions(), PresentationOptions::None);
+
+    grab->refuse = false;
+    EXPECT_TRUE(engine->start([&](quint64 f) { reported.append(f); }));
+    EXPECT_TRUE(engine->isRunning());
+    EXPECT_TRUE(grab->grabbed);
+    EXPECT_EQ(engine->presentationOptions(), PresentationOptions::HideDockAndMenuBar);
+}
+
+TEST_F(TapLockEngineTest, FlagsReachTheHandlerLaterOnTheMainQueueInOrder)
+{
+    ASSERT_TRUE(engine->start([&](quint64 f) { reported.append(f); }));
+    grab->report(0x100008);
+    grab->report(0x100018);
+    grab->report(0x100010);
+    EXPECT_TRUE(reported.isEmpty()); // never synchronously from the grab's callback
+    clock.runPosted();
+    EXPECT_EQ(reported, (QList<quint64>{0x100008, 0x100018, 0x100010}));
+}
+
+TEST_F(TapLockEngineTest, StopReleasesInputAndSilencesReportsAlreadyQueued)
+{
+    ASSERT_TRUE(engine->start([&](quint64 f) { reported.append(f); }));
+    grab->report(0x100018);
+    engine->stop();
+    clock.runPosted();
+    EXPECT_TRUE(reported.isEmpty());
+    EXPECT_FALSE(grab->grabbed);
+    EXPECT_EQ(engine->presentationOptions(), PresentationOptions::None);
+
+    engine->stop(); // stopping a stopped engine is harmless
+    EXPECT_EQ(grab->releaseCalls, 1);
+}
+
+// The kiosk engine only sees what is delivered to this application's own windows.
+class KioskLockEngineTest : public ::testing::Test {
+protected:
+    KioskLockEngineTest()
+    {
+        auto* layout = new QVBoxLayout(&window);
+        edit = new QLineEdit(&window);
+        button = new QPushButton(QStringLiteral("Press"), &window);
+        layout->addWidget(edit);
+        layout->addWidget(button);
+        shortcut = new QAction(&window);
+        shortcut->setShortcut(QKeySequence(QStringLiteral("Ctrl+Q")));
+        window.addAction(shortcut);
+        window.show();
+        window.activateWindow();
+        edit->setFocus();
+        QApplication::processEvents();
+    }
+
+    static void sendModifier(QWidget* target, QEvent::Type type, Qt::Key key, quint32 keysym)
+    {
+        QKeyEvent event(type, key, Qt::NoModifier, 0, keysym, 0);
+        QApplication::sendEvent(target, &event);
+    }
+
+    QWidget window;
+    QLineEdit* edit = nullptr;
+    QPushButton* button = nullptr;
+    QAction* shortcut = nullptr;
+    KioskLockEngine engine;
+    QList<quint64> reported;
+};
+
+TEST_F(KioskLockEngineTest, SwallowsInputToOurWindowsWhileRunning)
+{
+    QSignalSpy clicked(button, &QPushButton::clicked);
+    QSignalSpy triggered(shortcut, &QAction::triggered);
+    ASSERT_TRUE(engine.start([&](quint64 f) { reported.append(f); }));
+    EXPECT_EQ(engine.presentationOptions(), PresentationOptions::Kiosk);
+
+    QTest::keyClicks(edit, QStringLiteral("abc"));
+    QTest::mouseClick(button, Qt::LeftButton);
+    QTest::keyClick(edit, Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_EQ(edit->text(), QString());
+    EXPECT_EQ(clicked.count(), 0);
+    EXPECT_EQ(triggered.count(), 0);
+
+    engine.stop();
+    EXPECT_EQ(engine.presentationOptions(), PresentationOptions::None);
+    QTest::keyClicks(edit, QStringLiteral("abc"));
+    QTest::mouseClick(button, Qt::LeftButton);
+    EXPECT_EQ(edit->text(), QStringLiteral("abc"));
+    EXPECT_EQ(clicked.count(), 1);
+}
+
+TEST_F(KioskLockEngineTest, ReportsModifierChangesAtOnceTellingLeftFromRight)
+{
+    ASSERT_TRUE(engine.start([&](quint64 f) { reported.append(f); }));
+    sendModifier(edit, QEvent::KeyPress, Qt::Key_Control, 0xffe3);  // Control_L
+    sendModifier(edit, QEvent::KeyPress, Qt::Key_Control, 0xffe4);  // Control_R
+    sendModifier(edit, QEvent::KeyPress, Qt::Key_A, 0x61);           // not a modifier
+    sendModifier(edit, QEvent::KeyRelease, Qt::Key_Control, 0xffe3);
+    EXPECT_EQ(reported, (QList<quint64>{0x100008, 0x100018, 0x100010}));
+
+    engine.stop();
+    sendModifier(edit, QEvent::KeyRelease, Qt::Key_Control, 0xffe4);
+    EXPECT_EQ(reported.size(), 3);
+}
+
+} // namespace

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+
+// No X11 headers here: their macros (None, Bool, KeyPress...) break Qt and gtest code.
+struct _XDisplay;
+
+namespace ow::test {
+
+// Fakes keyboard and pointer input on an X display through XTEST, and inspects and adds
+// top-level windows, over an Xlib connection of its own. Every call returns only once the
+// server has processed it. X errors on this connection are logged, never fatal.
+class XTestInput {
+public:
+    explicit XTestInput(const QString& display);
+    ~XTestInput();
+    XTestInput(const XTestInput&) = delete;
+    XTestInput& operator=(const XTestInput&) = delete;
+
+    // True while connected to a server with XTEST; every other call does nothing otherwise.
+    bool isOpen() const;
+
+    // The keycode producing the named keysym ("a", "Return", "Shift_L"), or 0 if none.
+    unsigned keycode(const char* keysymName);
+    void key(unsigned keycode, bool down);
+    void tap(unsigned keycode);
+    void button(unsigned button, bool down);
+    void click(unsigned button);
+    // One wheel click per unit: positive scrolls up (button 4), negative down (button 5).
+    void scroll(int clicks);
+    // Moves the pointer to (x, y) on screen 0. No motion event results when it is there already.
+    void motion(int x, int y);
+    void sync();
+
+    // Whether another client holds an active grab. A momentary grab of ours decides, so on
+    // a false answer the focused window has just seen a FocusOut/FocusIn pair (NotifyGrab).
+    bool keyboardGrabbedByOther();
+    bool pointerGrabbedByOther();
+
+    // Children of screen 0's root, bottom to top.
+    QList<unsigned long> stackingOrder();
+    bool isViewable(unsigned long window);
+    bool isOverrideRedirect(unsigned long window);
+    QList<unsigned long> viewableOverrideRedirectWindows();
+
+    // Maps and raises an unmanaged window, the way a notification pops up over everything.
+    // It lives until destroyWindow() or until this connection closes.
+    unsigned long createOverrideRedirectWindow(int x, int y, int w, int h);
+    void destroyWindow(unsigned long window);
+
+private:
+    _XDisplay* m_display = nullptr;
+    unsigned long m_root = 0;
+    bool m_hasXTest = false;
+    bool m_broken = false;
+};
+
+} // namespace ow::test
