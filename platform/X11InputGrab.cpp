@@ -5,8 +5,11 @@
 #include <QElapsedTimer>
 #include <QThread>
 
+#include <algorithm>
+
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
+#include <X11/extensions/XInput2.h>
 #include <X11/keysym.h>
 
 namespace ow {
@@ -29,11 +32,38 @@ Cursor makeBlankCursor(Display* display, Window root)
     return cursor;
 }
 
-bool capsLockOn(Display* display)
+bool capsLockOn(Display* display, unsigned device)
 {
     XkbStateRec state{};
-    return XkbGetState(display, XkbUseCoreKbd, &state) == Success && (state.locked_mods & LockMask);
+    return XkbGetState(display, device, &state) == Success && (state.locked_mods & LockMask);
 }
+
+// The XInput 2 opcode, or -1 when the server has no XInput 2.
+int xinput2Opcode(Display* display)
+{
+    int opcode = 0;
+    int event = 0;
+    int error = 0;
+    if (!XQueryExtension(display, "XInputExtension", &opcode, &event, &error))
+        return -1;
+    int major = 2;
+    int minor = 0;
+    return XIQueryVersion(display, &major, &minor) == Success ? opcode : -1;
+}
+
+// A device grab asks for these events; pointers get none.
+struct DeviceMask {
+    explicit DeviceMask(std::initializer_list<int> events)
+    {
+        for (int event : events)
+            XISetMask(bits, event);
+        mask.deviceid = XIAllDevices;
+        mask.mask_len = sizeof bits;
+        mask.mask = bits;
+    }
+    unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {};
+    XIEventMask mask{};
+};
 
 } // namespace
 
@@ -62,6 +92,7 @@ bool X11InputGrab::grab(FlagsSink sink)
         return false;
     Display* display = m_connection->display();
     m_blankCursor = makeBlankCursor(display, m_connection->root());
+    m_xiOpcode = xinput2Opcode(display);
 
     QElapsedTimer waited;
     waited.start();
@@ -71,6 +102,7 @@ bool X11InputGrab::grab(FlagsSink sink)
         result = grabOnce();
     }
     if (result != GrabResult::Held) {
+        releaseDevices();
         XUngrabPointer(display, CurrentTime);
         XUngrabKeyboard(display, CurrentTime);
         XFreeCursor(display, m_blankCursor);
@@ -83,6 +115,11 @@ bool X11InputGrab::grab(FlagsSink sink)
     // A grab broken by the server (grab-breaking keys, a window becoming unviewable)
     // shows up as focus events with NotifyUngrab on the root.
     XSelectInput(display, m_connection->root(), FocusChangeMask);
+    if (m_xiOpcode >= 0) {
+        // A keyboard or mouse plugged in during the lock is grabbed as it appears.
+        DeviceMask hierarchy{XI_HierarchyChanged};
+        XISelectEvents(display, m_connection->root(), &hierarchy.mask, 1);
+    }
     XFlush(display);
 
     m_sink = std::move(sink);
@@ -101,11 +138,50 @@ X11InputGrab::GrabResult X11InputGrab::grabOnce()
     // Event mask 0: the server drops every pointer event instead of sending it to us.
     const int pointer = XGrabPointer(display, root, False, 0, GrabModeAsync, GrabModeAsync, None,
                                      m_blankCursor, CurrentTime);
-    if (keyboard == GrabSuccess && pointer == GrabSuccess)
-        return GrabResult::Held;
     if (m_connection->isBroken() || keyboard == GrabNotViewable || pointer == GrabNotViewable)
         return GrabResult::Impossible;
-    return GrabResult::Busy;
+    if (keyboard != GrabSuccess || pointer != GrabSuccess)
+        return GrabResult::Busy;
+    return grabDevices();
+}
+
+X11InputGrab::GrabResult X11InputGrab::grabDevices()
+{
+    if (m_xiOpcode < 0)
+        return GrabResult::Held; // the core grabs are all there is
+    Display* display = m_connection->display();
+    int count = 0;
+    XIDeviceInfo* devices = XIQueryDevice(display, XIAllDevices, &count);
+    if (!devices)
+        return GrabResult::Busy;
+    DeviceMask keys{XI_KeyPress, XI_KeyRelease};
+    DeviceMask nothing{};
+    GrabResult result = GrabResult::Held;
+    for (int i = 0; i < count; ++i) {
+        const XIDeviceInfo& device = devices[i];
+        const bool keyboard = device.use == XISlaveKeyboard || device.use == XIFloatingSlave;
+        if (!device.enabled || (!keyboard && device.use != XISlavePointer))
+            continue;
+        XIEventMask* mask = keyboard ? &keys.mask : &nothing.mask;
+        mask->deviceid = device.deviceid;
+        const Status status = XIGrabDevice(display, device.deviceid, m_connection->root(), CurrentTime,
+                                           m_blankCursor, XIGrabModeAsync, XIGrabModeAsync, False, mask);
+        if (status != GrabSuccess) {
+            result = GrabResult::Busy;
+            continue;
+        }
+        if (std::find(m_grabbedDevices.begin(), m_grabbedDevices.end(), device.deviceid) == m_grabbedDevices.end())
+            m_grabbedDevices.push_back(device.deviceid);
+    }
+    XIFreeDeviceInfo(devices);
+    return result;
+}
+
+void X11InputGrab::releaseDevices()
+{
+    for (int device : m_grabbedDevices)
+        XIUngrabDevice(m_connection->display(), device, CurrentTime);
+    m_grabbedDevices.clear();
 }
 
 void X11InputGrab::readModifierKeymap()
@@ -131,7 +207,7 @@ void X11InputGrab::readModifierKeymap()
         if (keysym && (keys[keycode / 8] & (1 << (keycode % 8))))
             m_modifiers.update(keysym, true);
     }
-    m_modifiers.setCapsLock(capsLockOn(display));
+    m_modifiers.setCapsLock(capsLockOn(display, XkbUseCoreKbd));
 }
 
 void X11InputGrab::drain()
@@ -144,26 +220,43 @@ void X11InputGrab::drain()
         XNextEvent(display, &event);
         switch (event.type) {
         case KeyPress:
-        case KeyRelease: {
-            const quint32 keysym = m_modifierKeysyms[event.xkey.keycode & 0xff];
-            if (!keysym)
-                break; // every other key is dropped unread
-            const bool changed = keysym == XK_Caps_Lock
-                ? m_modifiers.setCapsLock(capsLockOn(display))
-                : m_modifiers.update(keysym, event.type == KeyPress);
-            if (changed && m_sink)
-                m_sink(m_modifiers.flags());
+        case KeyRelease:
+            handleKey(event.xkey.keycode, event.type == KeyPress, XkbUseCoreKbd);
             break;
-        }
         case FocusIn:
         case FocusOut:
             if (event.xfocus.mode == NotifyUngrab)
                 reassert();
             break;
+        case GenericEvent: {
+            XGenericEventCookie* cookie = &event.xcookie;
+            if (cookie->extension != m_xiOpcode || !XGetEventData(display, cookie))
+                break;
+            if (cookie->evtype == XI_KeyPress || cookie->evtype == XI_KeyRelease) {
+                const auto* key = static_cast<const XIDeviceEvent*>(cookie->data);
+                handleKey(unsigned(key->detail), cookie->evtype == XI_KeyPress, unsigned(key->sourceid));
+            } else if (cookie->evtype == XI_HierarchyChanged) {
+                grabDevices();
+            }
+            XFreeEventData(display, cookie);
+            break;
+        }
         default:
             break;
         }
     }
+}
+
+void X11InputGrab::handleKey(unsigned keycode, bool press, unsigned device)
+{
+    const quint32 keysym = m_modifierKeysyms[keycode & 0xff];
+    if (!keysym)
+        return; // every other key is dropped unread
+    const bool changed = keysym == XK_Caps_Lock
+        ? m_modifiers.setCapsLock(capsLockOn(m_connection->display(), device))
+        : m_modifiers.update(keysym, press);
+    if (changed && m_sink)
+        m_sink(m_modifiers.flags());
 }
 
 void X11InputGrab::reassert()
@@ -184,6 +277,7 @@ void X11InputGrab::release()
         return;
     if (!m_connection->isBroken()) {
         Display* display = m_connection->display();
+        releaseDevices();
         XUngrabPointer(display, CurrentTime);
         XUngrabKeyboard(display, CurrentTime);
         XFreeCursor(display, m_blankCursor);

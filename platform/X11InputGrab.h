@@ -8,13 +8,16 @@
 
 #include <array>
 #include <memory>
+#include <vector>
 
 namespace ow {
 
 class X11Connection;
 
 // Blocks input with active grabs of the keyboard and the pointer on the root window,
-// held on a connection of its own. The pointer grab selects no events at all, so the
+// held on a connection of its own. Every physical (slave) device is grabbed as well
+// through XInput 2, which detaches it from its master for the lock: clients that listen
+// to a device directly get nothing either. Pointer grabs select no events at all, so the
 // server discards pointer input without waking us; key events are read and dropped as
 // they come, and only modifier keys are looked at. The server releases the grabs when
 // the connection closes, so a crashed process never leaves the session locked.
@@ -30,14 +33,19 @@ private:
     enum class GrabResult { Held, Busy, Impossible };
 
     GrabResult grabOnce();
+    GrabResult grabDevices();
+    void releaseDevices();
     void readModifierKeymap();
     void drain();
+    void handleKey(unsigned keycode, bool press, unsigned device);
     void reassert();
 
     std::unique_ptr<X11Connection> m_connection;
     std::unique_ptr<QSocketNotifier> m_notifier;
     QTimer m_reassertTimer;
     unsigned long m_blankCursor = 0;
+    int m_xiOpcode = -1; // -1 without XInput 2
+    std::vector<int> m_grabbedDevices;
     // The keysym of each keycode that is a modifier or Caps Lock, 0 for every other key.
     std::array<quint32, 256> m_modifierKeysyms{};
     ModifierTracker m_modifiers;

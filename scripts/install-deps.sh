@@ -5,10 +5,10 @@ set -euo pipefail
 
 packages=(
     cmake make g++ pkg-config
-    qt6-base-dev libgl-dev
-    libx11-dev libxfixes-dev libxtst-dev libxss-dev
+    qt6-base-dev fonts-dejavu-core
+    libx11-dev libxfixes-dev libxi-dev libxtst-dev libxss-dev
     libgtest-dev
-    xvfb xauth openbox x11-xserver-utils
+    xvfb openbox
 )
 
 missing=()

@@ -34,7 +34,8 @@ public:
     void sync();
 
     // Whether another client holds an active grab. A momentary grab of ours decides, so on
-    // a false answer the focused window has just seen a FocusOut/FocusIn pair (NotifyGrab).
+    // a false answer the focused window has just seen FocusOut/FocusIn (modes NotifyGrab,
+    // NotifyUngrab), or the window under the pointer LeaveNotify/EnterNotify.
     bool keyboardGrabbedByOther();
     bool pointerGrabbedByOther();
 

@@ -4,6 +4,10 @@
 //     Maps a focused window (default 0 0 400 300), prints "ready <window id>", then one
 //     line per input event it receives: "key-press <keycode>", "key-release <keycode>",
 //     "button-press <button>", "button-release <button>", "motion <root x> <root y>".
+//     A second connection listens on the root window through XInput 2 to every device,
+//     physical (slave) ones included, the way a program reading a device directly does,
+//     and prints "xi2-key-press <keycode> <device>", "xi2-key-release ...",
+//     "xi2-button-press <button> <device>", "xi2-button-release ...", "xi2-motion <device>".
 //     Commands on stdin: "focus" refocuses the window and answers "focused"; "ping"
 //     answers "pong" after a round trip to the server, so every event the server had
 //     delivered by the time "ping" was written is printed before "pong".
@@ -16,6 +20,7 @@
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/XInput2.h>
 
 #include <cerrno>
 #include <chrono>
@@ -98,12 +103,68 @@ void printEvent(const XEvent& event)
     }
 }
 
+// The XInput 2 listener's connection and its extension opcode.
+Display* g_devices = nullptr;
+int g_xiOpcode = -1;
+
+bool listenToDevices()
+{
+    g_devices = XOpenDisplay(nullptr);
+    int event = 0;
+    int error = 0;
+    int major = 2;
+    int minor = 0;
+    if (!g_devices || !XQueryExtension(g_devices, "XInputExtension", &g_xiOpcode, &event, &error)
+        || XIQueryVersion(g_devices, &major, &minor) != Success)
+        return false;
+    unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {};
+    for (int type : {XI_KeyPress, XI_KeyRelease, XI_ButtonPress, XI_ButtonRelease, XI_Motion})
+        XISetMask(bits, type);
+    XIEventMask mask{XIAllDevices, int(sizeof bits), bits};
+    XISelectEvents(g_devices, XDefaultRootWindow(g_devices), &mask, 1);
+    XSync(g_devices, False);
+    return true;
+}
+
+void printDeviceEvent(XEvent& event)
+{
+    XGenericEventCookie* cookie = &event.xcookie;
+    if (event.type != GenericEvent || cookie->extension != g_xiOpcode || !XGetEventData(g_devices, cookie))
+        return;
+    const auto* device = static_cast<const XIDeviceEvent*>(cookie->data);
+    switch (cookie->evtype) {
+    case XI_KeyPress:
+        say("xi2-key-press %d %d", device->detail, device->deviceid);
+        break;
+    case XI_KeyRelease:
+        say("xi2-key-release %d %d", device->detail, device->deviceid);
+        break;
+    case XI_ButtonPress:
+        say("xi2-button-press %d %d", device->detail, device->deviceid);
+        break;
+    case XI_ButtonRelease:
+        say("xi2-button-release %d %d", device->detail, device->deviceid);
+        break;
+    case XI_Motion:
+        say("xi2-motion %d", device->deviceid);
+        break;
+    default:
+        break;
+    }
+    XFreeEventData(g_devices, cookie);
+}
+
 void printPendingEvents(Display* display)
 {
     while (XPending(display)) {
         XEvent event;
         XNextEvent(display, &event);
         printEvent(event);
+    }
+    while (g_devices && XPending(g_devices)) {
+        XEvent event;
+        XNextEvent(g_devices, &event);
+        printDeviceEvent(event);
     }
 }
 
@@ -121,6 +182,7 @@ void runCommands(std::string& buffer, Display* display, Window window)
             // Events travel ahead of the reply on our connection, so once XSync returns
             // they are all in our queue, even those still in flight when ping arrived.
             XSync(display, False);
+            XSync(g_devices, False);
             printPendingEvents(display);
             say("pong");
         } else if (!command.empty()) {
@@ -163,16 +225,21 @@ int runListen(Display* display, int signals, int argc, char** argv)
     do {
         XWindowEvent(display, window, StructureNotifyMask, &event);
     } while (event.type != MapNotify);
+    if (!listenToDevices()) {
+        std::fprintf(stderr, "x11_probe: no XInput 2\n");
+        return 1;
+    }
     focusWindow(display, window);
     say("ready %lu", window);
 
     std::string commands;
     for (;;) {
         printPendingEvents(display);
-        pollfd fds[3] = {{XConnectionNumber(display), POLLIN, 0},
+        pollfd fds[4] = {{XConnectionNumber(display), POLLIN, 0},
                          {STDIN_FILENO, POLLIN, 0},
-                         {signals, POLLIN, 0}};
-        if (poll(fds, 3, -1) < 0) {
+                         {signals, POLLIN, 0},
+                         {XConnectionNumber(g_devices), POLLIN, 0}};
+        if (poll(fds, 4, -1) < 0) {
             if (errno == EINTR)
                 continue;
             std::perror("x11_probe: poll");
@@ -180,7 +247,7 @@ int runListen(Display* display, int signals, int argc, char** argv)
         }
         if (fds[2].revents)
             return 0;
-        if (fds[0].revents & (POLLERR | POLLHUP)) {
+        if ((fds[0].revents | fds[3].revents) & (POLLERR | POLLHUP)) {
             std::fprintf(stderr, "x11_probe: lost the X connection\n");
             return 1;
         }

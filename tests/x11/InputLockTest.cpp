@@ -230,7 +230,7 @@ TEST_F(InputLockTest, HoldingBothCtrlKeysUnlocksAfterTheHoldDuration)
     // The releases came after the unlock: they go to the focused client, nothing else did.
     const QStringList seen = probe.received();
     for (const QString& line : seen)
-        EXPECT_TRUE(line.startsWith(QLatin1String("key-release"))) << line.toStdString();
+        EXPECT_TRUE(line.contains(QLatin1String("key-release"))) << line.toStdString();
 }
 
 TEST_F(InputLockTest, HoldingBothSuperKeysAlsoUnlocks)
