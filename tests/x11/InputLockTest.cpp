@@ -351,6 +351,15 @@ TEST(InputGrabWithoutX, NoDisplayOrAWaylandSessionFailsCleanly)
     grab.release();
 }
 
+TEST(X11Errors, AWindowThatVanishedNeverEndsTheProcess)
+{
+    // Xlib's default handler would exit on the BadWindow this causes.
+    X11WindowStacking stacking;
+    stacking.keepOnTop({WId(0x7ffffff)});
+    stacking.release(); // closing the connection reads the error
+    SUCCEED();
+}
+
 TEST(DisplaySleepAssertion, FallsBackToTheXScreenSaverWithoutASessionBus)
 {
     LinuxDisplaySleepAssertion sleep;
