@@ -1,0 +1,95 @@
+#include "VisualKit.h"
+
+#include <QFontMetricsF>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QPainter>
+#include <QPalette>
+#include <QtMath>
+
+namespace ow {
+
+namespace {
+
+// Below this HSL lightness the window background counts as dark.
+constexpr int kDarkLightness = 128;
+constexpr qreal kBadgeDigitScale = 0.68;
+constexpr QRgb kBadgeRed = 0xFFE01B24;
+
+bool darkAppearance()
+{
+    // Only a GUI application has a palette worth reading; without one, assume light.
+    if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
+        return false;
+    return QGuiApplication::palette().color(QPalette::Window).lightness() < kDarkLightness;
+}
+
+} // namespace
+
+QLabel* makeLabel(const QString& text, qreal size, QFont::Weight weight, const QColor& color,
+                  QWidget* parent)
+{
+    auto* label = new QLabel(parent);
+    // The text may come from a server or a user: never interpret it as markup.
+    label->setTextFormat(Qt::PlainText);
+    label->setText(text);
+    label->setTextInteractionFlags(Qt::NoTextInteraction);
+    label->setFrameShape(QFrame::NoFrame);
+    label->setAutoFillBackground(false);
+    label->setWordWrap(false);
+    label->setAlignment(Qt::AlignCenter);
+
+    QFont font = QGuiApplication::font();
+    font.setPixelSize(qRound(size));
+    font.setWeight(weight);
+    label->setFont(font);
+
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, color);
+    label->setPalette(palette);
+    return label;
+}
+
+QColor orbinMauve()
+{
+    if (darkAppearance())
+        return QColor::fromRgbF(0.686f, 0.573f, 0.992f, 1.0f);
+    return orbinMauveFixed();
+}
+
+const QColor& orbinMauveFixed()
+{
+    static const QColor mauve = QColor::fromRgbF(0.486f, 0.227f, 0.929f, 1.0f);
+    return mauve;
+}
+
+QImage quotaBadgeImage(int count, qreal diameter)
+{
+    const int side = qCeil(diameter);
+    if (side < 1)
+        return {};
+
+    QImage image(side, side, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+
+    QPainter painter(&image);
+    painter.setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor::fromRgb(kBadgeRed));
+    painter.drawEllipse(QRectF(0, 0, side, side));
+
+    QFont font = QGuiApplication::font();
+    font.setPixelSize(qMax(1, qRound(side * kBadgeDigitScale)));
+    font.setWeight(QFont::Bold);
+    const QString digits = QString::number(qMax(count, 1));
+    const QFontMetricsF metrics(font);
+    // Centre the line box, not the ink, so every count sits on the same baseline.
+    const QPointF origin((side - metrics.horizontalAdvance(digits)) / 2,
+                         (side - metrics.height()) / 2 + metrics.ascent());
+    painter.setFont(font);
+    painter.setPen(Qt::white);
+    painter.drawText(origin, digits);
+    return image;
+}
+
+} // namespace ow

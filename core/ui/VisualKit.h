@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QColor>
+#include <QFont>
+#include <QImage>
+#include <QString>
+
+class QLabel;
+class QWidget;
+
+namespace ow {
+
+// A static, centred, plain-text label in the application's font family. Sizes are in
+// device-independent pixels, as the designs were drawn.
+QLabel* makeLabel(const QString& text, qreal size, QFont::Weight weight, const QColor& color,
+                  QWidget* parent = nullptr);
+
+// The brand colour for the current light or dark appearance, read afresh at each call.
+QColor orbinMauve();
+
+// The brand colour as drawn for light surfaces, whatever the appearance.
+const QColor& orbinMauveFixed();
+
+// A red disc of the given diameter with a white count in it; counts below one show 1.
+QImage quotaBadgeImage(int count, qreal diameter);
+
+} // namespace ow
