@@ -4,7 +4,7 @@ BUILD_TYPE ?= RelWithDebInfo
 WERROR ?= OFF
 JOBS ?= 2
 
-.PHONY: all deps configure build run test bench clean
+.PHONY: all deps configure build run test bench screenshots clean
 
 all: build
 
@@ -25,6 +25,9 @@ test: build
 
 bench: build
 	./$(BUILD_DIR)/bench/bench_lock
+
+screenshots: build
+	./$(BUILD_DIR)/tools/overlay_shots docs/screenshots
 
 clean:
 	rm -rf $(BUILD_DIR)

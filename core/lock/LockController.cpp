@@ -7,29 +7,16 @@
 #include "HoldDuration.h"
 #include "LockEngine.h"
 #include "LockWindow.h"
+#include "Localizer.h"
 #include "ScreenList.h"
 #include "WindowStacking.h"
 
 #include <QLabel>
 #include <QPointer>
-#include <QVBoxLayout>
 
 #include <cmath>
 
 namespace ow {
-
-namespace {
-
-QString countdownText(qint64 remainingSeconds)
-{
-    return QStringLiteral("Unlocks by itself in %1:%2")
-        .arg(remainingSeconds / 60)
-        .arg(remainingSeconds % 60, 2, 10, QLatin1Char('0'));
-}
-
-const QString kSleepReason = QStringLiteral("Input is locked for cleaning");
-
-} // namespace
 
 LockController::LockController(std::unique_ptr<LockEngine> engine, Services services, QObject* parent)
     : QObject(parent)
@@ -59,7 +46,7 @@ bool LockController::lock()
     m_isLocked = true;
     buildLockWindows();
     m_services.cursor.hide();
-    m_sleepAssertion = m_services.sleep.create(kSleepReason);
+    m_sleepAssertion = m_services.sleep.create(L("lock.power_assertion_reason"));
 
     QPointer<LockController> self(this);
     Clock& clock = m_services.clock;
@@ -134,38 +121,25 @@ void LockController::refreshCountdown()
         return;
     const std::chrono::duration<double> left = *m_safetyDeadline - m_services.clock.monotonicNow();
     const qint64 remaining = std::max<qint64>(0, std::llround(left.count()));
-    const QString text = countdownText(remaining);
+    const QString text = L("lock.auto_unlock_countdown", int(remaining / 60), int(remaining % 60));
     for (QLabel* label : std::as_const(m_countdownLabels))
         label->setText(text);
 }
 
 void LockController::buildLockWindows()
 {
+    const double holdSeconds = holdDuration(m_services.defaults);
+    QList<WId> ids;
     for (const QRect& screen : m_services.screens.screens()) {
-        auto* window = new LockWindow(screen);
-        auto* column = new QVBoxLayout(window);
-        column->setAlignment(Qt::AlignCenter);
-        column->setSpacing(16);
-
-        auto* bar = new HoldBarView(window);
-        auto* hint = new FadingLabel(QStringLiteral("Keep holding…"), window);
-        hint->setAlpha(0.0);
-        auto* countdown = new QLabel(QStringLiteral(" "), window);
-        countdown->setTextFormat(Qt::PlainText);
-        for (QWidget* item : {static_cast<QWidget*>(bar), static_cast<QWidget*>(hint),
-                              static_cast<QWidget*>(countdown)})
-            column->addWidget(item, 0, Qt::AlignHCenter);
-
+        auto* window = new LockWindow(screen, holdSeconds);
         window->show();
         window->raise();
         m_lockWindows.append(window);
-        m_holdBars.append(bar);
-        m_holdHints.append(hint);
-        m_countdownLabels.append(countdown);
-    }
-    QList<WId> ids;
-    for (LockWindow* window : std::as_const(m_lockWindows))
+        m_holdBars.append(window->holdBar());
+        m_holdHints.append(window->holdHint());
+        m_countdownLabels.append(window->countdownLabel());
         ids.append(window->winId());
+    }
     m_services.stacking.keepOnTop(ids);
 }
 

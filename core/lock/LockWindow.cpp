@@ -1,22 +1,77 @@
 #include "LockWindow.h"
 
+#include "BrandMark.h"
+#include "FadingLabel.h"
+#include "HoldBarView.h"
+#include "Localizer.h"
+#include "VisualKit.h"
+
+#include <QLabel>
+#include <QVBoxLayout>
+
+#include <utility>
+
 namespace ow {
 
-LockWindow::LockWindow(const QRect& screenGeometry)
+namespace {
+
+QColor white(qreal level)
+{
+    return QColor::fromRgbF(float(level), float(level), float(level));
+}
+
+} // namespace
+
+LockWindow::LockWindow(const QRect& screenGeometry, double holdSeconds)
     : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint
                            | Qt::X11BypassWindowManagerHint)
 {
-    setAttribute(Qt::WA_DeleteOnClose, false);
     // Keyboard input is held by the grab; taking focus would only disturb the focused
     // program, which should still have it after the unlock.
     setAttribute(Qt::WA_ShowWithoutActivating);
     setCursor(Qt::BlankCursor);
     QPalette palette;
     palette.setColor(QPalette::Window, Qt::black);
-    palette.setColor(QPalette::WindowText, Qt::white);
     setPalette(palette);
     setAutoFillBackground(true);
     setGeometry(screenGeometry);
+
+    auto* icon = new QLabel(this);
+    icon->setFixedSize(130, 130);
+    const QImage mark = orbinMark();
+    if (!mark.isNull())
+        icon->setPixmap(QPixmap::fromImage(mark.scaled(130, 130, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+
+    // Sizes are pixels, as the overlay was drawn; labels are plain single lines.
+    const int seconds = int(holdSeconds);
+    const QString instruction = seconds <= 1 ? L("lock.instruction_one", seconds)
+                                             : L("lock.instruction_other", seconds);
+    auto* title = makeLabel(L("lock.title"), 40, QFont::Bold, Qt::white, this);
+    auto* subtitle = makeLabel(L("lock.subtitle"), 18, QFont::Normal, white(0.72), this);
+    auto* instructionLabel = makeLabel(instruction, 15, QFont::Normal, white(0.62), this);
+    m_holdBar = new HoldBarView(this);
+    m_holdHint = new FadingLabel(L("lock.keep_holding"), this);
+    styleLabel(m_holdHint, 13, QFont::Medium, QColor::fromRgbF(0.686f, 0.573f, 0.992f));
+    m_holdHint->setAlpha(0.0);
+    m_countdownLabel = makeLabel(QStringLiteral(" "), 13, QFont::Normal, white(0.5), this);
+
+    auto* stack = new QVBoxLayout;
+    stack->setSpacing(0);
+    const std::pair<QWidget*, int> items[] = {
+        {icon, 16}, {title, 16}, {subtitle, 16}, {instructionLabel, 28},
+        {m_holdBar, 16}, {m_holdHint, 24}, {m_countdownLabel, 0},
+    };
+    for (const auto& [widget, spacingAfter] : items) {
+        stack->addWidget(widget, 0, Qt::AlignHCenter);
+        if (spacingAfter)
+            stack->addSpacing(spacingAfter);
+    }
+    // The stack sits in the middle of the screen.
+    auto* centre = new QVBoxLayout(this);
+    centre->setContentsMargins(0, 0, 0, 0);
+    centre->addStretch();
+    centre->addLayout(stack);
+    centre->addStretch();
 }
 
 } // namespace ow

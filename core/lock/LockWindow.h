@@ -2,14 +2,30 @@
 
 #include <QWidget>
 
+class QLabel;
+
 namespace ow {
 
+class FadingLabel;
+class HoldBarView;
+
 // A black window covering one whole screen above everything else, panels and docks
-// included. It bypasses the window manager, so nothing can move, shade or close it.
+// included, that says how to get out: icon, title, subtitle, the instruction with the
+// hold time, the hold bar, a hint shown while the keys are held, and the countdown to
+// the automatic unlock. It bypasses the window manager, so nothing can move or close it.
 class LockWindow : public QWidget {
     Q_OBJECT
 public:
-    explicit LockWindow(const QRect& screenGeometry);
+    LockWindow(const QRect& screenGeometry, double holdSeconds);
+
+    HoldBarView* holdBar() const { return m_holdBar; }
+    FadingLabel* holdHint() const { return m_holdHint; }
+    QLabel* countdownLabel() const { return m_countdownLabel; }
+
+private:
+    HoldBarView* m_holdBar;
+    FadingLabel* m_holdHint;
+    QLabel* m_countdownLabel;
 };
 
 } // namespace ow

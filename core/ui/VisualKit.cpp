@@ -30,9 +30,15 @@ QLabel* makeLabel(const QString& text, qreal size, QFont::Weight weight, const Q
                   QWidget* parent)
 {
     auto* label = new QLabel(parent);
+    styleLabel(label, size, weight, color);
+    label->setText(text);
+    return label;
+}
+
+void styleLabel(QLabel* label, qreal size, QFont::Weight weight, const QColor& color)
+{
     // The text may come from a server or a user: never interpret it as markup.
     label->setTextFormat(Qt::PlainText);
-    label->setText(text);
     label->setTextInteractionFlags(Qt::NoTextInteraction);
     label->setFrameShape(QFrame::NoFrame);
     label->setAutoFillBackground(false);
@@ -47,7 +53,6 @@ QLabel* makeLabel(const QString& text, qreal size, QFont::Weight weight, const Q
     QPalette palette = label->palette();
     palette.setColor(QPalette::WindowText, color);
     label->setPalette(palette);
-    return label;
 }
 
 QColor orbinMauve()

@@ -15,6 +15,9 @@ namespace ow {
 QLabel* makeLabel(const QString& text, qreal size, QFont::Weight weight, const QColor& color,
                   QWidget* parent = nullptr);
 
+// Gives an existing label (or a subclass of one) the same look as makeLabel.
+void styleLabel(QLabel* label, qreal size, QFont::Weight weight, const QColor& color);
+
 // The brand colour for the current light or dark appearance, read afresh at each call.
 QColor orbinMauve();
 

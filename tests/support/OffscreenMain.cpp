@@ -2,11 +2,12 @@
 
 #include <gtest/gtest.h>
 
-// Widget tests run on Qt's offscreen platform, without a display.
+// Widget tests run on Qt's offscreen platform, without a display, with two screens side
+// by side (1024 × 768, then 800 × 600).
 int main(int argc, char** argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+        qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" TWO_SCREEN_CONFIG);
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
