@@ -1,0 +1,72 @@
+#include "Alert.h"
+
+#include <QAbstractButton>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QPushButton>
+
+namespace ow {
+
+namespace {
+
+struct Preset {
+    QMutex mutex;
+    QList<int> answers;
+    QList<Alert::Record> records;
+};
+
+Preset& preset()
+{
+    static Preset instance;
+    return instance;
+}
+
+} // namespace
+
+int Alert::run(QWidget* parent, QMessageBox::Icon icon, const QString& title, const QString& text,
+               const QStringList& buttons)
+{
+    {
+        Preset& p = preset();
+        QMutexLocker lock(&p.mutex);
+        if (!p.answers.isEmpty()) {
+            p.records.append({icon, title, text, buttons});
+            return p.answers.takeFirst();
+        }
+    }
+    QMessageBox box(icon, title, text, QMessageBox::NoButton, parent);
+    // Alert texts may carry what a server or a user wrote: never interpret it as markup.
+    box.setTextFormat(Qt::PlainText);
+    QList<QAbstractButton*> added;
+    for (const QString& label : buttons)
+        added.append(box.addButton(label, added.isEmpty() ? QMessageBox::AcceptRole : QMessageBox::RejectRole));
+    if (!added.isEmpty())
+        box.setDefaultButton(qobject_cast<QPushButton*>(added.first()));
+    box.exec();
+    const int index = int(added.indexOf(box.clickedButton()));
+    return FirstButton + (index < 0 ? int(added.size()) - 1 : index);
+}
+
+void Alert::setNextAnswer(int answer)
+{
+    Preset& p = preset();
+    QMutexLocker lock(&p.mutex);
+    p.answers.append(answer);
+}
+
+QList<Alert::Record> Alert::takeRecords()
+{
+    Preset& p = preset();
+    QMutexLocker lock(&p.mutex);
+    return std::exchange(p.records, {});
+}
+
+void Alert::reset()
+{
+    Preset& p = preset();
+    QMutexLocker lock(&p.mutex);
+    p.answers.clear();
+    p.records.clear();
+}
+
+} // namespace ow

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QMessageBox>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+class QWidget;
+
+namespace ow {
+
+// Every modal alert of the application goes through here: buttons in the given order,
+// the first one the default, texts shown as plain text. The answer is 1000 for the first
+// button and 1001 for the second, and so on. Tests preset the answers instead of clicking.
+class Alert {
+public:
+    static constexpr int FirstButton = 1000;
+    static constexpr int SecondButton = 1001;
+
+    struct Record {
+        QMessageBox::Icon icon;
+        QString title;
+        QString text;
+        QStringList buttons;
+    };
+
+    static int run(QWidget* parent, QMessageBox::Icon icon, const QString& title, const QString& text,
+                   const QStringList& buttons);
+
+    // Tests: while answers are queued, alerts are not shown but recorded and answered
+    // with the next queued answer.
+    static void setNextAnswer(int answer);
+    static QList<Record> takeRecords();
+    static void reset();
+};
+
+} // namespace ow
