@@ -1,6 +1,8 @@
 #include "Alert.h"
 
 #include <QAbstractButton>
+#include <QApplication>
+#include <QLabel>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QPushButton>
@@ -24,7 +26,7 @@ Preset& preset()
 } // namespace
 
 int Alert::run(QWidget* parent, QMessageBox::Icon icon, const QString& title, const QString& text,
-               const QStringList& buttons)
+               const QStringList& buttons, const QPixmap& iconPixmap)
 {
     {
         Preset& p = preset();
@@ -34,9 +36,14 @@ int Alert::run(QWidget* parent, QMessageBox::Icon icon, const QString& title, co
             return p.answers.takeFirst();
         }
     }
-    QMessageBox box(icon, title, text, QMessageBox::NoButton, parent);
+    QMessageBox box(icon, QApplication::applicationDisplayName(), title, QMessageBox::NoButton, parent);
     // Alert texts may carry what a server or a user wrote: never interpret it as markup.
     box.setTextFormat(Qt::PlainText);
+    box.setInformativeText(text);
+    for (QLabel* label : box.findChildren<QLabel*>())
+        label->setTextFormat(Qt::PlainText);
+    if (!iconPixmap.isNull())
+        box.setIconPixmap(iconPixmap);
     QList<QAbstractButton*> added;
     for (const QString& label : buttons)
         added.append(box.addButton(label, added.isEmpty() ? QMessageBox::AcceptRole : QMessageBox::RejectRole));

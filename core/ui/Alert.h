@@ -25,8 +25,10 @@ public:
         QStringList buttons;
     };
 
+    // title is the alert's bold message, text its explanation below; iconPixmap, when
+    // given, replaces the standard icon.
     static int run(QWidget* parent, QMessageBox::Icon icon, const QString& title, const QString& text,
-                   const QStringList& buttons);
+                   const QStringList& buttons, const QPixmap& iconPixmap = QPixmap());
 
     // Tests: while answers are queued, alerts are not shown but recorded and answered
     // with the next queued answer.

@@ -84,6 +84,17 @@ const std::map<QString, int>& expectedKeys()
         {"settings.auto_update", 0},
         {"settings.menu_bar_icon", 0},
         {"settings.launch_at_login", 0},
+        {"update.up_to_date_title", 0},
+        {"update.up_to_date", 1},
+        {"update.available_title", 0},
+        {"update.available", 2},
+        {"update.release_notes", 1},
+        {"update.saved_to", 1},
+        {"update.not_saved", 0},
+        {"update.failed_title", 0},
+        {"update.failed", 0},
+        {"update.download", 0},
+        {"update.show_in_folder", 0},
     };
     return keys;
 }

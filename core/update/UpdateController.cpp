@@ -1,0 +1,327 @@
+#include "UpdateController.h"
+
+#include "Alert.h"
+#include "Localizer.h"
+
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QSaveFile>
+#include <QSettings>
+#include <QStandardPaths>
+
+#include <algorithm>
+
+namespace ow {
+
+namespace {
+
+constexpr auto kChecksKey = QLatin1String("automaticallyChecks");
+constexpr auto kDownloadsKey = QLatin1String("automaticallyDownloads");
+constexpr auto kLastCheckKey = QLatin1String("lastCheck");
+constexpr qsizetype kMaxFileNameBytes = 200;
+
+bool isWebUrl(const QUrl& url)
+{
+    return url.isValid() && (url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https"));
+}
+
+} // namespace
+
+UpdateController::UpdateController(Clock& clock, QObject* parent)
+    : UpdateController(clock, Setup{}, parent)
+{
+}
+
+UpdateController::UpdateController(Clock& clock, Setup setup, QObject* parent)
+    : QObject(parent)
+    , m_clock(clock)
+    , m_settings(std::make_unique<QSettings>(
+          setup.settingsPath.isEmpty()
+              ? QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
+                    + QLatin1String("/OrbinWash/updates.ini")
+              : setup.settingsPath,
+          QSettings::IniFormat))
+    , m_currentVersion(setup.currentVersion.isNull() ? QVersionNumber::fromString(QLatin1String(OW_VERSION))
+                                                     : setup.currentVersion)
+    , m_feedUrl(setup.feedUrl.isEmpty() ? QUrl(QStringLiteral(OW_UPDATE_FEED_URL)) : setup.feedUrl)
+    , m_ownNetwork(setup.network ? nullptr : std::make_unique<QNetworkAccessManager>())
+    , m_network(setup.network ? setup.network : m_ownNetwork.get())
+    , m_downloadsFolder(setup.downloadsFolder.isEmpty()
+                            ? QStandardPaths::writableLocation(QStandardPaths::DownloadLocation)
+                            : setup.downloadsFolder)
+    , m_openUrl(setup.openUrl ? std::move(setup.openUrl)
+                              : [](const QUrl& url) { return QDesktopServices::openUrl(url); })
+{
+    scheduleBackgroundCheck();
+}
+
+UpdateController::~UpdateController()
+{
+    // Aborting reports the transfer as finished, to a controller that is going away.
+    if (m_reply) {
+        m_reply->disconnect(this);
+        m_reply->abort();
+        m_reply->deleteLater();
+    }
+}
+
+void UpdateController::setUpdateCheckInterval(int seconds)
+{
+    m_interval = std::max(seconds, kMinimumCheckInterval);
+    scheduleBackgroundCheck();
+}
+
+bool UpdateController::automaticallyChecksForUpdates() const
+{
+    return m_settings->value(kChecksKey, true).toBool();
+}
+
+void UpdateController::setAutomaticallyChecksForUpdates(bool on)
+{
+    m_settings->setValue(kChecksKey, on);
+    m_settings->sync();
+    scheduleBackgroundCheck();
+}
+
+bool UpdateController::automaticallyDownloadsUpdates() const
+{
+    return m_settings->value(kDownloadsKey, false).toBool();
+}
+
+void UpdateController::setAutomaticallyDownloadsUpdates(bool on)
+{
+    m_settings->setValue(kDownloadsKey, on);
+    m_settings->sync();
+}
+
+QString UpdateController::safeFileName(const QUrl& url)
+{
+    QString name = url.fileName(QUrl::FullyDecoded);
+    for (QChar& c : name) {
+        const QChar::Category category = c.category();
+        if (c == QLatin1Char('/') || c == QLatin1Char('\\') || category == QChar::Other_Control
+            || category == QChar::Other_Format)
+            c = QLatin1Char('_');
+    }
+    // Keep the end, where the extension is, and room for the temporary suffix of a save.
+    while (name.toUtf8().size() > kMaxFileNameBytes)
+        name.remove(0, name.front().isHighSurrogate() ? 2 : 1);
+    name = name.trimmed();
+    while (name.startsWith(QLatin1Char('.')))
+        name = name.mid(1).trimmed();
+    return name.isEmpty() ? QStringLiteral("OrbinWash-update") : name;
+}
+
+void UpdateController::checkForUpdates()
+{
+    // A background check under way now reports to the user.
+    if (m_checking) {
+        m_userVisible = true;
+        return;
+    }
+    beginCheck(true);
+    scheduleBackgroundCheck();
+}
+
+void UpdateController::backgroundCheckDue()
+{
+    if (!m_checking)
+        beginCheck(false);
+    scheduleBackgroundCheck();
+}
+
+void UpdateController::scheduleBackgroundCheck()
+{
+    m_backgroundTimer.reset();
+    if (!automaticallyChecksForUpdates())
+        return;
+    const QDateTime now = m_clock.wallNow();
+    const QDateTime last =
+        QDateTime::fromString(m_settings->value(kLastCheckKey).toString(), Qt::ISODateWithMs);
+    std::chrono::milliseconds wait = kStartDelay;
+    if (last.isValid()) {
+        // A last check in the future means the clock was set back: count from now.
+        const QDateTime due = std::min(last, now).addSecs(m_interval);
+        wait = std::max(wait, std::chrono::milliseconds(now.msecsTo(due)));
+    }
+    m_backgroundTimer = m_clock.schedule(wait, false, [this] { backgroundCheckDue(); });
+}
+
+void UpdateController::beginCheck(bool userVisible)
+{
+    m_checking = true;
+    m_userVisible = userVisible;
+    // Counted when it starts, so that a failing check does not repeat at once.
+    m_settings->setValue(kLastCheckKey, m_clock.wallNow().toUTC().toString(Qt::ISODateWithMs));
+    m_settings->sync();
+    if (!isWebUrl(m_feedUrl)) {
+        finish(Outcome::Failed);
+        return;
+    }
+    m_feedBytes.clear();
+    transfer(
+        m_feedUrl, Appcast::kMaxFeedBytes,
+        [this](const QByteArray& chunk) {
+            m_feedBytes += chunk;
+            return true;
+        },
+        [this](bool ok) { feedArrived(ok); });
+}
+
+void UpdateController::feedArrived(bool ok)
+{
+    std::optional<Appcast::Item> item = ok ? Appcast::newestItem(m_feedBytes) : std::nullopt;
+    m_feedBytes.clear();
+    if (!item) {
+        finish(Outcome::Failed);
+    } else if (item->version <= m_currentVersion) {
+        finish(Outcome::UpToDate);
+    } else {
+        m_found = std::move(item);
+        if (automaticallyDownloadsUpdates())
+            startDownload();
+        else
+            finish(Outcome::UpdateAvailable);
+    }
+}
+
+void UpdateController::startDownload()
+{
+    const QDir folder(m_downloadsFolder);
+    const QString path = folder.filePath(safeFileName(m_found->downloadUrl));
+    const qint64 declared = m_found->length;
+    // Saved by an earlier check: each background check would fetch it again otherwise.
+    if (declared > 0 && QFileInfo(path).isFile() && QFileInfo(path).size() == declared) {
+        m_downloadedPath = path;
+        finish(Outcome::UpdateAvailable);
+        return;
+    }
+    m_file = std::make_unique<QSaveFile>(path);
+    if (declared > kMaxDownloadBytes || !folder.mkpath(QStringLiteral("."))
+        || !m_file->open(QIODevice::WriteOnly)) {
+        m_file.reset();
+        m_downloadFailed = true;
+        finish(Outcome::UpdateAvailable);
+        return;
+    }
+    transfer(
+        m_found->downloadUrl, kMaxDownloadBytes,
+        [this](const QByteArray& chunk) { return m_file->write(chunk) == chunk.size(); },
+        [this, path](bool ok) { downloadArrived(ok, path); });
+}
+
+void UpdateController::downloadArrived(bool ok, const QString& path)
+{
+    // A package shorter or longer than the feed said is not the one it announced.
+    const bool complete = ok && (m_found->length == 0 || m_received == m_found->length) && m_file->commit();
+    // Not committed, the partial file is discarded.
+    m_file.reset();
+    if (complete)
+        m_downloadedPath = path;
+    else
+        m_downloadFailed = true;
+    finish(Outcome::UpdateAvailable);
+}
+
+void UpdateController::finish(Outcome outcome)
+{
+    switch (outcome) {
+    case Outcome::UpToDate:
+        if (m_userVisible)
+            Alert::run(nullptr, QMessageBox::Information, L("update.up_to_date_title"),
+                       L("update.up_to_date", m_currentVersion.toString()), {L("common.ok")});
+        break;
+    case Outcome::Failed:
+        if (m_userVisible)
+            Alert::run(nullptr, QMessageBox::Warning, L("update.failed_title"), L("update.failed"),
+                       {L("common.ok")});
+        break;
+    case Outcome::UpdateAvailable:
+        announce();
+        break;
+    }
+    m_checking = false;
+    m_userVisible = false;
+    m_found.reset();
+    m_downloadedPath.clear();
+    m_downloadFailed = false;
+    emit checkFinished(outcome);
+}
+
+void UpdateController::announce()
+{
+    const Appcast::Item& item = *m_found;
+    QStringList paragraphs{L("update.available", item.displayVersion, m_currentVersion.toString())};
+    // Fully encoded, so that a look-alike address shows what it really is.
+    if (!item.releaseNotesUrl.isEmpty())
+        paragraphs << L("update.release_notes", item.releaseNotesUrl.toString(QUrl::FullyEncoded));
+    const bool saved = !m_downloadedPath.isEmpty();
+    if (saved)
+        paragraphs << L("update.saved_to", QDir::toNativeSeparators(m_downloadedPath));
+    else if (m_downloadFailed)
+        paragraphs << L("update.not_saved");
+    const QStringList buttons{saved ? L("update.show_in_folder") : L("update.download"), L("common.later")};
+    const int answer = Alert::run(nullptr, QMessageBox::Information, L("update.available_title"),
+                                  paragraphs.join(QLatin1String("\n\n")), buttons);
+    if (answer == Alert::FirstButton)
+        m_openUrl(saved ? QUrl::fromLocalFile(m_downloadsFolder) : item.downloadUrl);
+}
+
+void UpdateController::transfer(const QUrl& url, qint64 limit, std::function<bool(const QByteArray&)> write,
+                                std::function<void(bool)> done)
+{
+    QNetworkRequest request(url);
+    // Never from https down to http, nor to anything but the web.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
+    // The bytes as served, so that a package's size is the one the feed announced.
+    request.setRawHeader("Accept-Encoding", "identity");
+    request.setHeader(QNetworkRequest::UserAgentHeader,
+                      QStringLiteral("OrbinWash/%1").arg(m_currentVersion.toString()));
+    m_received = 0;
+    m_refused = false;
+    m_reply = m_network->get(request);
+    restartStallTimer();
+
+    connect(m_reply, &QNetworkReply::metaDataChanged, this, [this, limit] {
+        const QVariant declared = m_reply->header(QNetworkRequest::ContentLengthHeader);
+        if (declared.isValid() && declared.toLongLong() > limit)
+            refuseTransfer();
+    });
+    connect(m_reply, &QNetworkReply::readyRead, this, [this, limit, write] {
+        restartStallTimer();
+        consume(limit, write);
+    });
+    connect(m_reply, &QNetworkReply::finished, this, [this, limit, write, done] {
+        if (!m_refused)
+            consume(limit, write);
+        QNetworkReply* reply = std::exchange(m_reply, nullptr);
+        reply->deleteLater();
+        m_stallTimer.reset();
+        done(!m_refused && reply->error() == QNetworkReply::NoError);
+    });
+}
+
+void UpdateController::consume(qint64 limit, const std::function<bool(const QByteArray&)>& write)
+{
+    const QByteArray chunk = m_reply->readAll();
+    m_received += chunk.size();
+    if (m_received > limit || !write(chunk))
+        refuseTransfer();
+}
+
+void UpdateController::refuseTransfer()
+{
+    m_refused = true;
+    m_reply->abort();
+}
+
+void UpdateController::restartStallTimer()
+{
+    m_stallTimer = m_clock.schedule(kTransferTimeout, false, [this] { refuseTransfer(); });
+}
+
+} // namespace ow

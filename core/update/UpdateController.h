@@ -1,0 +1,133 @@
+#pragma once
+
+#include "Appcast.h"
+#include "Clock.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <QUrl>
+#include <QVersionNumber>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QNetworkAccessManager;
+class QNetworkReply;
+class QSaveFile;
+class QSettings;
+
+namespace ow {
+
+// Keeps OrbinWash aware of its newer versions. It checks the appcast feed when the user
+// asks and, while automatic checks are on, at most once per interval in the background;
+// the time of the last check survives a restart. A newer version is announced with its
+// release notes link; with automatic downloads on, its package is first saved to the
+// downloads folder. It never installs or runs anything. Both switches live in its own
+// settings file. It is running as soon as it is constructed.
+class UpdateController : public QObject {
+    Q_OBJECT
+public:
+    enum class Outcome { UpToDate, UpdateAvailable, Failed };
+    Q_ENUM(Outcome)
+
+    // Empty fields take the built-in defaults.
+    struct Setup {
+        // $XDG_CONFIG_HOME/OrbinWash/updates.ini
+        QString settingsPath;
+        // The version this build was made as.
+        QVersionNumber currentVersion;
+        // The OW_UPDATE_FEED_URL this build was configured with.
+        QUrl feedUrl;
+        // The controller makes its own when none is given.
+        QNetworkAccessManager* network = nullptr;
+        // The user's downloads folder.
+        QString downloadsFolder;
+        // QDesktopServices::openUrl.
+        std::function<bool(const QUrl&)> openUrl;
+    };
+
+    static constexpr int kDefaultCheckInterval = 24 * 60 * 60;
+    static constexpr int kMinimumCheckInterval = 60;
+    // A transfer that receives nothing for this long is given up.
+    static constexpr std::chrono::seconds kTransferTimeout{15};
+    // The least wait before a background check, so that starting up stays quick.
+    static constexpr std::chrono::seconds kStartDelay{10};
+    static constexpr qint64 kMaxDownloadBytes = qint64(512) << 20;
+
+    explicit UpdateController(Clock& clock, QObject* parent = nullptr);
+    UpdateController(Clock& clock, Setup setup, QObject* parent = nullptr);
+    ~UpdateController() override;
+
+    // The application reaches the schedule and the switches through the updater; here
+    // the controller plays both parts.
+    UpdateController& updater() { return *this; }
+
+    // Seconds between background checks; values below a minute count as a minute.
+    int updateCheckInterval() const { return m_interval; }
+    void setUpdateCheckInterval(int seconds);
+
+    bool automaticallyChecksForUpdates() const;
+    void setAutomaticallyChecksForUpdates(bool on);
+    bool automaticallyDownloadsUpdates() const;
+    void setAutomaticallyDownloadsUpdates(bool on);
+
+    bool isChecking() const { return m_checking; }
+
+    // The name a download from url is saved under: the last segment of its path, unable
+    // to leave the downloads folder or to hide itself.
+    static QString safeFileName(const QUrl& url);
+
+public slots:
+    // A check whose result is always shown, also when there is nothing new.
+    void checkForUpdates();
+
+signals:
+    // After the check's alert, if it showed one, has been answered.
+    void checkFinished(ow::UpdateController::Outcome outcome);
+
+private:
+    void backgroundCheckDue();
+    void beginCheck(bool userVisible);
+    void scheduleBackgroundCheck();
+    void feedArrived(bool ok);
+    void startDownload();
+    void downloadArrived(bool ok, const QString& path);
+    void finish(Outcome outcome);
+    void announce();
+    void transfer(const QUrl& url, qint64 limit, std::function<bool(const QByteArray&)> write,
+                  std::function<void(bool)> done);
+    void consume(qint64 limit, const std::function<bool(const QByteArray&)>& write);
+    void refuseTransfer();
+    void restartStallTimer();
+
+    Clock& m_clock;
+    std::unique_ptr<QSettings> m_settings;
+    QVersionNumber m_currentVersion;
+    QUrl m_feedUrl;
+    std::unique_ptr<QNetworkAccessManager> m_ownNetwork;
+    QNetworkAccessManager* m_network;
+    QString m_downloadsFolder;
+    std::function<bool(const QUrl&)> m_openUrl;
+    int m_interval = kDefaultCheckInterval;
+    std::unique_ptr<Timer> m_backgroundTimer;
+
+    // The check under way.
+    bool m_checking = false;
+    bool m_userVisible = false;
+    std::optional<Appcast::Item> m_found;
+    QByteArray m_feedBytes;
+    std::unique_ptr<QSaveFile> m_file;
+    QString m_downloadedPath;
+    bool m_downloadFailed = false;
+
+    // The transfer under way; its manager owns it.
+    QNetworkReply* m_reply = nullptr;
+    qint64 m_received = 0;
+    bool m_refused = false;
+    std::unique_ptr<Timer> m_stallTimer;
+};
+
+} // namespace ow
