@@ -1,24 +1,66 @@
+#include "AppDelegate.h"
+#include "CrashReporter.h"
 #include "FileUserDefaults.h"
 #include "LinuxDisplaySleepAssertion.h"
-#include "LockController.h"
 #include "QtClock.h"
 #include "QtScreenList.h"
+#include "SingleInstance.h"
 #include "TapLockEngine.h"
+#include "UpdateController.h"
 #include "X11CursorVisibility.h"
+#include "X11InputAccessPermission.h"
 #include "X11InputGrab.h"
+#include "X11TaskbarPresence.h"
 #include "X11WindowStacking.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QStandardPaths>
+#include <QTimer>
+#include <QUrl>
+#include <QWidget>
 
-#include <cstdio>
+namespace {
 
-// Until the application shell exists, starting OrbinWash locks at once and quits when
-// the lock ends.
+// The help page ships inside the program; a browser needs it as a file.
+QUrl x11HelpPage()
+{
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation)
+        + QStringLiteral("/OrbinWash");
+    const QString path = folder + QStringLiteral("/x11-session.html");
+    QDir().mkpath(folder);
+    QFile::remove(path);
+    if (!QFile::copy(QStringLiteral(":/help/x11-session.html"), path))
+        return {};
+    return QUrl::fromLocalFile(path);
+}
+
+bool hasVisibleWindows()
+{
+    for (const QWidget* widget : QApplication::topLevelWidgets()) {
+        if (widget->isVisible())
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("OrbinWash"));
+    QApplication::setApplicationDisplayName(QStringLiteral("OrbinWash"));
+    QApplication::setDesktopFileName(QStringLiteral("orbinwash"));
+    // Closing the main window never quits: only Quit does.
     QApplication::setQuitOnLastWindowClosed(false);
+
+    ow::SingleInstance instance(ow::SingleInstance::defaultName(), ow::SingleInstance::defaultFolder());
+    if (!instance.claim()) {
+        instance.notifyRunning();
+        return 0;
+    }
 
     ow::QtClock clock;
     ow::FileUserDefaults defaults(ow::FileUserDefaults::defaultPath());
@@ -26,15 +68,17 @@ int main(int argc, char* argv[])
     ow::LinuxDisplaySleepAssertion sleep;
     ow::QtScreenList screens;
     ow::X11WindowStacking stacking;
-    ow::LockController controller(
-        std::make_unique<ow::TapLockEngine>(std::make_unique<ow::X11InputGrab>(), clock),
-        {clock, defaults, cursor, sleep, screens, stacking});
-    controller.setOnUnlock([] { QCoreApplication::quit(); });
-
-    if (!controller.lock()) {
-        std::fputs("OrbinWash could not lock input: it needs an X11 session, and no other "
-                   "program may hold the keyboard or the pointer.\n", stderr);
-        return 1;
-    }
+    ow::X11InputAccessPermission permission(x11HelpPage);
+    ow::X11TaskbarPresence taskbar;
+    ow::AppDelegate delegate({defaults,
+                              {clock, defaults, cursor, sleep, screens, stacking},
+                              permission,
+                              taskbar,
+                              [&defaults] { ow::CrashReporter::install(defaults); }},
+                             std::make_unique<ow::TapLockEngine>(std::make_unique<ow::X11InputGrab>(), clock),
+                             std::make_unique<ow::UpdateController>(clock));
+    QObject::connect(&instance, &ow::SingleInstance::reopenRequested, &delegate,
+                     [&delegate] { delegate.applicationShouldHandleReopen(hasVisibleWindows()); });
+    QTimer::singleShot(0, &delegate, &ow::AppDelegate::applicationDidFinishLaunching);
     return QApplication::exec();
 }

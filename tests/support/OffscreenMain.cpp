@@ -8,6 +8,8 @@ int main(int argc, char** argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" TWO_SCREEN_CONFIG);
+    // Tests compare with the English texts.
+    qputenv("LANGUAGE", "en");
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

@@ -235,6 +235,44 @@ QList<unsigned long> XTestInput::viewableOverrideRedirectWindows()
     return windows;
 }
 
+unsigned long XTestInput::findViewableWindow(const QString& name)
+{
+    if (!isOpen())
+        return 0;
+    // Breadth first from the root: a window manager puts client windows in frames.
+    QList<Window> queue{m_root};
+    while (!queue.isEmpty()) {
+        const Window window = queue.takeFirst();
+        char* windowName = nullptr;
+        if (window != m_root && XFetchName(m_display, window, &windowName) && windowName) {
+            const bool match = QString::fromUtf8(windowName) == name;
+            XFree(windowName);
+            if (match && isViewable(window))
+                return window;
+        }
+        Window root = 0;
+        Window parent = 0;
+        Window* children = nullptr;
+        unsigned count = 0;
+        if (XQueryTree(m_display, window, &root, &parent, &children, &count)) {
+            for (unsigned i = 0; i < count; ++i)
+                queue.append(children[i]);
+            if (children)
+                XFree(children);
+        }
+    }
+    return 0;
+}
+
+void XTestInput::focus(unsigned long window)
+{
+    if (!isOpen())
+        return;
+    XRaiseWindow(m_display, window);
+    XSetInputFocus(m_display, window, RevertToParent, CurrentTime);
+    XSync(m_display, False);
+}
+
 unsigned long XTestInput::createOverrideRedirectWindow(int x, int y, int w, int h)
 {
     if (!isOpen())

@@ -45,6 +45,11 @@ public:
     bool isOverrideRedirect(unsigned long window);
     QList<unsigned long> viewableOverrideRedirectWindows();
 
+    // The first viewable window, at any depth, whose WM_NAME is name; 0 if none.
+    unsigned long findViewableWindow(const QString& name);
+    // Raises the window and gives it the keyboard focus.
+    void focus(unsigned long window);
+
     // Maps and raises an unmanaged window, the way a notification pops up over everything.
     // It lives until destroyWindow() or until this connection closes.
     unsigned long createOverrideRedirectWindow(int x, int y, int w, int h);

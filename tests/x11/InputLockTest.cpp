@@ -10,12 +10,12 @@
 #include "X11InputGrab.h"
 #include "X11WindowStacking.h"
 #include "XTestInput.h"
+#include "X11Probe.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -24,6 +24,7 @@
 #include <functional>
 
 using namespace ow;
+using ow::test::X11Probe;
 using ow::test::XTestInput;
 
 namespace {
@@ -45,71 +46,6 @@ bool waitUntil(const std::function<bool()>& done, int timeoutMs)
     }
     return true;
 }
-
-// The other X client: a program of its own with a focused window that reports every
-// key, button and motion event it receives.
-class Probe {
-public:
-    bool start(const QStringList& args = {QStringLiteral("listen")})
-    {
-        m_process.start(QStringLiteral(X11_PROBE), args);
-        return m_process.waitForStarted(5000);
-    }
-
-    QString nextLine(int timeoutMs = 5000)
-    {
-        QElapsedTimer timer;
-        timer.start();
-        while (!m_process.canReadLine()) {
-            if (timer.elapsed() > timeoutMs || !m_process.waitForReadyRead(50)) {
-                if (timer.elapsed() > timeoutMs)
-                    return {};
-                QCoreApplication::processEvents();
-            }
-        }
-        return QString::fromLocal8Bit(m_process.readLine()).trimmed();
-    }
-
-    // Waits for the line; returns every line read before it, or {"<timeout>"}.
-    QStringList readUntil(const QString& line, int timeoutMs = 5000)
-    {
-        QStringList before;
-        for (;;) {
-            const QString next = nextLine(timeoutMs);
-            if (next.isEmpty())
-                return before << QStringLiteral("<timeout>");
-            if (next == line)
-                return before;
-            before << next;
-        }
-    }
-
-    void command(const char* text) { m_process.write(QByteArray(text) + '\n'); }
-
-    // Everything the probe has received so far.
-    QStringList received()
-    {
-        command("ping");
-        return readUntil(QStringLiteral("pong"));
-    }
-
-    void refocus()
-    {
-        command("focus");
-        readUntil(QStringLiteral("focused"));
-    }
-
-    ~Probe()
-    {
-        m_process.closeWriteChannel();
-        if (!m_process.waitForFinished(2000))
-            m_process.kill();
-        m_process.waitForFinished(2000);
-    }
-
-private:
-    QProcess m_process;
-};
 
 class UnlockSignal : public QObject {
     Q_OBJECT
@@ -186,7 +122,7 @@ protected:
     UnlockSignal unlockSignal;
     std::unique_ptr<LockController> controller;
     XTestInput input;
-    Probe probe;
+    X11Probe probe{X11_PROBE};
 };
 
 TEST_F(InputLockTest, AnotherClientReceivesNothingWhileLockedAndEverythingAfter)
@@ -260,7 +196,7 @@ TEST_F(InputLockTest, OneKeyAloneNeverUnlocks)
 
 TEST_F(InputLockTest, ABriefCompetingGrabIsOutlasted)
 {
-    Probe grabber;
+    X11Probe grabber(X11_PROBE);
     ASSERT_TRUE(grabber.start({QStringLiteral("grab"), QStringLiteral("500")}));
     ASSERT_EQ(grabber.nextLine(), QStringLiteral("grabbed"));
     QElapsedTimer timer;
@@ -274,7 +210,7 @@ TEST_F(InputLockTest, ABriefCompetingGrabIsOutlasted)
 
 TEST_F(InputLockTest, APermanentCompetingGrabMakesLockFailWithNothingChanged)
 {
-    auto grabber = std::make_unique<Probe>();
+    auto grabber = std::make_unique<X11Probe>(X11_PROBE);
     ASSERT_TRUE(grabber->start({QStringLiteral("grab"), QStringLiteral("-1")}));
     ASSERT_EQ(grabber->nextLine(), QStringLiteral("grabbed"));
     QElapsedTimer timer;
@@ -314,13 +250,8 @@ TEST_F(InputLockTest, AWindowMappedOverTheLockEndsUpBelowTheOverlay)
 
 TEST_F(InputLockTest, KilledLockingProcessFreesInputAtOnce)
 {
-    QTemporaryDir home;
     QProcess app;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.path());
-    env.insert(QStringLiteral("HOME"), home.path());
-    app.setProcessEnvironment(env);
-    app.start(QStringLiteral(ORBINWASH_BIN), {});
+    app.start(QStringLiteral(LOCK_CHILD), {});
     ASSERT_TRUE(app.waitForStarted(5000));
     ASSERT_TRUE(waitUntil([&] { return input.keyboardGrabbedByOther(); }, 10000));
     // Our momentary test grab must not have stolen the app's: give it time to retake.

@@ -21,6 +21,7 @@ int main(int argc, char** argv)
     // No session bus: nothing may start one behind the tests' back.
     qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/orbinwash-test-bus");
 
+    qputenv("LANGUAGE", "en");
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

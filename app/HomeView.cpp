@@ -1,0 +1,124 @@
+#include "HomeView.h"
+
+#include "BadgeImageView.h"
+#include "BrandMark.h"
+#include "Localizer.h"
+#include "SymbolIcons.h"
+#include "VisualKit.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QShortcut>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace ow {
+
+namespace {
+
+constexpr int kCornerMargin = 14;
+constexpr int kIconButton = 30;
+constexpr int kBadge = 14;
+
+QColor labelColor(const QWidget* widget, qreal alpha)
+{
+    QColor color = widget->palette().color(QPalette::WindowText);
+    color.setAlphaF(float(alpha));
+    return color;
+}
+
+QToolButton* iconButton(const QIcon& icon, int pointSize, const QString& description, QWidget* parent)
+{
+    auto* button = new QToolButton(parent);
+    button->setAutoRaise(true);
+    button->setIcon(icon);
+    button->setIconSize(QSize(pointSize, pointSize));
+    button->setFixedSize(kIconButton, kIconButton);
+    button->setToolTip(description);
+    button->setAccessibleName(description);
+    return button;
+}
+
+} // namespace
+
+HomeView::HomeView(int holdSeconds, QWidget* parent)
+    : QWidget(parent)
+{
+    auto* icon = new QLabel(this);
+    icon->setFixedSize(92, 92);
+    const QImage mark = orbinMark();
+    if (!mark.isNull())
+        icon->setPixmap(QPixmap::fromImage(mark.scaled(92, 92, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+
+    auto* title = makeLabel(L("app.name"), 24, QFont::Bold, labelColor(this, 1.0), this);
+    auto* subtitle = makeLabel(L("home.subtitle"), 13, QFont::Normal, labelColor(this, 0.55), this);
+
+    m_lockButton = new QPushButton(L("lock.button"), this);
+    m_lockButton->setDefault(true);
+    m_lockButton->setMinimumHeight(32);
+    const QColor mauve = orbinMauveFixed();
+    m_lockButton->setStyleSheet(QStringLiteral(
+        "QPushButton { background: %1; color: white; border-radius: 8px; padding: 6px 22px; font-weight: 600; }"
+        "QPushButton:pressed { background: %2; }")
+                                    .arg(mauve.name(), mauve.darker(120).name()));
+    connect(m_lockButton, &QPushButton::clicked, this, &HomeView::lockPressed);
+    // Return presses the lock button, as in a dialog.
+    for (int key : {Qt::Key_Return, Qt::Key_Enter}) {
+        auto* shortcut = new QShortcut(QKeySequence(key), this);
+        shortcut->setContext(Qt::WidgetWithChildrenShortcut);
+        connect(shortcut, &QShortcut::activated, m_lockButton, &QPushButton::click);
+    }
+
+    m_hintLabel = makeLabel(QString(), 11, QFont::Normal, labelColor(this, 0.35), this);
+    setHoldSeconds(holdSeconds);
+
+    auto* stack = new QVBoxLayout;
+    stack->setSpacing(0);
+    const std::pair<QWidget*, int> items[] = {
+        {icon, 14}, {title, 10}, {subtitle, 24}, {m_lockButton, 16}, {m_hintLabel, 0},
+    };
+    for (const auto& [widget, spacingAfter] : items) {
+        stack->addWidget(widget, 0, Qt::AlignHCenter);
+        if (spacingAfter)
+            stack->addSpacing(spacingAfter);
+    }
+    auto* centre = new QVBoxLayout(this);
+    centre->setContentsMargins(0, 0, 0, 0);
+    centre->addStretch();
+    centre->addLayout(stack);
+    centre->addStretch();
+    centre->addSpacing(8); // the stack sits 4 px above the middle
+
+    const QColor secondary = labelColor(this, 0.55);
+    m_settingsButton = iconButton(gearIcon(16, secondary), 16, L("settings.title"), this);
+    connect(m_settingsButton, &QToolButton::clicked, this, &HomeView::showSettings);
+    m_messagesButton = iconButton(envelopeIcon(15, secondary), 15, L("accessibility.messages"), this);
+    connect(m_messagesButton, &QToolButton::clicked, this, &HomeView::showMessages);
+    // Shown only while there is a support conversation.
+    m_messagesButton->hide();
+    m_messagesBadge = new BadgeImageView(this);
+    m_messagesBadge->setFixedSize(kBadge, kBadge);
+    m_messagesBadge->setScaledContents(true);
+    m_messagesBadge->hide();
+}
+
+void HomeView::setHoldSeconds(int seconds)
+{
+    m_hintLabel->setText(L("home.unlock_hint", seconds));
+}
+
+void HomeView::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    const QRect settings(width() - kCornerMargin - kIconButton, height() - kCornerMargin - kIconButton,
+                         kIconButton, kIconButton);
+    m_settingsButton->setGeometry(settings);
+    const QRect messages(settings.left() - 4 - kIconButton, settings.top(), kIconButton, kIconButton);
+    m_messagesButton->setGeometry(messages);
+    // The badge sits on the messages button's top-right corner, above it.
+    m_messagesBadge->setGeometry(messages.right() + 1 - 7 - kBadge / 2, messages.top() + 7 - kBadge / 2,
+                                 kBadge, kBadge);
+    m_messagesBadge->raise();
+}
+
+} // namespace ow

@@ -1,0 +1,12 @@
+#pragma once
+
+#include <QIcon>
+
+namespace ow {
+
+// The two small symbols of the home view, from the icon theme when it has them, else
+// drawn here at the same size in the given colour.
+QIcon gearIcon(int size, const QColor& color);
+QIcon envelopeIcon(int size, const QColor& color);
+
+} // namespace ow

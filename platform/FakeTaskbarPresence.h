@@ -1,0 +1,16 @@
+#pragma once
+
+#include "TaskbarPresence.h"
+
+#include <QHash>
+
+namespace ow {
+
+class FakeTaskbarPresence final : public TaskbarPresence {
+public:
+    void setSkipTaskbar(WId window, bool skip) override { skipped.insert(window, skip); }
+
+    QHash<WId, bool> skipped;
+};
+
+} // namespace ow

@@ -1,0 +1,280 @@
+#include "Alert.h"
+#include "AppDelegate.h"
+#include "BadgeImageView.h"
+#include "FakeClock.h"
+#include "FakeCursorVisibility.h"
+#include "FakeDisplaySleepAssertion.h"
+#include "FakeInputAccessPermission.h"
+#include "FakeInputGrab.h"
+#include "FakeScreenList.h"
+#include "FakeTaskbarPresence.h"
+#include "FakeWindowStacking.h"
+#include "HoldDuration.h"
+#include "HomeView.h"
+#include "Localizer.h"
+#include "MainMenu.h"
+#include "MainWindow.h"
+#include "MemoryUserDefaults.h"
+#include "TapLockEngine.h"
+#include "UpdateController.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+using namespace ow;
+
+namespace {
+
+class AppShellTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        Alert::reset();
+        QApplication::setQuitOnLastWindowClosed(false);
+    }
+
+    void TearDown() override { Alert::reset(); }
+
+    // Starts the shell as the application does, in dock or tray mode.
+    void launch(bool menuBarMode = false)
+    {
+        if (menuBarMode)
+            defaults.setValue(QStringLiteral("OWMenuBarMode"), true);
+        auto fakeGrab = std::make_unique<FakeInputGrab>();
+        grab = fakeGrab.get();
+        UpdateController::Setup update;
+        update.settingsPath = dir.filePath(QStringLiteral("updates.ini"));
+        update.feedUrl = QUrl(QStringLiteral("http://127.0.0.1:9/none.xml"));
+        update.openUrl = [](const QUrl&) { return true; };
+        delegate = std::make_unique<AppDelegate>(
+            AppDelegate::Services{defaults,
+                                  {clock, defaults, cursor, sleep, screens, stacking},
+                                  permission,
+                                  taskbar,
+                                  [this] { calls << QStringLiteral("crash reporter"); }},
+            std::make_unique<TapLockEngine>(std::move(fakeGrab), clock),
+            std::make_unique<UpdateController>(clock, update));
+        delegate->applicationDidFinishLaunching();
+        QApplication::processEvents();
+    }
+
+    MainWindow* window() const { return delegate->mainWindow(); }
+
+    // Ends a running lock the way the user does: both Ctrl keys held for the hold time.
+    void holdToUnlock()
+    {
+        grab->report(0x100018);
+        clock.runPosted();
+        clock.advance(std::chrono::seconds(4));
+        QApplication::processEvents();
+    }
+
+    QTemporaryDir dir;
+    FakeClock clock;
+    MemoryUserDefaults defaults;
+    FakeCursorVisibility cursor;
+    FakeDisplaySleepAssertion sleep;
+    FakeScreenList screens;
+    FakeWindowStacking stacking;
+    FakeInputAccessPermission permission;
+    FakeTaskbarPresence taskbar;
+    FakeInputGrab* grab = nullptr;
+    QStringList calls;
+    std::unique_ptr<AppDelegate> delegate;
+};
+
+TEST_F(AppShellTest, DockModeLaunchShowsTheWindowAfterInstallingTheCrashReporter)
+{
+    launch();
+    EXPECT_EQ(calls, QStringList{QStringLiteral("crash reporter")});
+    ASSERT_NE(window(), nullptr);
+    EXPECT_TRUE(window()->isVisible());
+    EXPECT_FALSE(window()->isShowingSettings());
+    EXPECT_EQ(delegate->updater().updateCheckInterval(), 3600);
+    EXPECT_TRUE(taskbar.skipped.isEmpty());
+}
+
+TEST_F(AppShellTest, TrayModeLaunchBuildsTheWindowButKeepsItHidden)
+{
+    launch(true);
+    ASSERT_NE(window(), nullptr);
+    EXPECT_FALSE(window()->isVisible());
+    // Asked for, it comes without a taskbar entry.
+    delegate->showMainWindow();
+    EXPECT_TRUE(window()->isVisible());
+    EXPECT_TRUE(taskbar.skipped.value(window()->winId()));
+}
+
+TEST_F(AppShellTest, TheWindowComesBackAfterAnUnlockInDockModeEvenIfItWasHidden)
+{
+    launch();
+    window()->hide();
+    delegate->lockPressed();
+    ASSERT_TRUE(delegate->controller().isLocked());
+    EXPECT_FALSE(delegate->restoreWindowAfterUnlock());
+    holdToUnlock();
+    EXPECT_FALSE(delegate->controller().isLocked());
+    EXPECT_TRUE(window()->isVisible());
+}
+
+TEST_F(AppShellTest, InTrayModeOnlyAWindowThatWasOpenComesBack)
+{
+    launch(true);
+    delegate->lockPressed();
+    EXPECT_FALSE(delegate->restoreWindowAfterUnlock());
+    holdToUnlock();
+    EXPECT_FALSE(window()->isVisible());
+
+    delegate->showMainWindow();
+    delegate->lockPressed();
+    EXPECT_FALSE(window()->isVisible()); // hidden for the length of the lock
+    EXPECT_TRUE(delegate->restoreWindowAfterUnlock());
+    holdToUnlock();
+    EXPECT_TRUE(window()->isVisible());
+}
+
+TEST_F(AppShellTest, ReopenBringsTheWindowBackOnlyInDockModeWithNothingOnScreen)
+{
+    launch();
+    window()->hide();
+    EXPECT_TRUE(delegate->applicationShouldHandleReopen(true));
+    EXPECT_FALSE(window()->isVisible());
+    EXPECT_TRUE(delegate->applicationShouldHandleReopen(false));
+    EXPECT_TRUE(window()->isVisible());
+}
+
+TEST_F(AppShellTest, ReopenInTrayModeChangesNothing)
+{
+    launch(true);
+    EXPECT_TRUE(delegate->applicationShouldHandleReopen(false));
+    EXPECT_FALSE(window()->isVisible());
+}
+
+TEST_F(AppShellTest, CtrlWFirstLeavesTheSettingsThenClosesTheWindowWithoutQuitting)
+{
+    launch();
+    QSignalSpy quitting(qApp, &QCoreApplication::aboutToQuit);
+    delegate->showSettings();
+    ASSERT_TRUE(window()->isShowingSettings());
+    QTest::keyClick(window(), Qt::Key_W, Qt::ControlModifier);
+    EXPECT_FALSE(window()->isShowingSettings());
+    EXPECT_TRUE(window()->isVisible());
+    QTest::keyClick(window(), Qt::Key_W, Qt::ControlModifier);
+    EXPECT_FALSE(window()->isVisible());
+    QApplication::processEvents();
+    EXPECT_EQ(quitting.count(), 0);
+}
+
+TEST_F(AppShellTest, MenusUseCtrlShortcuts)
+{
+    launch();
+    QStringList shortcuts;
+    for (QAction* menu : delegate->mainMenu()->actions()) {
+        for (QAction* item : menu->menu()->actions()) {
+            if (!item->shortcut().isEmpty())
+                shortcuts << item->text() + QLatin1Char('=') + item->shortcut().toString();
+        }
+    }
+    EXPECT_TRUE(shortcuts.contains(L("menu.quit") + QStringLiteral("=Ctrl+Q")));
+    EXPECT_TRUE(shortcuts.contains(L("menu.close") + QStringLiteral("=Ctrl+W")));
+    EXPECT_TRUE(shortcuts.contains(L("edit.undo") + QStringLiteral("=Ctrl+Z")));
+    EXPECT_TRUE(shortcuts.contains(L("edit.redo") + QStringLiteral("=Ctrl+Shift+Z")));
+    EXPECT_EQ(delegate->mainMenu()->actions().size(), 3);
+}
+
+TEST_F(AppShellTest, WithoutPermissionTheWindowStaysAndNoLockIsTried)
+{
+    launch();
+    permission.trusted = false;
+    Alert::setNextAnswer(Alert::FirstButton);
+    delegate->lockPressed();
+    EXPECT_TRUE(window()->isVisible());
+    EXPECT_EQ(grab->grabCalls, 0);
+    const QList<Alert::Record> shown = Alert::takeRecords();
+    ASSERT_EQ(shown.size(), 1);
+    EXPECT_EQ(shown[0].title, L("permission.explain_title"));
+    EXPECT_EQ(shown[0].buttons, (QStringList{L("permission.allow_button"), L("common.later")}));
+    // The prompt is asked for first, the settings opened second.
+    EXPECT_EQ(permission.calls, (QStringList{QStringLiteral("prompt"), QStringLiteral("openSettings")}));
+}
+
+TEST_F(AppShellTest, LaterInEitherAlertOpensNothing)
+{
+    launch();
+    permission.trusted = false;
+    Alert::setNextAnswer(Alert::SecondButton);
+    delegate->lockPressed();
+    permission.trusted = true;
+    grab->refuse = true;
+    Alert::setNextAnswer(Alert::SecondButton);
+    delegate->lockPressed();
+    EXPECT_TRUE(permission.calls.isEmpty());
+    EXPECT_EQ(Alert::takeRecords().size(), 2);
+}
+
+TEST_F(AppShellTest, ARefusedLockBringsTheWindowBackAndExplains)
+{
+    launch(true); // the window is hidden before the command
+    grab->refuse = true;
+    Alert::setNextAnswer(Alert::FirstButton);
+    delegate->lockPressed();
+    EXPECT_FALSE(delegate->controller().isLocked());
+    EXPECT_TRUE(window()->isVisible());
+    const QList<Alert::Record> shown = Alert::takeRecords();
+    ASSERT_EQ(shown.size(), 1);
+    EXPECT_EQ(shown[0].title, L("permission.needed_title"));
+    EXPECT_EQ(permission.calls, QStringList{QStringLiteral("openSettings")});
+}
+
+TEST_F(AppShellTest, ReturnInTheHomeViewLocks)
+{
+    launch();
+    QTest::keyClick(window()->homeView(), Qt::Key_Return);
+    EXPECT_TRUE(delegate->controller().isLocked());
+}
+
+TEST(HomeViewGeometry, FollowsTheLayoutOfTheHomeView)
+{
+    HomeView home(3);
+    home.resize(430, 641);
+    home.messagesButton()->show();
+    home.show();
+    QApplication::processEvents();
+    const QRect settings = home.settingsButton()->geometry();
+    EXPECT_EQ(settings, QRect(430 - 14 - 30, 641 - 14 - 30, 30, 30));
+    const QRect messages = home.messagesButton()->geometry();
+    EXPECT_EQ(messages.right() + 1, settings.left() - 4);
+    EXPECT_EQ(messages.bottom(), settings.bottom());
+    EXPECT_EQ(messages.size(), QSize(30, 30));
+    const QRect badge = home.messagesBadge()->geometry();
+    EXPECT_EQ(badge.size(), QSize(14, 14));
+    EXPECT_EQ(badge.left() + 7, messages.right() + 1 - 7);
+    EXPECT_EQ(badge.top() + 7, messages.top() + 7);
+    // The hint shows the whole hold seconds.
+    EXPECT_EQ(home.hintLabel()->text(), L("home.unlock_hint", 3));
+    // The stack sits 4 px above the middle: the lock button's column is centred.
+    EXPECT_NEAR(home.lockButton()->geometry().center().x(), 215, 1);
+}
+
+TEST(HomeViewGeometry, AClickOnTheBadgeReachesTheMessagesButton)
+{
+    HomeView home(3);
+    home.resize(430, 641);
+    home.messagesButton()->show();
+    home.messagesBadge()->show();
+    home.show();
+    QApplication::processEvents();
+    QSignalSpy clicked(home.messagesButton(), &QToolButton::clicked);
+    const QPoint onBadge = home.messagesBadge()->geometry().center();
+    QTest::mouseClick(home.windowHandle(), Qt::LeftButton, {}, onBadge);
+    EXPECT_EQ(clicked.count(), 1);
+}
+
+} // namespace
