@@ -27,7 +27,7 @@ bench: build
 	./$(BUILD_DIR)/bench/bench_lock
 
 screenshots: build
-	./$(BUILD_DIR)/tools/overlay_shots docs/screenshots
+	./$(BUILD_DIR)/tools/screenshots docs/screenshots
 
 clean:
 	rm -rf $(BUILD_DIR)

@@ -1,6 +1,8 @@
-// Renders the lock overlay on a private Xvfb and saves what the screen shows, idle and
-// with the unlock keys held for 60 % of the hold time:
-//   overlay_shots <folder>   → <folder>/overlay-idle.png, <folder>/overlay-holding.png
+// Pictures for people to look at, taken on a private Xvfb with a window manager:
+//   screenshots <folder>
+// overlay-idle.png and overlay-holding.png: the lock overlay, idle and with the unlock
+// keys held for 60 % of the hold time; main-window.png and lock-started.png: OrbinWash
+// itself, as started by a user, before and after pressing Return.
 #include "FakeClock.h"
 #include "FakeCursorVisibility.h"
 #include "FakeDisplaySleepAssertion.h"
@@ -11,16 +13,21 @@
 #include "ModifierFlags.h"
 #include "QtScreenList.h"
 #include "TapLockEngine.h"
+#include "XTestInput.h"
 #include "XvfbServer.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QEventLoop>
+#include <QElapsedTimer>
 #include <QPixmap>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QScreen>
 #include <QTimer>
 
 #include <cstdio>
+#include <functional>
 
 using namespace ow;
 using namespace std::chrono_literals;
@@ -32,6 +39,18 @@ void settle(int ms)
     QEventLoop loop;
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
     loop.exec();
+}
+
+bool waitFor(const std::function<bool()>& done, int timeoutMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > timeoutMs)
+            return false;
+        settle(20);
+    }
+    return true;
 }
 
 bool shoot(const QString& path)
@@ -48,7 +67,7 @@ bool shoot(const QString& path)
 int main(int argc, char** argv)
 {
     if (argc != 2) {
-        std::fprintf(stderr, "usage: overlay_shots <folder>\n");
+        std::fprintf(stderr, "usage: screenshots <folder>\n");
         return 2;
     }
     const QString folder = QString::fromLocal8Bit(argv[1]);
@@ -86,5 +105,30 @@ int main(int argc, char** argv)
     if (!shoot(folder + QStringLiteral("/overlay-holding.png")))
         return 1;
     controller.unlock();
-    return 0;
+    settle(200);
+
+    // The application as a user starts it, with a fresh home.
+    if (!xvfb.startWindowManager())
+        return 1;
+    QTemporaryDir home;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* variable : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"})
+        environment.insert(QString::fromLatin1(variable), home.path());
+    QProcess orbinwash;
+    orbinwash.setProcessEnvironment(environment);
+    orbinwash.start(QStringLiteral(ORBINWASH_BIN), {});
+    test::XTestInput input(xvfb.display());
+    unsigned long window = 0;
+    if (!waitFor([&] { return (window = input.findViewableWindow(QStringLiteral("OrbinWash"))) != 0; }, 10000))
+        return 1;
+    settle(800);
+    input.focus(window);
+    if (!shoot(folder + QStringLiteral("/main-window.png")))
+        return 1;
+    input.tap(input.keycode("Return"));
+    settle(800);
+    const bool shot = shoot(folder + QStringLiteral("/lock-started.png"));
+    orbinwash.kill();
+    orbinwash.waitForFinished(5000);
+    return shot ? 0 : 1;
 }
