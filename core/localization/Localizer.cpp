@@ -1,9 +1,11 @@
 #include "Localizer.h"
 
+#include <QDir>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLocale>
+#include <QList>
 #include <QStringView>
 
 #include <utility>
@@ -41,21 +43,103 @@ bool isAsciiLetter(QChar c)
     return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
 }
 
-// "fr-FR", "fr_FR" and "FR" all name fr.json. Only a plain 2- or 3-letter code is
-// accepted, so a preference can never point outside the catalogue folder.
-QString languagePart(const QString& code)
+bool isLetterCode(QStringView part, qsizetype minimum, qsizetype maximum)
 {
-    qsizetype end = 0;
-    while (end < code.size() && code.at(end) != u'-' && code.at(end) != u'_')
-        ++end;
-    const QString language = code.left(end).toLower();
-    if (language.size() < 2 || language.size() > 3)
-        return {};
-    for (const QChar c : language) {
+    if (part.size() < minimum || part.size() > maximum)
+        return false;
+    for (const QChar c : part) {
         if (!isAsciiLetter(c))
-            return {};
+            return false;
     }
-    return language;
+    return true;
+}
+
+// A preference such as "pt-BR", "zh_Hans_CN" or "de_DE.UTF-8", cut into the parts that
+// choose a catalogue. Only plain letter codes are kept (2 or 3 letters for the language,
+// 4 for the script, 2 for the region), so a preference can never point outside the
+// catalogue folder. Anything after them (a variant, a numeric region) is ignored.
+struct LanguageTag {
+    QString language; // "pt"
+    QString script;   // "Hans", or empty
+    QString region;   // "BR", or empty
+
+    bool isValid() const { return !language.isEmpty(); }
+};
+
+LanguageTag parseTag(const QString& code)
+{
+    // POSIX locale names may carry a character set and a modifier: "sr_RS.UTF-8@latin".
+    qsizetype end = 0;
+    while (end < code.size() && code.at(end) != u'.' && code.at(end) != u'@')
+        ++end;
+    QList<QStringView> parts;
+    qsizetype start = 0;
+    for (qsizetype i = 0; i <= end; ++i) {
+        if (i == end || code.at(i) == u'-' || code.at(i) == u'_') {
+            parts.append(QStringView(code).mid(start, i - start));
+            start = i + 1;
+        }
+    }
+
+    LanguageTag tag;
+    if (parts.isEmpty() || !isLetterCode(parts.first(), 2, 3))
+        return tag;
+    tag.language = parts.first().toString().toLower();
+    qsizetype next = 1;
+    if (next < parts.size() && isLetterCode(parts.at(next), 4, 4)) {
+        tag.script = parts.at(next).left(1).toString().toUpper()
+            + parts.at(next).mid(1).toString().toLower();
+        ++next;
+    }
+    if (next < parts.size() && isLetterCode(parts.at(next), 2, 2))
+        tag.region = parts.at(next).toString().toUpper();
+    return tag;
+}
+
+// The script a language is written in where the tag says, else its usual one there:
+// "zh-TW" and "zh-Hant" are Traditional Chinese, "zh", "zh-CN" and "zh-SG" Simplified.
+QLocale::Script likelyScript(const LanguageTag& tag)
+{
+    QString name = tag.language;
+    if (!tag.script.isEmpty())
+        name += u'-' + tag.script;
+    if (!tag.region.isEmpty())
+        name += u'-' + tag.region;
+    return QLocale(name).script();
+}
+
+// The catalogues that may serve one preference, best first: the exact
+// "<language>_<REGION>.json", then "<language>.json", then any other region's catalogue of
+// the language (a "pt-PT" user is better served in Brazilian Portuguese than in English).
+// A catalogue written in another script never serves: "zh-TW" does not get zh_CN.json.
+QStringList candidateFiles(const LanguageTag& tag, const QString& catalogueFolder)
+{
+    QStringList names;
+    if (!tag.region.isEmpty())
+        names.append(tag.language + u'_' + tag.region);
+    names.append(tag.language);
+    const QStringList others = QDir(catalogueFolder)
+                                   .entryList({tag.language + QStringLiteral("_*.json")},
+                                              QDir::Files, QDir::Name);
+    for (const QString& file : others) {
+        const QString name = file.chopped(5);
+        const LanguageTag other = parseTag(name);
+        // Only "<language>_<REGION>" names; "pt_BR_extra.json" or "pt_x.json" are not ours.
+        if (other.language == tag.language && other.script.isEmpty() && !other.region.isEmpty()
+            && name.size() == tag.language.size() + 3 && !names.contains(name))
+            names.append(name);
+    }
+
+    const QLocale::Script script = likelyScript(tag);
+    QStringList files;
+    for (const QString& name : names) {
+        if (likelyScript(parseTag(name)) != script)
+            continue;
+        const QString path = catalogueFolder + u'/' + name + QStringLiteral(".json");
+        if (QFile::exists(path))
+            files.append(path);
+    }
+    return files;
 }
 
 int asciiDigit(const QString& text, qsizetype index)
@@ -72,20 +156,19 @@ Localizer::Localizer(const QStringList& preferredLanguages, const QString& catal
     : m_english(loadCatalogue(catalogueFolder + QStringLiteral("/en.json")))
 {
     for (const QString& code : preferredLanguages) {
-        const QString language = languagePart(code);
-        if (language.isEmpty())
+        const LanguageTag tag = parseTag(code);
+        if (!tag.isValid())
             continue;
-        if (language == u"en")
-            break;
-        const QString path = catalogueFolder + u'/' + language + QStringLiteral(".json");
-        if (!QFile::exists(path))
-            continue;
-        Catalogue catalogue = loadCatalogue(path);
-        // A broken catalogue is no better than none: the next language may do.
-        if (catalogue.isEmpty())
-            continue;
-        m_chosen = std::move(catalogue);
-        break;
+        if (tag.language == u"en")
+            return;
+        for (const QString& path : candidateFiles(tag, catalogueFolder)) {
+            Catalogue catalogue = loadCatalogue(path);
+            // A broken catalogue is no better than none: the next one may do.
+            if (catalogue.isEmpty())
+                continue;
+            m_chosen = std::move(catalogue);
+            return;
+        }
     }
 }
 

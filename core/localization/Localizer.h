@@ -12,8 +12,12 @@ namespace ow {
 // the chosen language lacks; the key itself is shown when no catalogue has it.
 class Localizer {
 public:
-    // preferredLanguages: codes such as "fr-FR", "de" or "en_US", most preferred first.
-    // catalogueFolder holds one "<language>.json" per language, e.g. "fr.json".
+    // preferredLanguages: codes such as "fr-FR", "de", "zh_Hans_CN" or "en_US", most
+    // preferred first; the first one that some catalogue serves wins, English stops the search.
+    // catalogueFolder holds one "<language>.json" per language, e.g. "fr.json", or
+    // "<language>_<REGION>.json" for a regional variant, e.g. "pt_BR.json". A preference
+    // takes its exact region's catalogue, else its language's, else another region's of the
+    // same language in the same script: "pt-PT" takes pt_BR.json, "zh-TW" never zh_CN.json.
     explicit Localizer(const QStringList& preferredLanguages,
                        const QString& catalogueFolder = QStringLiteral(":/strings"));
 

@@ -148,8 +148,8 @@ TEST(LocalizerTest, SkipsLanguagesWithoutCatalogueAndFallsBackToEnglish)
     const QString english = shippedCatalogue("en").value("menu.file").toString();
     const QString german = shippedCatalogue("de").value("menu.file").toString();
 
-    EXPECT_EQ(str(Localizer({"es-ES", "ja", "de"}).text("menu.file")), str(german));
-    EXPECT_EQ(str(Localizer({"es-ES", "ja"}).text("menu.file")), str(english));
+    EXPECT_EQ(str(Localizer({"nl-NL", "ko", "de"}).text("menu.file")), str(german));
+    EXPECT_EQ(str(Localizer({"nl-NL", "ko"}).text("menu.file")), str(english));
     EXPECT_EQ(str(Localizer({}).text("menu.file")), str(english));
     // English ahead of a translated language wins.
     EXPECT_EQ(str(Localizer({"en-GB", "fr"}).text("menu.file")), str(english));
@@ -237,6 +237,172 @@ TEST(LocalizerTest, LanguageCodeCannotReachOutsideTheCatalogueFolder)
 
     EXPECT_EQ(str(Localizer({"../outside"}, catalogues).text("a")), "A");
     EXPECT_EQ(str(Localizer({"..-outside"}, catalogues).text("a")), "A");
+}
+
+// The shipped languages, by the name of their catalogue.
+const char* const kShippedLanguages[] = {"en", "fr", "de", "es", "it", "pt_BR", "pl", "ja", "zh_CN"};
+
+QString shippedText(const QString& language, const char* key)
+{
+    return shippedCatalogue(language).value(QString::fromLatin1(key)).toString();
+}
+
+TEST(LocalizerTest, EachShippedLanguageIsChosenByItsOwnCode)
+{
+    for (const char* language : kShippedLanguages) {
+        SCOPED_TRACE(language);
+        const QString expected = shippedText(language, "lock.title");
+        ASSERT_FALSE(expected.isEmpty());
+        EXPECT_EQ(str(Localizer({QString::fromLatin1(language)}).text("lock.title")),
+                  str(expected));
+        // The same code in the BCP 47 spelling the desktop passes.
+        const QString bcp47 = QString::fromLatin1(language).replace(u'_', u'-');
+        EXPECT_EQ(str(Localizer({bcp47}).text("lock.title")), str(expected));
+    }
+}
+
+TEST(LocalizerTest, PortugueseOfAnyRegionGetsBrazilianPortuguese)
+{
+    const QString brazilian = shippedText("pt_BR", "lock.title");
+    ASSERT_FALSE(brazilian.isEmpty());
+    ASSERT_NE(str(brazilian), str(shippedText("en", "lock.title")));
+
+    for (const char* code : {"pt-BR", "pt_BR", "pt_BR.UTF-8", "pt-Latn-BR", "pt", "pt-PT",
+                             "pt_PT.UTF-8@euro", "pt-Latn-PT", "PT-pt"}) {
+        SCOPED_TRACE(code);
+        EXPECT_EQ(str(Localizer({QString::fromLatin1(code), "de"}).text("lock.title")),
+                  str(brazilian));
+    }
+}
+
+TEST(LocalizerTest, SimplifiedChineseServesOnlySimplifiedChinese)
+{
+    const QString simplified = shippedText("zh_CN", "lock.title");
+    const QString german = shippedText("de", "lock.title");
+    const QString english = shippedText("en", "lock.title");
+    ASSERT_FALSE(simplified.isEmpty());
+
+    for (const char* code : {"zh-CN", "zh_CN", "zh_CN.UTF-8", "zh-Hans", "zh_Hans_CN",
+                             "zh-Hans-CN", "zh", "zh-SG"}) {
+        SCOPED_TRACE(code);
+        EXPECT_EQ(str(Localizer({QString::fromLatin1(code), "de"}).text("lock.title")),
+                  str(simplified));
+    }
+    // Traditional Chinese readers are not handed Simplified characters: the next
+    // preferred language serves, else English.
+    for (const char* code : {"zh-TW", "zh_TW", "zh-Hant", "zh-Hant-TW", "zh_HK", "zh-MO",
+                             "zh-Hant-CN"}) {
+        SCOPED_TRACE(code);
+        EXPECT_EQ(str(Localizer({QString::fromLatin1(code), "de"}).text("lock.title")),
+                  str(german));
+        EXPECT_EQ(str(Localizer({QString::fromLatin1(code)}).text("lock.title")), str(english));
+    }
+    EXPECT_EQ(str(Localizer({"zh-TW", "zh-Hant", "zh-CN"}).text("lock.title")), str(simplified));
+}
+
+TEST(LocalizerTest, ExactRegionComesBeforeTheLanguageThenAnyOtherRegion)
+{
+    CatalogueFolder folder;
+    folder.write("en.json", R"({"a": "A"})");
+    folder.write("pt.json", R"({"a": "pt"})");
+    folder.write("pt_BR.json", R"({"a": "pt-BR"})");
+    folder.write("pt_PT.json", R"({"a": "pt-PT"})");
+    folder.write("es_MX.json", R"({"a": "es-MX"})");
+    folder.write("es_AR.json", R"({"a": "es-AR"})");
+
+    EXPECT_EQ(str(Localizer({"pt-BR"}, folder.path()).text("a")), "pt-BR");
+    EXPECT_EQ(str(Localizer({"pt_PT"}, folder.path()).text("a")), "pt-PT");
+    EXPECT_EQ(str(Localizer({"pt-Latn-PT"}, folder.path()).text("a")), "pt-PT");
+    EXPECT_EQ(str(Localizer({"pt-AO"}, folder.path()).text("a")), "pt");
+    EXPECT_EQ(str(Localizer({"pt"}, folder.path()).text("a")), "pt");
+    // No language-only catalogue: the exact region, else the first other region by name.
+    EXPECT_EQ(str(Localizer({"es-MX"}, folder.path()).text("a")), "es-MX");
+    EXPECT_EQ(str(Localizer({"es-ES"}, folder.path()).text("a")), "es-AR");
+    EXPECT_EQ(str(Localizer({"es"}, folder.path()).text("a")), "es-AR");
+}
+
+TEST(LocalizerTest, ChineseCataloguesFollowTheScriptOfTheRegion)
+{
+    CatalogueFolder folder;
+    folder.write("en.json", R"({"a": "A"})");
+    folder.write("zh_CN.json", R"({"a": "Hans"})");
+    folder.write("zh_TW.json", R"({"a": "Hant"})");
+
+    EXPECT_EQ(str(Localizer({"zh-TW"}, folder.path()).text("a")), "Hant");
+    EXPECT_EQ(str(Localizer({"zh-HK"}, folder.path()).text("a")), "Hant");
+    EXPECT_EQ(str(Localizer({"zh-Hant"}, folder.path()).text("a")), "Hant");
+    EXPECT_EQ(str(Localizer({"zh-CN"}, folder.path()).text("a")), "Hans");
+    EXPECT_EQ(str(Localizer({"zh-SG"}, folder.path()).text("a")), "Hans");
+    EXPECT_EQ(str(Localizer({"zh-Hans"}, folder.path()).text("a")), "Hans");
+    EXPECT_EQ(str(Localizer({"zh"}, folder.path()).text("a")), "Hans");
+
+    // A language-only catalogue is in the language's usual script, Simplified for Chinese.
+    CatalogueFolder plain;
+    plain.write("en.json", R"({"a": "A"})");
+    plain.write("zh.json", R"({"a": "zh"})");
+    EXPECT_EQ(str(Localizer({"zh-CN"}, plain.path()).text("a")), "zh");
+    EXPECT_EQ(str(Localizer({"zh-TW"}, plain.path()).text("a")), "A");
+}
+
+TEST(LocalizerTest, BrokenRegionalCatalogueLetsTheNextCandidateServe)
+{
+    CatalogueFolder folder;
+    folder.write("en.json", R"({"a": "A"})");
+    folder.write("pt_BR.json", "not json");
+    folder.write("pt.json", R"({"a": "pt"})");
+    folder.write("fr_CA.json", "[]");
+    folder.write("de.json", R"({"a": "de"})");
+
+    EXPECT_EQ(str(Localizer({"pt-BR"}, folder.path()).text("a")), "pt");
+    EXPECT_EQ(str(Localizer({"fr-CA", "de"}, folder.path()).text("a")), "de");
+}
+
+TEST(LocalizerTest, RegionCodeCannotReachOutsideTheCatalogueFolder)
+{
+    CatalogueFolder folder;
+    folder.write("outside.json", R"({"a": "outside"})");
+    folder.write("pt_outside.json", R"({"a": "pt-outside"})");
+    QDir(folder.path()).mkdir("strings");
+    folder.write("strings/en.json", R"({"a": "A"})");
+    folder.write("strings/de_extra.json", R"({"a": "de-extra"})");
+    folder.write("strings/de_Latn_DE.json", R"({"a": "de-Latn-DE"})");
+    folder.write("strings/de_1.json", R"({"a": "de-1"})");
+    const QString catalogues = folder.path() + "/strings";
+
+    for (const char* code : {"pt-../outside", "pt_../../outside", "pt-../pt_outside",
+                             "pt_outside", "de-extra", "de_1", "de-Latn-DE", "de_DE"}) {
+        SCOPED_TRACE(code);
+        EXPECT_EQ(str(Localizer({QString::fromLatin1(code)}, catalogues).text("a")), "A");
+    }
+}
+
+TEST(ShippedTranslationTest, LongSentencesAreNeverLeftInEnglish)
+{
+    // A copied English sentence would hide a missing translation behind a full key set.
+    const QJsonObject english = shippedCatalogue("en");
+    ASSERT_FALSE(english.isEmpty());
+    QStringList sentences;
+    for (auto it = english.constBegin(); it != english.constEnd(); ++it) {
+        if (it.value().toString().split(u' ', Qt::SkipEmptyParts).size() >= 4)
+            sentences.append(it.key());
+    }
+    for (const char* key : {"lock.title", "lock.subtitle", "lock.instruction_one",
+                            "lock.instruction_other", "home.unlock_hint",
+                            "permission.explain_message", "permission.needed_message",
+                            "onboarding.welcome_message", "report.message"})
+        EXPECT_TRUE(sentences.contains(QString::fromLatin1(key))) << key;
+
+    for (const char* language : kShippedLanguages) {
+        if (QString::fromLatin1(language) == u"en")
+            continue;
+        SCOPED_TRACE(language);
+        const QJsonObject catalogue = shippedCatalogue(language);
+        ASSERT_FALSE(catalogue.isEmpty());
+        for (const QString& key : sentences) {
+            EXPECT_NE(str(catalogue.value(key).toString()), str(english.value(key).toString()))
+                << str(key);
+        }
+    }
 }
 
 class FormatTest : public ::testing::Test {
@@ -353,6 +519,9 @@ TEST_P(ShippedCatalogueTest, HasEveryKeyWithAPlainTextAndMatchingPlaceholders)
         EXPECT_TRUE(expectedKeys().count(key)) << "unknown key " << str(key);
 }
 
-INSTANTIATE_TEST_SUITE_P(Languages, ShippedCatalogueTest, ::testing::Values("en", "fr", "de"));
+INSTANTIATE_TEST_SUITE_P(Languages, ShippedCatalogueTest, ::testing::ValuesIn(kShippedLanguages),
+                         [](const ::testing::TestParamInfo<const char*>& language) {
+                             return std::string(language.param);
+                         });
 
 } // namespace
