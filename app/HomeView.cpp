@@ -3,10 +3,12 @@
 #include "BadgeImageView.h"
 #include "BrandMark.h"
 #include "Localizer.h"
+#include "MessageBanner.h"
 #include "SymbolIcons.h"
 #include "VisualKit.h"
 
 #include <QLabel>
+#include <QPainter>
 #include <QPushButton>
 #include <QShortcut>
 #include <QToolButton>
@@ -19,6 +21,7 @@ namespace {
 constexpr int kCornerMargin = 14;
 constexpr int kIconButton = 30;
 constexpr int kBadge = 14;
+constexpr int kEnvelope = 15;
 
 QColor labelColor(const QWidget* widget, qreal alpha)
 {
@@ -37,6 +40,17 @@ QToolButton* iconButton(const QIcon& icon, int pointSize, const QString& descrip
     button->setToolTip(description);
     button->setAccessibleName(description);
     return button;
+}
+
+// Recolours the whole symbol, so that a themed icon takes the tint as the drawn one does.
+QIcon tinted(const QIcon& icon, int size, const QColor& color)
+{
+    QPixmap pixmap = icon.pixmap(QSize(size, size));
+    QPainter painter(&pixmap);
+    painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+    painter.fillRect(pixmap.rect(), color);
+    painter.end();
+    return QIcon(pixmap);
 }
 
 } // namespace
@@ -67,6 +81,7 @@ HomeView::HomeView(int holdSeconds, QWidget* parent)
         auto* shortcut = new QShortcut(QKeySequence(key), this);
         shortcut->setContext(Qt::WidgetWithChildrenShortcut);
         connect(shortcut, &QShortcut::activated, m_lockButton, &QPushButton::click);
+        m_returnShortcuts.append(shortcut);
     }
 
     m_hintLabel = makeLabel(QString(), 11, QFont::Normal, labelColor(this, 0.35), this);
@@ -92,14 +107,52 @@ HomeView::HomeView(int holdSeconds, QWidget* parent)
     const QColor secondary = labelColor(this, 0.55);
     m_settingsButton = iconButton(gearIcon(16, secondary), 16, L("settings.title"), this);
     connect(m_settingsButton, &QToolButton::clicked, this, &HomeView::showSettings);
-    m_messagesButton = iconButton(envelopeIcon(15, secondary), 15, L("accessibility.messages"), this);
+    m_messagesButton = iconButton(QIcon(), kEnvelope, L("accessibility.messages"), this);
     connect(m_messagesButton, &QToolButton::clicked, this, &HomeView::showMessages);
-    // Shown only while there is a support conversation.
-    m_messagesButton->hide();
     m_messagesBadge = new BadgeImageView(this);
     m_messagesBadge->setFixedSize(kBadge, kBadge);
     m_messagesBadge->setScaledContents(true);
-    m_messagesBadge->hide();
+    // Both shown only while there is a support conversation.
+    setMessagesState(false, false);
+}
+
+void HomeView::setMessagesState(bool open, bool unread)
+{
+    const QColor tint = unread ? palette().color(QPalette::Highlight) : labelColor(this, 0.55);
+    m_messagesButton->setIcon(tinted(envelopeIcon(kEnvelope, tint), kEnvelope, tint));
+    m_messagesButton->setVisible(open);
+    m_messagesBadge->setImage(unread ? quotaBadgeImage(1, kBadge) : QImage());
+    m_messagesBadge->setVisible(unread);
+}
+
+void HomeView::showMessageBanner(const QString& body)
+{
+    dismissMessageBanner();
+    m_banner = new MessageBanner(body, this);
+    connect(m_banner, &MessageBanner::okPressed, this, &HomeView::dismissMessageBanner);
+    m_banner->layOut(width());
+    m_banner->show();
+    m_banner->raise();
+    // Two Return shortcuts in one window would cancel each other out.
+    for (QShortcut* shortcut : std::as_const(m_returnShortcuts))
+        shortcut->setEnabled(false);
+}
+
+MessageBanner* HomeView::messageBanner() const
+{
+    return m_banner;
+}
+
+void HomeView::dismissMessageBanner()
+{
+    if (!m_banner)
+        return;
+    // Later, since OK's own click may be what got us here.
+    m_banner->hide();
+    m_banner->deleteLater();
+    m_banner = nullptr;
+    for (QShortcut* shortcut : std::as_const(m_returnShortcuts))
+        shortcut->setEnabled(true);
 }
 
 void HomeView::setHoldSeconds(int seconds)
@@ -119,6 +172,8 @@ void HomeView::resizeEvent(QResizeEvent* event)
     m_messagesBadge->setGeometry(messages.right() + 1 - 7 - kBadge / 2, messages.top() + 7 - kBadge / 2,
                                  kBadge, kBadge);
     m_messagesBadge->raise();
+    if (m_banner)
+        m_banner->layOut(width());
 }
 
 } // namespace ow

@@ -24,8 +24,10 @@ MainMenu::MainMenu(Actions actions, QWidget* parent)
     QMenu* app = addMenu(QApplication::applicationDisplayName());
     m_messages = app->addAction(L("messages.banner_title"));
     m_messages->setVisible(false);
+    connect(m_messages, &QAction::triggered, this, actions.showMessages);
     app->addSeparator();
     connect(app->addAction(L("menu.check_updates")), &QAction::triggered, this, actions.checkForUpdates);
+    connect(app->addAction(L("menu.report_problem")), &QAction::triggered, this, actions.reportProblem);
     app->addSeparator();
     QAction* quit = app->addAction(L("menu.quit"));
     quit->setShortcut(QKeySequence(QStringLiteral("Ctrl+Q")));

@@ -16,6 +16,8 @@ class MainMenu : public QMenuBar {
 public:
     struct Actions {
         std::function<void()> checkForUpdates;
+        std::function<void()> reportProblem;
+        std::function<void()> showMessages;
         std::function<void()> closeOrBack;
         std::function<void()> quit;
     };

@@ -1,8 +1,10 @@
 #include "AppDelegate.h"
 #include "CrashReporter.h"
+#include "DBusLauncherBadge.h"
 #include "FileUserDefaults.h"
 #include "LinuxDisplaySleepAssertion.h"
 #include "QtClock.h"
+#include "QtHttpClient.h"
 #include "QtScreenList.h"
 #include "SingleInstance.h"
 #include "TapLockEngine.h"
@@ -70,11 +72,15 @@ int main(int argc, char* argv[])
     ow::X11WindowStacking stacking;
     ow::X11InputAccessPermission permission(x11HelpPage);
     ow::X11TaskbarPresence taskbar;
-    ow::AppDelegate delegate({defaults,
-                              {clock, defaults, cursor, sleep, screens, stacking},
-                              permission,
-                              taskbar,
-                              [&defaults] { ow::CrashReporter::install(defaults); }},
+    ow::DBusLauncherBadge launcher;
+    ow::QtHttpClient http;
+    ow::AppDelegate delegate({.defaults = defaults,
+                              .lock = {clock, defaults, cursor, sleep, screens, stacking},
+                              .permission = permission,
+                              .taskbar = taskbar,
+                              .launcher = launcher,
+                              .http = http,
+                              .installCrashReporter = [&defaults] { ow::CrashReporter::install(defaults); }},
                              std::make_unique<ow::TapLockEngine>(std::make_unique<ow::X11InputGrab>(), clock),
                              std::make_unique<ow::UpdateController>(clock));
     QObject::connect(&instance, &ow::SingleInstance::reopenRequested, &delegate,

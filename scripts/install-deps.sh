@@ -8,7 +8,7 @@ packages=(
     qt6-base-dev fonts-dejavu-core
     libx11-dev libxfixes-dev libxi-dev libxtst-dev libxss-dev
     libgtest-dev qt6-httpserver-dev qt6-websockets-dev
-    xvfb openbox
+    xvfb openbox dbus-daemon
 )
 
 missing=()

@@ -10,7 +10,7 @@ class UserDefaults;
 
 // The version this build was made from.
 QString appVersion();
-// The system's name as os-release gives it, e.g. "Debian GNU/Linux 12 (bookworm)".
+// The system's name and version as os-release gives them, e.g. "Debian GNU/Linux 12".
 QString osString();
 // The device identifier the service assigned, or "?" before it has assigned one.
 QString deviceIdOrUnknown(const UserDefaults& defaults);

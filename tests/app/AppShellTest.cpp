@@ -1,16 +1,19 @@
 #include "Alert.h"
 #include "AppDelegate.h"
 #include "BadgeImageView.h"
+#include "Endpoints.h"
 #include "FakeClock.h"
 #include "FakeCursorVisibility.h"
 #include "FakeDisplaySleepAssertion.h"
 #include "FakeInputAccessPermission.h"
 #include "FakeInputGrab.h"
+#include "FakeLauncherBadge.h"
 #include "FakeScreenList.h"
 #include "FakeTaskbarPresence.h"
 #include "FakeWindowStacking.h"
 #include "HoldDuration.h"
 #include "HomeView.h"
+#include "HttpClient.h"
 #include "Localizer.h"
 #include "MainMenu.h"
 #include "MainWindow.h"
@@ -31,6 +34,18 @@
 using namespace ow;
 
 namespace {
+
+// Takes every request and never answers, as a network that is down for good would.
+class SilentHttpClient final : public HttpClient {
+public:
+    void post(const QUrl& url, const QByteArray&, std::chrono::milliseconds, QObject*,
+              std::function<void(Response)>) override
+    {
+        posted.append(url);
+    }
+
+    QList<QUrl> posted;
+};
 
 class AppShellTest : public ::testing::Test {
 protected:
@@ -54,11 +69,13 @@ protected:
         update.feedUrl = QUrl(QStringLiteral("http://127.0.0.1:9/none.xml"));
         update.openUrl = [](const QUrl&) { return true; };
         delegate = std::make_unique<AppDelegate>(
-            AppDelegate::Services{defaults,
-                                  {clock, defaults, cursor, sleep, screens, stacking},
-                                  permission,
-                                  taskbar,
-                                  [this] { calls << QStringLiteral("crash reporter"); }},
+            AppDelegate::Services{.defaults = defaults,
+                                  .lock = {clock, defaults, cursor, sleep, screens, stacking},
+                                  .permission = permission,
+                                  .taskbar = taskbar,
+                                  .launcher = launcher,
+                                  .http = http,
+                                  .installCrashReporter = [this] { calls << QStringLiteral("crash reporter"); }},
             std::make_unique<TapLockEngine>(std::move(fakeGrab), clock),
             std::make_unique<UpdateController>(clock, update));
         delegate->applicationDidFinishLaunching();
@@ -85,6 +102,8 @@ protected:
     FakeWindowStacking stacking;
     FakeInputAccessPermission permission;
     FakeTaskbarPresence taskbar;
+    FakeLauncherBadge launcher;
+    SilentHttpClient http;
     FakeInputGrab* grab = nullptr;
     QStringList calls;
     std::unique_ptr<AppDelegate> delegate;
@@ -99,6 +118,8 @@ TEST_F(AppShellTest, DockModeLaunchShowsTheWindowAfterInstallingTheCrashReporter
     EXPECT_FALSE(window()->isShowingSettings());
     EXPECT_EQ(delegate->updater().updateCheckInterval(), 3600);
     EXPECT_TRUE(taskbar.skipped.isEmpty());
+    // The first check-in goes to the built-in address.
+    EXPECT_EQ(http.posted, QList<QUrl>{checkInEndpoint()});
 }
 
 TEST_F(AppShellTest, TrayModeLaunchBuildsTheWindowButKeepsItHidden)

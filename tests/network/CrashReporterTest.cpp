@@ -287,10 +287,15 @@ TEST_F(CrashReporterTest, DeviceIdIsSentOnceAssigned)
     EXPECT_EQ(m_server.received().at(0).json.value(QStringLiteral("d")).toString(), QStringLiteral("dev-4711"));
 }
 
-TEST_F(CrashReporterTest, OsIsThePrettyNameOfTheSystem)
+TEST_F(CrashReporterTest, OsIsTheSystemsNameAndVersion)
 {
-    EXPECT_EQ(ow::osString(), QSysInfo::prettyProductName());
-    EXPECT_FALSE(ow::osString().isEmpty());
+    // Name and version without the code name: "Debian GNU/Linux 12" of "Debian GNU/Linux 12 (bookworm)".
+    const QString os = ow::osString();
+    EXPECT_FALSE(os.isEmpty());
+    EXPECT_TRUE(QSysInfo::prettyProductName().startsWith(os)) << os.toStdString();
+    if (QSysInfo::productVersion() != QLatin1String("unknown")) {
+        EXPECT_TRUE(os.endsWith(QLatin1Char(' ') + QSysInfo::productVersion())) << os.toStdString();
+    }
 }
 
 TEST_F(CrashReporterTest, UnansweringServerBlocksNothing)
