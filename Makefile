@@ -6,7 +6,7 @@ JOBS ?= 2
 FUZZ_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps configure build run test bench screenshots fuzz clean
+.PHONY: all deps configure build run test package bench screenshots fuzz clean
 
 all: build
 
@@ -24,6 +24,10 @@ run: build
 
 test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j$(JOBS)
+
+# The Debian package, orbinwash_<version>_<arch>.deb, in the build folder.
+package: build
+	cd $(BUILD_DIR) && cpack -G DEB
 
 bench: build
 	./$(BUILD_DIR)/bench/bench_lock
