@@ -15,16 +15,25 @@
 #include "TaskbarPresence.h"
 #include "UpdateController.h"
 #include "UserDefaults.h"
+#include "VisualKit.h"
 
 #include <QApplication>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPlainTextEdit>
 
 namespace ow {
 
 namespace {
 constexpr char kMenuBarMode[] = "OWMenuBarMode";
+constexpr char kOnboarded[] = "OWOnboarded";
 constexpr int kUpdateCheckIntervalSeconds = 3600;
+
+// The red dot beside the tray menu's messages item.
+QIcon menuBadgeIcon()
+{
+    return QIcon(QPixmap::fromImage(quotaBadgeImage(1, 13)));
+}
 
 QUrl orDefault(const QUrl& url, QUrl (*builtIn)())
 {
@@ -42,11 +51,13 @@ AppDelegate::AppDelegate(Services services, std::unique_ptr<LockEngine> engine,
                                                   [this] { return static_cast<QWidget*>(m_mainWindow.data()); }))
     , m_service(m_services.defaults, m_services.http, m_services.lock.clock,
                 orDefault(m_services.checkInUrl, checkInEndpoint), orDefault(m_services.reportUrl, reportEndpoint))
+    , m_statusItem(m_services.lock.clock, nullptr, m_services.trayAvailable)
 {
 }
 
 AppDelegate::~AppDelegate()
 {
+    delete m_statusMenu.data();
     delete m_messagesWindow.data();
     delete m_mainWindow.data();
 }
@@ -71,6 +82,16 @@ ReportProblemDialog* AppDelegate::reportDialog() const
     return m_reportDialog.data();
 }
 
+SettingsView* AppDelegate::settingsView() const
+{
+    return m_mainWindow ? m_mainWindow->settingsView() : nullptr;
+}
+
+QMenu* AppDelegate::statusMenu() const
+{
+    return m_statusMenu.data();
+}
+
 bool AppDelegate::menuBarMode(const UserDefaults& defaults)
 {
     return defaults.boolean(QLatin1String(kMenuBarMode));
@@ -90,8 +111,12 @@ void AppDelegate::applicationDidFinishLaunching()
         if (self)
             self->onUnlock();
     });
-    if (!menuBarMode(m_services.defaults) && m_mainWindow)
+    if (menuBarMode(m_services.defaults))
+        m_statusItem.enable(buildStatusMenu());
+    else if (m_mainWindow)
         m_mainWindow->activateWindow();
+    // The server is first asked only once the user has answered.
+    showOnboardingIfNeeded();
     syncWithServer();
     // Every hour, whenever the last check-in was.
     m_syncTimer = m_services.lock.clock.schedule(kSyncInterval, true, [self = QPointer<AppDelegate>(this)] {
@@ -104,22 +129,120 @@ void AppDelegate::applicationDidFinishLaunching()
 void AppDelegate::buildMainWindow()
 {
     auto* home = new HomeView(int(holdDuration(m_services.defaults)));
-    auto* settings = new SettingsView;
+    auto* settings = new SettingsView({.defaults = m_services.defaults,
+                                       .updater = *m_updater,
+                                       .loginItem = m_services.loginItem,
+                                       .log = m_services.log,
+                                       .openUrl = m_services.openUrl},
+                                      menuBarMode(m_services.defaults));
     m_mainWindow = new MainWindow(home, settings, m_menu);
     connect(home, &HomeView::lockPressed, this, &AppDelegate::lockPressed);
     connect(home, &HomeView::showSettings, this, &AppDelegate::showSettings);
     connect(home, &HomeView::showMessages, this, &AppDelegate::showMessages);
     connect(settings, &SettingsView::backRequested, this, &AppDelegate::showMain);
+    connect(settings, &SettingsView::holdSecondsChanged, home, &HomeView::setHoldSeconds);
+    connect(settings, &SettingsView::menuBarModeToggled, this, &AppDelegate::toggleMenuBarMode);
+    connect(settings, &SettingsView::checkForUpdatesRequested, m_updater.get(), &UpdateController::checkForUpdates);
+    connect(settings, &SettingsView::reportProblemRequested, this, &AppDelegate::reportProblemPressed);
     // In the tray the window stays hidden until the user asks for it.
     if (!menuBarMode(m_services.defaults))
         m_mainWindow->show();
 }
 
+// Without a tray host there is no icon to come back through, so the taskbar keeps the
+// window reachable even in tray mode.
+bool AppDelegate::keepsOutOfTaskbar() const
+{
+    return menuBarMode(m_services.defaults) && m_services.trayAvailable();
+}
+
 void AppDelegate::showKeptOutOfTaskbar()
 {
     m_mainWindow->show();
-    if (menuBarMode(m_services.defaults))
-        m_services.taskbar.setSkipTaskbar(m_mainWindow->winId(), true);
+    // Told every time: a window that was out of the taskbar must come back into it.
+    m_services.taskbar.setSkipTaskbar(m_mainWindow->winId(), keepsOutOfTaskbar());
+}
+
+void AppDelegate::showOnboardingIfNeeded()
+{
+    if (m_services.defaults.boolean(QLatin1String(kOnboarded)))
+        return;
+    // Stored first: if the process ends during the question, it is not asked again.
+    m_services.defaults.setValue(QLatin1String(kOnboarded), true);
+    // Centred on the screen: the window manager may not have placed the window yet, and in
+    // the tray there is no window.
+    const int answer = Alert::run(nullptr, QMessageBox::Question, L("onboarding.welcome_title"),
+                                  L("onboarding.welcome_message"),
+                                  {L("onboarding.dock_button"), L("onboarding.menubar_button")});
+    const bool inTray = answer == Alert::SecondButton;
+    m_services.defaults.setValue(QLatin1String(kMenuBarMode), inTray);
+    if (SettingsView* settings = settingsView())
+        settings->setMenuBarMode(inTray);
+    applyDisplayMode();
+}
+
+void AppDelegate::applyDisplayMode()
+{
+    const QPointer<AppDelegate> self(this);
+    if (menuBarMode(m_services.defaults)) {
+        m_statusItem.enable(buildStatusMenu());
+        // After the icon is up, so that the window does not come and go in the taskbar.
+        m_services.lock.clock.post([self] {
+            if (!self || !self->m_mainWindow)
+                return;
+            self->showKeptOutOfTaskbar();
+            self->m_mainWindow->raise();
+            self->m_mainWindow->activateWindow();
+        });
+        return;
+    }
+    m_statusItem.disable();
+    m_services.lock.clock.post([self] {
+        if (self)
+            self->showMainWindow();
+    });
+}
+
+void AppDelegate::toggleMenuBarMode(bool on)
+{
+    m_services.defaults.setValue(QLatin1String(kMenuBarMode), on);
+    applyDisplayMode();
+}
+
+QMenu* AppDelegate::buildStatusMenu()
+{
+    auto* menu = new QMenu;
+    connect(menu->addAction(L("lock.button")), &QAction::triggered, this, &AppDelegate::lockPressed);
+    connect(menu->addAction(L("menu.open_app")), &QAction::triggered, this, &AppDelegate::showMainWindow);
+    QAction* messages = menu->addAction(L("messages.banner_title"));
+    const bool pending = m_service.pendingMessage().has_value();
+    messages->setVisible(pending);
+    if (pending)
+        messages->setIcon(menuBadgeIcon());
+    connect(messages, &QAction::triggered, this, &AppDelegate::showMessages);
+    menu->addSeparator();
+    connect(menu->addAction(L("menu.check_updates")), &QAction::triggered, m_updater.get(),
+            &UpdateController::checkForUpdates);
+    connect(menu->addAction(L("menu.report_problem")), &QAction::triggered, this, &AppDelegate::reportProblemPressed);
+    menu->addSeparator();
+    QAction* quitItem = menu->addAction(L("menu.quit"));
+    quitItem->setShortcut(QKeySequence(QStringLiteral("Ctrl+Q")));
+    quitItem->setShortcutVisibleInContextMenu(true);
+    connect(quitItem, &QAction::triggered, this, &AppDelegate::quit);
+    connect(menu, &QMenu::aboutToShow, this, &AppDelegate::menuWillOpen);
+
+    // The tray shows the new menu from now on; the old one may still be closing.
+    if (m_statusMenu)
+        m_statusMenu->deleteLater();
+    m_statusMenu = menu;
+    m_statusMessagesItem = messages;
+    return menu;
+}
+
+void AppDelegate::menuWillOpen()
+{
+    syncIfStale(kSyncOnShowAfter);
+    refreshMessageBadges();
 }
 
 void AppDelegate::onUnlock()
@@ -145,7 +268,9 @@ void AppDelegate::showMainWindow()
 
 bool AppDelegate::applicationShouldHandleReopen(bool hasVisibleWindows)
 {
-    if (!hasVisibleWindows && !menuBarMode(m_services.defaults))
+    // In the tray the icon brings the window; without a tray host only a new launch can.
+    const bool reachableFromTray = menuBarMode(m_services.defaults) && m_services.trayAvailable();
+    if (!hasVisibleWindows && !reachableFromTray)
         showMainWindow();
     return true;
 }
@@ -197,13 +322,17 @@ void AppDelegate::refreshMessageBadges()
 {
     const bool open = m_service.ticketState() == QLatin1String("open");
     const bool unread = open && m_service.pendingMessage().has_value();
-    // Each place that shows the conversation follows these two facts; the tray icon and
-    // its menu are to join them here.
+    // Each place that shows the conversation follows these two facts.
     m_services.launcher.setBadgeLabel(unread ? QStringLiteral("1") : QString());
     if (HomeView* home = homeView())
         home->setMessagesState(open, unread);
     if (m_menu)
         m_menu->messagesAction()->setVisible(open);
+    m_statusItem.setBadge(unread);
+    if (m_statusMessagesItem) {
+        m_statusMessagesItem->setVisible(unread);
+        m_statusMessagesItem->setIcon(unread ? menuBadgeIcon() : QIcon());
+    }
 }
 
 void AppDelegate::presentMessageBanner()

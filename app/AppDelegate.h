@@ -3,15 +3,21 @@
 #include "LockController.h"
 #include "LockEngine.h"
 #include "ServiceClient.h"
+#include "StatusItemController.h"
 
+#include <QDesktopServices>
 #include <QObject>
 #include <QPointer>
+#include <QSystemTrayIcon>
 #include <QUrl>
 
 #include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
+
+class QAction;
+class QMenu;
 
 namespace ow {
 
@@ -20,18 +26,22 @@ class HttpClient;
 class InputAccessPermission;
 class LauncherBadge;
 class LockCommand;
+class LoginItem;
 class MainMenu;
 class MainWindow;
 class MessagesWindow;
 class ReportProblemDialog;
+class SettingsView;
+class SystemLog;
 class TaskbarPresence;
 class UpdateController;
 class UserDefaults;
 
 // The application's one long-lived object: it owns the lock controller, the update
-// controller, the companion service client and the windows, runs the launch sequence,
-// brings the window back when a lock ends or the application is opened again, checks in
-// with the server every hour, and shows the support conversation.
+// controller, the companion service client, the tray icon and the windows, runs the
+// launch sequence (asking once where the application should live), brings the window back
+// when a lock ends or the application is opened again, checks in with the server every
+// hour, and shows the support conversation.
 class AppDelegate : public QObject {
     Q_OBJECT
 public:
@@ -42,10 +52,16 @@ public:
         TaskbarPresence& taskbar;
         LauncherBadge& launcher;
         HttpClient& http;
+        LoginItem& loginItem;
+        SystemLog& log;
         std::function<void()> installCrashReporter;
         // The companion service's addresses; empty means the built-in ones.
         QUrl checkInUrl = {};
         QUrl reportUrl = {};
+        // Opens a web address in the user's browser.
+        std::function<bool(const QUrl&)> openUrl = &QDesktopServices::openUrl;
+        // Whether a tray host is running; tests stand in for the desktop.
+        std::function<bool()> trayAvailable = &QSystemTrayIcon::isSystemTrayAvailable;
     };
 
     static constexpr std::chrono::seconds kSyncInterval{3600};
@@ -60,8 +76,20 @@ public:
 
     void applicationDidFinishLaunching();
     // The application was opened again; hasVisibleWindows tells whether any of its
-    // windows is on screen. Always handled.
+    // windows is on screen. Always handled. In the tray the window comes only when no
+    // tray host is running, since then no icon leads back to it.
     bool applicationShouldHandleReopen(bool hasVisibleWindows);
+
+    // The first launch asks once whether to live in the taskbar or in the tray.
+    void showOnboardingIfNeeded();
+    // Puts the application where "OWMenuBarMode" says and, soon after, shows the window.
+    void applyDisplayMode();
+    void toggleMenuBarMode(bool on);
+    // A fresh tray menu: lock, open, the pending message, updates, report, quit. The
+    // delegate keeps it, and lets the one built before go.
+    QMenu* buildStatusMenu();
+    // The tray menu is about to open: its contents are brought up to date.
+    void menuWillOpen();
 
     void showMainWindow();
     void lockPressed();
@@ -70,8 +98,8 @@ public:
     void closeOrBack();
     void quit();
 
-    // The launcher badge, the home view's messages button and badge, and the menu's
-    // messages item, from the conversation's state.
+    // The launcher badge, the home view's messages button and badge, the menu's and the
+    // tray menu's messages items and the tray icon's dot, from the conversation's state.
     void refreshMessageBadges();
     // Shows a pending message in a banner on the home view, unless a lock is running.
     void presentMessageBanner();
@@ -88,8 +116,12 @@ public:
     LockController& controller() { return m_controller; }
     UpdateController& updater() { return *m_updater; }
     ServiceClient& serviceClient() { return m_service; }
+    StatusItemController& statusItem() { return m_statusItem; }
     MainWindow* mainWindow() const;
     MainMenu* mainMenu() const;
+    SettingsView* settingsView() const;
+    // The menu the tray icon shows, the last one built.
+    QMenu* statusMenu() const;
     MessagesWindow* messagesWindow() const;
     ReportProblemDialog* reportDialog() const;
     bool restoreWindowAfterUnlock() const;
@@ -98,6 +130,7 @@ private:
     void buildMainWindow();
     void onUnlock();
     void showKeptOutOfTaskbar();
+    bool keepsOutOfTaskbar() const;
     void checkInFinished();
     void sendReport(const QString& typedText, const QString& email);
     HomeView* homeView() const;
@@ -107,10 +140,13 @@ private:
     std::unique_ptr<UpdateController> m_updater;
     std::unique_ptr<LockCommand> m_lockCommand;
     ServiceClient m_service;
+    StatusItemController m_statusItem;
     std::optional<MonoTime> m_lastSyncAt; // none yet: any check-in is due
     std::unique_ptr<Timer> m_syncTimer;
     QPointer<MainWindow> m_mainWindow;
     QPointer<MainMenu> m_menu;
+    QPointer<QMenu> m_statusMenu;
+    QPointer<QAction> m_statusMessagesItem;
     QPointer<MessagesWindow> m_messagesWindow;
     QPointer<ReportProblemDialog> m_reportDialog;
 };

@@ -14,7 +14,9 @@ const QByteArray kReopen = QByteArrayLiteral("reopen\n");
 } // namespace
 
 SingleInstance::SingleInstance(const QString& name, const QString& folder)
-    : m_name(name)
+    // A full path keeps the socket beside the lock, in the user's own runtime folder,
+    // instead of a shared name in /tmp that another session could take over.
+    : m_name(folder + QLatin1Char('/') + name + QStringLiteral(".socket"))
     , m_lock(folder + QLatin1Char('/') + name + QStringLiteral(".lock"))
 {
     QDir().mkpath(folder);

@@ -30,7 +30,7 @@ signals:
     void reopenRequested();
 
 private:
-    QString m_name;
+    QString m_name; // the socket's path
     QLockFile m_lock;
     std::unique_ptr<QLocalServer> m_server;
 };

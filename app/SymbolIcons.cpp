@@ -61,6 +61,20 @@ QIcon drawnEnvelope(int size, const QColor& color)
     return QIcon(pixmap);
 }
 
+QIcon drawnChevronLeft(int size, const QColor& color)
+{
+    QPixmap pixmap = canvas(size);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QPen pen(color, qMax(1.5, size * 0.12));
+    pen.setCapStyle(Qt::RoundCap);
+    pen.setJoinStyle(Qt::RoundJoin);
+    painter.setPen(pen);
+    painter.drawPolyline(QPolygonF({QPointF(size * 0.62, size * 0.2), QPointF(size * 0.34, size * 0.5),
+                                    QPointF(size * 0.62, size * 0.8)}));
+    return QIcon(pixmap);
+}
+
 } // namespace
 
 QIcon gearIcon(int size, const QColor& color)
@@ -71,6 +85,15 @@ QIcon gearIcon(int size, const QColor& color)
 QIcon envelopeIcon(int size, const QColor& color)
 {
     return QIcon::fromTheme(QStringLiteral("mail-unread"), drawnEnvelope(size, color));
+}
+
+QIcon chevronLeftIcon(int size, const QColor& color)
+{
+    // The symbolic one first, as the desktop's own back buttons use; older themes only have the plain one.
+    const QString symbolic = QStringLiteral("go-previous-symbolic");
+    if (QIcon::hasThemeIcon(symbolic))
+        return QIcon::fromTheme(symbolic);
+    return QIcon::fromTheme(QStringLiteral("go-previous"), drawnChevronLeft(size, color));
 }
 
 } // namespace ow

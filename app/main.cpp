@@ -7,6 +7,7 @@
 #include "QtHttpClient.h"
 #include "QtScreenList.h"
 #include "SingleInstance.h"
+#include "SyslogSystemLog.h"
 #include "TapLockEngine.h"
 #include "UpdateController.h"
 #include "X11CursorVisibility.h"
@@ -14,6 +15,7 @@
 #include "X11InputGrab.h"
 #include "X11TaskbarPresence.h"
 #include "X11WindowStacking.h"
+#include "XdgAutostartLoginItem.h"
 
 #include <QApplication>
 #include <QDir>
@@ -74,12 +76,16 @@ int main(int argc, char* argv[])
     ow::X11TaskbarPresence taskbar;
     ow::DBusLauncherBadge launcher;
     ow::QtHttpClient http;
+    ow::XdgAutostartLoginItem loginItem;
+    ow::SyslogSystemLog log;
     ow::AppDelegate delegate({.defaults = defaults,
                               .lock = {clock, defaults, cursor, sleep, screens, stacking},
                               .permission = permission,
                               .taskbar = taskbar,
                               .launcher = launcher,
                               .http = http,
+                              .loginItem = loginItem,
+                              .log = log,
                               .installCrashReporter = [&defaults] { ow::CrashReporter::install(defaults); }},
                              std::make_unique<ow::TapLockEngine>(std::make_unique<ow::X11InputGrab>(), clock),
                              std::make_unique<ow::UpdateController>(clock));

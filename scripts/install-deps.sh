@@ -8,7 +8,8 @@ packages=(
     qt6-base-dev fonts-dejavu-core
     libx11-dev libxfixes-dev libxi-dev libxtst-dev libxss-dev
     libgtest-dev qt6-httpserver-dev qt6-websockets-dev
-    xvfb openbox dbus-daemon
+    xvfb openbox dbus-daemon trayer
+    librsvg2-bin dpkg-dev file desktop-file-utils appstream lintian
 )
 
 missing=()

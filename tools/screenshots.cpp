@@ -2,17 +2,29 @@
 //   screenshots <folder>
 // overlay-idle.png and overlay-holding.png: the lock overlay, idle and with the unlock
 // keys held for 60 % of the hold time; main-window.png and lock-started.png: OrbinWash
-// itself, as started by a user, before and after pressing Return.
+// itself, as started by a user, before and after pressing Return; tray-icon.png,
+// tray-icon-message.png and tray-menu.png: the tray icon in Debian's trayer, plain, with
+// the dot of an unread message, and with its menu open; settings.png: the settings page.
+#include "AppDelegate.h"
 #include "FakeClock.h"
 #include "FakeCursorVisibility.h"
 #include "FakeDisplaySleepAssertion.h"
+#include "FakeInputAccessPermission.h"
 #include "FakeInputGrab.h"
+#include "FakeLauncherBadge.h"
+#include "FakeLoginItem.h"
+#include "FakeSystemLog.h"
 #include "FakeWindowStacking.h"
+#include "HttpClient.h"
 #include "LockController.h"
+#include "MainWindow.h"
 #include "MemoryUserDefaults.h"
 #include "ModifierFlags.h"
+#include "QtClock.h"
 #include "QtScreenList.h"
 #include "TapLockEngine.h"
+#include "UpdateController.h"
+#include "X11TaskbarPresence.h"
 #include "XTestInput.h"
 #include "XvfbServer.h"
 
@@ -20,10 +32,16 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMenu>
 #include <QPixmap>
+#include <QPointer>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QScreen>
+#include <QSystemTrayIcon>
 #include <QTimer>
 
 #include <cstdio>
@@ -53,14 +71,43 @@ bool waitFor(const std::function<bool()>& done, int timeoutMs)
     return true;
 }
 
-bool shoot(const QString& path)
+// The whole screen, or only area of it, enlarged by zoom with its pixels kept sharp.
+bool shoot(const QString& path, const QRect& area = {}, int zoom = 1)
 {
-    const QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(0);
+    QPixmap shot = area.isEmpty()
+        ? QGuiApplication::primaryScreen()->grabWindow(0)
+        : QGuiApplication::primaryScreen()->grabWindow(0, area.x(), area.y(), area.width(), area.height());
+    if (zoom > 1)
+        shot = shot.scaled(shot.size() * zoom, Qt::KeepAspectRatio, Qt::FastTransformation);
     if (shot.isNull() || !shot.save(path))
         return false;
     std::printf("wrote %s\n", qPrintable(path));
     return true;
 }
+
+// The companion service as the pictures need it: every check-in is answered at once with
+// the conversation set here, without a network.
+class ConversationHttpClient final : public HttpClient {
+public:
+    void post(const QUrl&, const QByteArray& body, std::chrono::milliseconds, QObject* context,
+              std::function<void(Response)> done) override
+    {
+        const QJsonObject reply{
+            {QStringLiteral("n"), QJsonDocument::fromJson(body).object().value(QStringLiteral("n"))},
+            {QStringLiteral("ts"), QDateTime::currentSecsSinceEpoch()},
+            {QStringLiteral("mid"), message.isEmpty() ? 0 : 1},
+            {QStringLiteral("msg"), message},
+            {QStringLiteral("tk"), message.isEmpty() ? QStringLiteral("none") : QStringLiteral("open")},
+        };
+        QTimer::singleShot(0, context, [this, done = std::move(done), reply] {
+            done({.delivered = true, .status = 200, .body = QJsonDocument(reply).toJson()});
+            ++answered;
+        });
+    }
+
+    QString message;
+    int answered = 0;
+};
 
 } // namespace
 
@@ -78,6 +125,9 @@ int main(int argc, char** argv)
     }
     qputenv("DISPLAY", xvfb.display().toLocal8Bit());
     qputenv("QT_QPA_PLATFORM", "xcb");
+    // Without a session bus Qt's tray icons embed in the X11 tray started below, even
+    // when the desktop this runs from has a tray of its own on D-Bus.
+    qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/orbinwash-screenshots-bus");
     QApplication app(argc, argv);
     QDir().mkpath(folder);
 
@@ -114,6 +164,13 @@ int main(int argc, char** argv)
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (const char* variable : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"})
         environment.insert(QString::fromLatin1(variable), home.path());
+    // The first launch's question was answered: the window, in the taskbar.
+    QDir(home.path()).mkpath(QStringLiteral("OrbinWash"));
+    QFile answered(home.filePath(QStringLiteral("OrbinWash/defaults.json")));
+    if (!answered.open(QIODevice::WriteOnly)
+        || answered.write(QJsonDocument(QJsonObject{{QStringLiteral("OWOnboarded"), true}}).toJson()) < 0)
+        return 1;
+    answered.close();
     QProcess orbinwash;
     orbinwash.setProcessEnvironment(environment);
     orbinwash.start(QStringLiteral(ORBINWASH_BIN), {});
@@ -130,5 +187,89 @@ int main(int argc, char** argv)
     const bool shot = shoot(folder + QStringLiteral("/lock-started.png"));
     orbinwash.kill();
     orbinwash.waitForFinished(5000);
-    return shot ? 0 : 1;
+    if (!shot)
+        return 1;
+
+    // The tray: trayer in the top right corner and the shell in this process, in tray mode.
+    QApplication::setApplicationDisplayName(QStringLiteral("OrbinWash"));
+    QProcess trayer;
+    trayer.start(QStringLiteral("trayer"), {QStringLiteral("--edge"), QStringLiteral("top"),
+                                            QStringLiteral("--align"), QStringLiteral("right"),
+                                            QStringLiteral("--widthtype"), QStringLiteral("request"),
+                                            QStringLiteral("--height"), QStringLiteral("32")});
+    if (!trayer.waitForStarted(5000) || !waitFor([] { return QSystemTrayIcon::isSystemTrayAvailable(); }, 5000)) {
+        std::fprintf(stderr, "trayer did not start: scripts/install-deps.sh installs it\n");
+        return 1;
+    }
+    QtClock realClock;
+    MemoryUserDefaults shellDefaults;
+    shellDefaults.setValue(QStringLiteral("OWMenuBarMode"), true);
+    shellDefaults.setValue(QStringLiteral("OWOnboarded"), true);
+    FakeInputAccessPermission permission;
+    X11TaskbarPresence taskbar;
+    FakeLauncherBadge launcher;
+    ConversationHttpClient http;
+    FakeLoginItem loginItem;
+    FakeSystemLog log;
+    UpdateController::Setup update;
+    update.settingsPath = home.filePath(QStringLiteral("updates.ini"));
+    update.feedUrl = QUrl(QStringLiteral("http://127.0.0.1:9/none.xml"));
+    update.openUrl = [](const QUrl&) { return true; };
+    AppDelegate delegate({.defaults = shellDefaults,
+                          .lock = {realClock, shellDefaults, cursor, sleep, screens, stacking},
+                          .permission = permission,
+                          .taskbar = taskbar,
+                          .launcher = launcher,
+                          .http = http,
+                          .loginItem = loginItem,
+                          .log = log,
+                          .installCrashReporter = {},
+                          .openUrl = [](const QUrl&) { return true; }},
+                         std::make_unique<TapLockEngine>(std::make_unique<FakeInputGrab>(), realClock),
+                         std::make_unique<UpdateController>(realClock, update));
+    delegate.applicationDidFinishLaunching();
+
+    const qint64 self = QCoreApplication::applicationPid();
+    const auto iconPlace = [&] { return input.rootGeometry(input.findEmbeddedWindow(self, trayer.processId())); };
+    if (!waitFor([&] { return !iconPlace().isEmpty(); }, 10000) || !waitFor([&] { return http.answered == 1; }, 5000))
+        return 1;
+    settle(500);
+    // The icon and a little of the tray around it, three times as large: an icon is small.
+    QRect icon = iconPlace();
+    const QRect corner = icon.adjusted(-16, -icon.top(), 16, 8) & QGuiApplication::primaryScreen()->geometry();
+    if (!shoot(folder + QStringLiteral("/tray-icon.png"), corner, 3))
+        return 1;
+
+    http.message = QStringLiteral("Thanks for your report! It is fixed in the next version.");
+    delegate.syncWithServer();
+    if (!waitFor([&] { return http.answered == 2; }, 5000))
+        return 1;
+    settle(500);
+    if (!shoot(folder + QStringLiteral("/tray-icon-message.png"), corner, 3))
+        return 1;
+
+    icon = iconPlace();
+    input.motion(icon.center().x(), icon.center().y());
+    input.click(1);
+    const QPointer<QMenu> menu = delegate.statusMenu();
+    if (!waitFor([&] { return menu && menu->isVisible(); }, 5000))
+        return 1;
+    settle(500);
+    const QRect menuArea = menu->frameGeometry().united(icon).adjusted(-24, 0, 16, 16)
+        & QGuiApplication::primaryScreen()->geometry();
+    if (!shoot(folder + QStringLiteral("/tray-menu.png"), menuArea))
+        return 1;
+    input.tap(input.keycode("Escape"));
+    settle(300);
+
+    // The settings page, in the window the tray icon opens.
+    delegate.showMainWindow();
+    delegate.showSettings();
+    if (!waitFor([&] { return delegate.mainWindow()->isVisible(); }, 5000))
+        return 1;
+    settle(800);
+    const bool settingsShot = shoot(folder + QStringLiteral("/settings.png"));
+    trayer.kill();
+    trayer.waitForFinished(5000);
+    return settingsShot ? 0 : 1;
 }

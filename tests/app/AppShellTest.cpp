@@ -8,7 +8,9 @@
 #include "FakeInputAccessPermission.h"
 #include "FakeInputGrab.h"
 #include "FakeLauncherBadge.h"
+#include "FakeLoginItem.h"
 #include "FakeScreenList.h"
+#include "FakeSystemLog.h"
 #include "FakeTaskbarPresence.h"
 #include "FakeWindowStacking.h"
 #include "HoldDuration.h"
@@ -18,6 +20,7 @@
 #include "MainMenu.h"
 #include "MainWindow.h"
 #include "MemoryUserDefaults.h"
+#include "SingleInstance.h"
 #include "TapLockEngine.h"
 #include "UpdateController.h"
 
@@ -30,6 +33,8 @@
 #include <QToolButton>
 
 #include <gtest/gtest.h>
+
+#include <thread>
 
 using namespace ow;
 
@@ -57,9 +62,11 @@ protected:
 
     void TearDown() override { Alert::reset(); }
 
-    // Starts the shell as the application does, in dock or tray mode.
+    // Starts the shell as the application does, in dock or tray mode, on a desktop with a
+    // tray, after the first launch's question was answered.
     void launch(bool menuBarMode = false)
     {
+        defaults.setValue(QStringLiteral("OWOnboarded"), true);
         if (menuBarMode)
             defaults.setValue(QStringLiteral("OWMenuBarMode"), true);
         auto fakeGrab = std::make_unique<FakeInputGrab>();
@@ -75,7 +82,10 @@ protected:
                                   .taskbar = taskbar,
                                   .launcher = launcher,
                                   .http = http,
-                                  .installCrashReporter = [this] { calls << QStringLiteral("crash reporter"); }},
+                                  .loginItem = loginItem,
+                                  .log = log,
+                                  .installCrashReporter = [this] { calls << QStringLiteral("crash reporter"); },
+                                  .trayAvailable = [] { return true; }},
             std::make_unique<TapLockEngine>(std::move(fakeGrab), clock),
             std::make_unique<UpdateController>(clock, update));
         delegate->applicationDidFinishLaunching();
@@ -103,6 +113,8 @@ protected:
     FakeInputAccessPermission permission;
     FakeTaskbarPresence taskbar;
     FakeLauncherBadge launcher;
+    FakeLoginItem loginItem;
+    FakeSystemLog log;
     SilentHttpClient http;
     FakeInputGrab* grab = nullptr;
     QStringList calls;
@@ -296,6 +308,39 @@ TEST(HomeViewGeometry, AClickOnTheBadgeReachesTheMessagesButton)
     const QPoint onBadge = home.messagesBadge()->geometry().center();
     QTest::mouseClick(home.windowHandle(), Qt::LeftButton, {}, onBadge);
     EXPECT_EQ(clicked.count(), 1);
+}
+
+} // namespace
+
+namespace {
+
+TEST(SingleInstance, ASecondClaimInTheSameFolderHandsOverAndOtherFoldersStayApart)
+{
+    QTemporaryDir folder;
+    QTemporaryDir otherFolder;
+    const QString name = QStringLiteral("orbinwash-test");
+    SingleInstance first(name, folder.path());
+    ASSERT_TRUE(first.claim());
+    QSignalSpy reopened(&first, &SingleInstance::reopenRequested);
+
+    SingleInstance second(name, folder.path());
+    EXPECT_FALSE(second.claim());
+    // The running one is told from another thread's blocking connect; let the loop serve it.
+    bool delivered = false;
+    std::thread launcher([&] { delivered = second.notifyRunning(); });
+    EXPECT_TRUE(reopened.wait(3000));
+    launcher.join();
+    EXPECT_TRUE(delivered);
+
+    // Another session's runtime folder is another instance, whatever the name, and does
+    // not take the first one's messages.
+    SingleInstance elsewhere(name, otherFolder.path());
+    EXPECT_TRUE(elsewhere.claim());
+    QSignalSpy elsewhereReopened(&elsewhere, &SingleInstance::reopenRequested);
+    std::thread again([&] { SingleInstance(name, folder.path()).notifyRunning(); });
+    EXPECT_TRUE(reopened.wait(3000));
+    again.join();
+    EXPECT_EQ(elsewhereReopened.count(), 0);
 }
 
 } // namespace

@@ -7,7 +7,9 @@
 #include "FakeInputAccessPermission.h"
 #include "FakeInputGrab.h"
 #include "FakeLauncherBadge.h"
+#include "FakeLoginItem.h"
 #include "FakeScreenList.h"
+#include "FakeSystemLog.h"
 #include "FakeTaskbarPresence.h"
 #include "FakeWindowStacking.h"
 #include "HomeView.h"
@@ -178,9 +180,11 @@ protected:
         Alert::reset();
     }
 
-    // Builds the shell as the application does, without launching it yet.
+    // Builds the shell as the application does, on a desktop with a tray, without
+    // launching it yet; the first launch's question was answered before.
     void create(bool menuBarMode = false)
     {
+        defaults.setValue(QStringLiteral("OWOnboarded"), true);
         if (menuBarMode)
             defaults.setValue(QStringLiteral("OWMenuBarMode"), true);
         auto fakeGrab = std::make_unique<FakeInputGrab>();
@@ -196,9 +200,12 @@ protected:
                                   .taskbar = taskbar,
                                   .launcher = launcher,
                                   .http = http,
+                                  .loginItem = loginItem,
+                                  .log = log,
                                   .installCrashReporter = {},
                                   .checkInUrl = checkUrl(),
-                                  .reportUrl = reportUrl()},
+                                  .reportUrl = reportUrl(),
+                                  .trayAvailable = [] { return true; }},
             std::make_unique<TapLockEngine>(std::move(fakeGrab), clock),
             std::make_unique<UpdateController>(clock, update));
     }
@@ -265,6 +272,8 @@ protected:
     FakeInputAccessPermission permission;
     FakeTaskbarPresence taskbar;
     FakeLauncherBadge launcher;
+    FakeLoginItem loginItem;
+    FakeSystemLog log;
     FakeInputGrab* grab = nullptr;
     std::unique_ptr<AppDelegate> delegate;
 };

@@ -4,9 +4,12 @@
 #include <QtGlobal>
 
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <set>
+#include <utility>
 
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
 
@@ -262,6 +265,74 @@ unsigned long XTestInput::findViewableWindow(const QString& name)
         }
     }
     return 0;
+}
+
+qint64 XTestInput::windowPid(unsigned long window)
+{
+    if (!isOpen())
+        return 0;
+    Atom type = 0;
+    int format = 0;
+    unsigned long count = 0;
+    unsigned long left = 0;
+    unsigned char* data = nullptr;
+    qint64 pid = 0;
+    const Atom property = XInternAtom(m_display, "_NET_WM_PID", False);
+    if (XGetWindowProperty(m_display, window, property, 0, 1, False, XA_CARDINAL, &type, &format, &count,
+                           &left, &data)
+            == Success
+        && data) {
+        if (type == XA_CARDINAL && format == 32 && count == 1) {
+            unsigned long value = 0; // Xlib hands format 32 over as longs
+            std::memcpy(&value, data, sizeof value);
+            pid = qint64(value);
+        }
+        XFree(data);
+    }
+    return pid;
+}
+
+unsigned long XTestInput::findEmbeddedWindow(qint64 pid, qint64 hostPid)
+{
+    if (!isOpen())
+        return 0;
+    // Breadth first from the root, noting which windows lie inside one of the host's: a
+    // window manager may have put the host's top-level window in a frame.
+    QList<std::pair<Window, bool>> queue{{m_root, false}};
+    while (!queue.isEmpty()) {
+        const auto [window, insideHost] = queue.takeFirst();
+        Window root = 0;
+        Window parent = 0;
+        Window* children = nullptr;
+        unsigned count = 0;
+        if (!XQueryTree(m_display, window, &root, &parent, &children, &count))
+            continue;
+        Window found = 0;
+        for (unsigned i = 0; i < count && !found; ++i) {
+            const qint64 owner = windowPid(children[i]);
+            if (insideHost && owner == pid && isViewable(children[i]))
+                found = children[i];
+            queue.append({children[i], insideHost || owner == hostPid});
+        }
+        if (children)
+            XFree(children);
+        if (found)
+            return found;
+    }
+    return 0;
+}
+
+QRect XTestInput::rootGeometry(unsigned long window)
+{
+    XWindowAttributes attributes;
+    if (!isOpen() || !window || !XGetWindowAttributes(m_display, window, &attributes))
+        return {};
+    int x = 0;
+    int y = 0;
+    Window child = 0;
+    if (!XTranslateCoordinates(m_display, window, m_root, 0, 0, &x, &y, &child))
+        return {};
+    return QRect(x, y, attributes.width, attributes.height);
 }
 
 void XTestInput::focus(unsigned long window)

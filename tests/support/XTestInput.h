@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QList>
+#include <QRect>
 #include <QString>
 
 // No X11 headers here: their macros (None, Bool, KeyPress...) break Qt and gtest code.
@@ -47,6 +48,13 @@ public:
 
     // The first viewable window, at any depth, whose WM_NAME is name; 0 if none.
     unsigned long findViewableWindow(const QString& name);
+    // The process that made the window, as its _NET_WM_PID says; 0 if it does not say.
+    qint64 windowPid(unsigned long window);
+    // The first viewable window of process pid inside a top-level window of process
+    // hostPid, the way an icon sits in its tray; 0 if none.
+    unsigned long findEmbeddedWindow(qint64 pid, qint64 hostPid);
+    // Where the window is on screen 0, in root coordinates; empty when it is gone.
+    QRect rootGeometry(unsigned long window);
     // Raises the window and gives it the keyboard focus.
     void focus(unsigned long window);
 

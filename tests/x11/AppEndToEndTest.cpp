@@ -4,6 +4,10 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -51,6 +55,12 @@ protected:
         environment.insert(QStringLiteral("XDG_CACHE_HOME"), home.filePath(QStringLiteral("cache")));
         environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), home.filePath(QStringLiteral("run")));
         environment.insert(QStringLiteral("LANGUAGE"), QStringLiteral("en"));
+        // The first launch's question was answered: OrbinWash lives in the taskbar.
+        const QString defaults = home.filePath(QStringLiteral("config/OrbinWash/defaults.json"));
+        QDir().mkpath(QFileInfo(defaults).path());
+        QFile file(defaults);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(QJsonDocument(QJsonObject{{QStringLiteral("OWOnboarded"), true}}).toJson());
     }
 
     void TearDown() override
@@ -67,7 +77,8 @@ protected:
     {
         process.setProcessEnvironment(environment);
         process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process.start(QStringLiteral(ORBINWASH_BIN), {});
+        // ORBINWASH_UNDER_TEST names another OrbinWash to start, such as the installed one.
+        process.start(qEnvironmentVariable("ORBINWASH_UNDER_TEST", QStringLiteral(ORBINWASH_BIN)), {});
     }
 
     unsigned long mainWindow() { return input.findViewableWindow(QStringLiteral("OrbinWash")); }

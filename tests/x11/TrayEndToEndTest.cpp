@@ -1,0 +1,270 @@
+#include "AppDelegate.h"
+#include "FakeDisplaySleepAssertion.h"
+#include "FakeLauncherBadge.h"
+#include "FakeLoginItem.h"
+#include "FakeSystemLog.h"
+#include "Localizer.h"
+#include "MemoryUserDefaults.h"
+#include "QtClock.h"
+#include "QtHttpClient.h"
+#include "QtScreenList.h"
+#include "TapLockEngine.h"
+#include "UpdateController.h"
+#include "X11CursorVisibility.h"
+#include "X11InputAccessPermission.h"
+#include "X11InputGrab.h"
+#include "X11TaskbarPresence.h"
+#include "X11WindowStacking.h"
+#include "XTestInput.h"
+
+#include <QAction>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QHttpServer>
+#include <QHttpServerRequest>
+#include <QHttpServerResponse>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMenu>
+#include <QProcess>
+#include <QScreen>
+#include <QSystemTrayIcon>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+using ow::test::XTestInput;
+
+namespace {
+
+constexpr QRgb kDotRed = 0xFFE01B24;
+
+// Debian's trayer, an XEmbed system tray, in the top right corner of the tests' Xvfb. The
+// tests run without a session bus, so Qt's tray icons embed themselves in it over X11.
+class TrayEndToEndTest : public ::testing::Test {
+protected:
+    TrayEndToEndTest()
+        : input(qEnvironmentVariable("DISPLAY"))
+    {
+    }
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(home.isValid());
+        ASSERT_TRUE(input.isOpen());
+        trayer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        trayer.start(QStringLiteral("trayer"), {QStringLiteral("--edge"), QStringLiteral("top"),
+                                                QStringLiteral("--align"), QStringLiteral("right"),
+                                                QStringLiteral("--widthtype"), QStringLiteral("request"),
+                                                QStringLiteral("--height"), QStringLiteral("32")});
+        ASSERT_TRUE(trayer.waitForStarted(5000)) << "trayer is missing: scripts/install-deps.sh installs it";
+        ASSERT_TRUE(QTest::qWaitFor([] { return QSystemTrayIcon::isSystemTrayAvailable(); }, 5000))
+            << "trayer never took the system tray selection";
+    }
+
+    void TearDown() override
+    {
+        for (QProcess* process : {&app, &trayer}) {
+            if (process->state() != QProcess::NotRunning) {
+                process->kill();
+                process->waitForFinished(5000);
+            }
+        }
+    }
+
+    // Viewable windows of the process straight on the root: its menus, overlays, windows.
+    QList<unsigned long> topLevelWindowsOf(qint64 pid)
+    {
+        QList<unsigned long> windows;
+        for (unsigned long window : input.stackingOrder()) {
+            if (input.isViewable(window) && input.windowPid(window) == pid)
+                windows.append(window);
+        }
+        return windows;
+    }
+
+    bool coversTheScreen(qint64 pid)
+    {
+        const QRect screen = QGuiApplication::primaryScreen()->geometry();
+        for (unsigned long window : topLevelWindowsOf(pid)) {
+            if (input.rootGeometry(window) == screen)
+                return true;
+        }
+        return false;
+    }
+
+    int redPixels(const QRect& area)
+    {
+        const QImage shot = QGuiApplication::primaryScreen()
+                                ->grabWindow(0, area.x(), area.y(), area.width(), area.height())
+                                .toImage()
+                                .convertToFormat(QImage::Format_RGB32);
+        int count = 0;
+        for (int y = 0; y < shot.height(); ++y) {
+            for (int x = 0; x < shot.width(); ++x) {
+                const QRgb pixel = shot.pixel(x, y);
+                if (qAbs(qRed(pixel) - qRed(kDotRed)) <= 24 && qAbs(qGreen(pixel) - qGreen(kDotRed)) <= 24
+                    && qAbs(qBlue(pixel) - qBlue(kDotRed)) <= 24)
+                    ++count;
+            }
+        }
+        return count;
+    }
+
+    QTemporaryDir home;
+    XTestInput input;
+    QProcess trayer;
+    QProcess app;
+};
+
+// OrbinWash as a user starts it after choosing the tray: its icon in the tray, the lock
+// from the icon's menu, and both Ctrl keys to end it.
+TEST_F(TrayEndToEndTest, TheTrayMenuLocksAndBothCtrlKeysUnlock)
+{
+    const QString defaults = home.filePath(QStringLiteral("config/OrbinWash/defaults.json"));
+    QDir().mkpath(QFileInfo(defaults).path());
+    QFile file(defaults);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QJsonDocument(QJsonObject{{QStringLiteral("OWMenuBarMode"), true},
+                                         {QStringLiteral("OWOnboarded"), true}})
+                   .toJson());
+    file.close();
+    QDir(home.path()).mkpath(QStringLiteral("run"));
+    QFile::setPermissions(home.filePath(QStringLiteral("run")),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("HOME"), home.path());
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral("config")));
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), home.filePath(QStringLiteral("data")));
+    environment.insert(QStringLiteral("XDG_CACHE_HOME"), home.filePath(QStringLiteral("cache")));
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), home.filePath(QStringLiteral("run")));
+    environment.insert(QStringLiteral("LANGUAGE"), QStringLiteral("en"));
+    app.setProcessEnvironment(environment);
+    app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    // ORBINWASH_UNDER_TEST names another OrbinWash to start, such as the installed one.
+    app.start(qEnvironmentVariable("ORBINWASH_UNDER_TEST", QStringLiteral(ORBINWASH_BIN)), {});
+    ASSERT_TRUE(app.waitForStarted(5000));
+
+    unsigned long icon = 0;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return (icon = input.findEmbeddedWindow(app.processId(), trayer.processId())) != 0; }, 10000))
+        << "the tray icon never appeared in the tray";
+    EXPECT_TRUE(topLevelWindowsOf(app.processId()).isEmpty()) << "in the tray the window waits to be asked for";
+
+    // A left click opens the menu; its first item locks.
+    const QRect place = input.rootGeometry(icon);
+    input.motion(place.center().x(), place.center().y());
+    input.click(1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !topLevelWindowsOf(app.processId()).isEmpty(); }, 5000))
+        << "the click opened no menu";
+    input.tap(input.keycode("Down"));
+    input.tap(input.keycode("Return"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return coversTheScreen(app.processId()) && input.keyboardGrabbedByOther(); },
+                                5000))
+        << "the lock item did not lock";
+
+    const unsigned left = input.keycode("Control_L");
+    const unsigned right = input.keycode("Control_R");
+    input.key(left, true);
+    input.key(right, true);
+    const bool unlocked = QTest::qWaitFor([&] { return !input.keyboardGrabbedByOther(); }, 6000);
+    input.key(right, false);
+    input.key(left, false);
+    ASSERT_TRUE(unlocked);
+    // The window was not open before the lock, so nothing comes back but the icon.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return topLevelWindowsOf(app.processId()).isEmpty(); }, 5000));
+    EXPECT_EQ(input.findEmbeddedWindow(app.processId(), trayer.processId()), icon);
+}
+
+// The companion service on 127.0.0.1, with the conversation the test sets.
+class CheckInServer {
+public:
+    CheckInServer()
+    {
+        m_server.route(QStringLiteral("/check"), [this](const QHttpServerRequest& request) {
+            ++checkIns;
+            return QHttpServerResponse(QJsonObject{
+                {QStringLiteral("n"), QJsonDocument::fromJson(request.body()).object().value(QStringLiteral("n"))},
+                {QStringLiteral("ts"), QDateTime::currentSecsSinceEpoch()},
+                {QStringLiteral("mid"), messageId},
+                {QStringLiteral("msg"), message},
+                {QStringLiteral("tk"), ticket},
+            });
+        });
+        m_port = m_server.listen(QHostAddress::LocalHost, 0);
+    }
+
+    QUrl url() const { return QUrl(QStringLiteral("http://127.0.0.1:%1/check").arg(m_port)); }
+
+    QString ticket = QStringLiteral("none");
+    qint64 messageId = 0;
+    QString message;
+    int checkIns = 0;
+
+private:
+    QHttpServer m_server;
+    quint16 m_port = 0;
+};
+
+// The shell in this process with the real X11 services, checking in with a local server:
+// an unread message shows as a red dot on the icon in the tray.
+TEST_F(TrayEndToEndTest, AnUnreadMessagePutsARedDotOnTheTrayIcon)
+{
+    CheckInServer server;
+    ow::QtClock clock;
+    ow::MemoryUserDefaults defaults;
+    defaults.setValue(QStringLiteral("OWMenuBarMode"), true);
+    defaults.setValue(QStringLiteral("OWOnboarded"), true);
+    ow::X11CursorVisibility cursor;
+    ow::FakeDisplaySleepAssertion sleep;
+    ow::QtScreenList screens;
+    ow::X11WindowStacking stacking;
+    ow::X11InputAccessPermission permission([] { return QUrl(); });
+    ow::X11TaskbarPresence taskbar;
+    ow::FakeLauncherBadge launcher;
+    ow::QtHttpClient http;
+    ow::FakeLoginItem loginItem;
+    ow::FakeSystemLog log;
+    ow::UpdateController::Setup update;
+    update.settingsPath = home.filePath(QStringLiteral("updates.ini"));
+    update.feedUrl = QUrl(QStringLiteral("http://127.0.0.1:9/none.xml"));
+    update.openUrl = [](const QUrl&) { return true; };
+    ow::AppDelegate delegate({.defaults = defaults,
+                              .lock = {clock, defaults, cursor, sleep, screens, stacking},
+                              .permission = permission,
+                              .taskbar = taskbar,
+                              .launcher = launcher,
+                              .http = http,
+                              .loginItem = loginItem,
+                              .log = log,
+                              .installCrashReporter = {},
+                              .checkInUrl = server.url()},
+                             std::make_unique<ow::TapLockEngine>(std::make_unique<ow::X11InputGrab>(), clock),
+                             std::make_unique<ow::UpdateController>(clock, update));
+    delegate.applicationDidFinishLaunching();
+
+    // Where the icon is now: Qt may embed a new window for it when the tray answers.
+    const qint64 self = QCoreApplication::applicationPid();
+    const auto iconPlace = [&] { return input.rootGeometry(input.findEmbeddedWindow(self, trayer.processId())); };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !iconPlace().isEmpty() && server.checkIns == 1; }, 10000))
+        << "the tray icon never appeared in the tray";
+    QTest::qWait(200); // the icon's first paint
+    EXPECT_EQ(redPixels(iconPlace()), 0);
+
+    server.ticket = QStringLiteral("open");
+    server.messageId = 12;
+    server.message = QStringLiteral("Did the lock hold?");
+    delegate.syncWithServer();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return redPixels(iconPlace()) >= 4; }, 5000)) << "no red dot on the icon";
+    ASSERT_NE(delegate.statusMenu(), nullptr);
+    bool listed = false;
+    for (const QAction* item : delegate.statusMenu()->actions())
+        listed = listed || (item->isVisible() && item->text() == ow::L("messages.banner_title"));
+    EXPECT_TRUE(listed);
+}
+
+} // namespace
