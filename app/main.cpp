@@ -3,6 +3,7 @@
 #include "DBusLauncherBadge.h"
 #include "FileUserDefaults.h"
 #include "LinuxDisplaySleepAssertion.h"
+#include "ProcessLockWatchdog.h"
 #include "QtClock.h"
 #include "QtHttpClient.h"
 #include "QtScreenList.h"
@@ -72,6 +73,8 @@ int main(int argc, char* argv[])
     ow::LinuxDisplaySleepAssertion sleep;
     ow::QtScreenList screens;
     ow::X11WindowStacking stacking;
+    ow::ProcessLockWatchdog watchdog(ow::ProcessLockWatchdog::besideApplication(),
+                                     ow::CrashReporter::defaultPendingPath());
     ow::X11InputAccessPermission permission(x11HelpPage);
     ow::X11TaskbarPresence taskbar;
     ow::DBusLauncherBadge launcher;
@@ -79,7 +82,7 @@ int main(int argc, char* argv[])
     ow::XdgAutostartLoginItem loginItem;
     ow::SyslogSystemLog log;
     ow::AppDelegate delegate({.defaults = defaults,
-                              .lock = {clock, defaults, cursor, sleep, screens, stacking},
+                              .lock = {clock, defaults, cursor, sleep, screens, stacking, watchdog},
                               .permission = permission,
                               .taskbar = taskbar,
                               .launcher = launcher,

@@ -1,4 +1,5 @@
 // Lock latency and the cost of swallowing a flood, under a private Xvfb.
+#include "FakeLockWatchdog.h"
 #include "LinuxDisplaySleepAssertion.h"
 #include "LockController.h"
 #include "LockWindow.h"
@@ -102,10 +103,11 @@ int main(int argc, char** argv)
     LinuxDisplaySleepAssertion sleep;
     QtScreenList screens;
     X11WindowStacking stacking;
+    FakeLockWatchdog watchdog;
     auto grab = std::make_unique<TimedGrab>(clockNs);
     TimedGrab* timedGrab = grab.get();
     LockController controller(std::make_unique<TapLockEngine>(std::move(grab), clock),
-                              {clock, defaults, cursor, sleep, screens, stacking});
+                              {clock, defaults, cursor, sleep, screens, stacking, watchdog});
     PaintWatcher paints;
     app.installEventFilter(&paints);
 

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
     cmake make g++ pkg-config
     qt6-base-dev fonts-dejavu-core
-    libx11-dev libxfixes-dev libxi-dev libxtst-dev libxss-dev
+    libx11-dev libxfixes-dev libxi-dev libxtst-dev libxss-dev libxres-dev
     libgtest-dev qt6-httpserver-dev qt6-websockets-dev
     xvfb openbox dbus-daemon trayer
     librsvg2-bin dpkg-dev file desktop-file-utils appstream lintian

@@ -12,6 +12,7 @@
 #include "FakeInputAccessPermission.h"
 #include "FakeInputGrab.h"
 #include "FakeLauncherBadge.h"
+#include "FakeLockWatchdog.h"
 #include "FakeLoginItem.h"
 #include "FakeSystemLog.h"
 #include "FakeWindowStacking.h"
@@ -138,10 +139,11 @@ int main(int argc, char** argv)
     FakeDisplaySleepAssertion sleep;
     QtScreenList screens;
     FakeWindowStacking stacking;
+    FakeLockWatchdog watchdog;
     auto grab = std::make_unique<FakeInputGrab>();
     FakeInputGrab* keys = grab.get();
     LockController controller(std::make_unique<TapLockEngine>(std::move(grab), clock),
-                              {clock, defaults, cursor, sleep, screens, stacking});
+                              {clock, defaults, cursor, sleep, screens, stacking, watchdog});
     if (!controller.lock())
         return 1;
     settle(500);
@@ -216,7 +218,7 @@ int main(int argc, char** argv)
     update.feedUrl = QUrl(QStringLiteral("http://127.0.0.1:9/none.xml"));
     update.openUrl = [](const QUrl&) { return true; };
     AppDelegate delegate({.defaults = shellDefaults,
-                          .lock = {realClock, shellDefaults, cursor, sleep, screens, stacking},
+                          .lock = {realClock, shellDefaults, cursor, sleep, screens, stacking, watchdog},
                           .permission = permission,
                           .taskbar = taskbar,
                           .launcher = launcher,

@@ -6,6 +6,7 @@
 #include "HoldBarView.h"
 #include "HoldDuration.h"
 #include "LockEngine.h"
+#include "LockWatchdog.h"
 #include "LockWindow.h"
 #include "Localizer.h"
 #include "ScreenList.h"
@@ -18,10 +19,12 @@
 
 namespace ow {
 
-LockController::LockController(std::unique_ptr<LockEngine> engine, Services services, QObject* parent)
+LockController::LockController(std::unique_ptr<LockEngine> engine, Services services, QObject* parent,
+                               std::chrono::milliseconds safetyTimeout)
     : QObject(parent)
     , m_engine(std::move(engine))
     , m_services(services)
+    , m_safetyTimeout(safetyTimeout)
 {
 }
 
@@ -50,8 +53,8 @@ bool LockController::lock()
 
     QPointer<LockController> self(this);
     Clock& clock = m_services.clock;
-    m_safetyDeadline = clock.monotonicNow() + kSafetyTimeout;
-    m_safetyTimer = clock.schedule(kSafetyTimeout, false, [self] {
+    m_safetyDeadline = clock.monotonicNow() + m_safetyTimeout;
+    m_safetyTimer = clock.schedule(m_safetyTimeout, false, [self] {
         if (self)
             self->unlock();
     });
@@ -62,6 +65,12 @@ bool LockController::lock()
     refreshCountdown();
     m_screenObserver = connect(&m_services.screens, &ScreenList::changed, this,
                                &LockController::rebuildLockWindows);
+    // Armed only now that input is taken: starting the watchdog must not delay the grab.
+    m_services.watchdog.armed(m_safetyTimeout);
+    m_heartbeatTimer = clock.schedule(kHeartbeatPeriod, true, [self] {
+        if (self)
+            self->m_services.watchdog.heartbeat();
+    });
     return true;
 }
 
@@ -177,6 +186,8 @@ void LockController::unlock()
     cancelHold();
     m_safetyTimer.reset();
     m_countdownTimer.reset();
+    m_heartbeatTimer.reset();
+    m_services.watchdog.disarmed();
     m_safetyDeadline.reset();
     if (m_screenObserver) {
         disconnect(*m_screenObserver);

@@ -19,6 +19,7 @@ class DisplaySleepAssertion;
 class FadingLabel;
 class HoldBarView;
 class LockEngine;
+class LockWatchdog;
 class LockWindow;
 class ScreenList;
 class UserDefaults;
@@ -27,8 +28,10 @@ class WindowStacking;
 // Runs one lock at a time: starts the input lock engine, covers every screen, hides the
 // cursor, keeps the display awake, and ends the lock when both Command keys (either Ctrl
 // or either Super key of each side) are held for the hold duration, or when the safety
-// timer runs out 15 minutes after the lock began, whatever the user does. Every way out
-// goes through the same ordered teardown and ends with one call of onUnlock.
+// timer runs out 15 minutes after the lock began, whatever the user does. A watchdog
+// outside the process is armed with that deadline and fed heartbeats from the main loop,
+// in case the process itself can no longer end the lock. Every way out goes through the
+// same ordered teardown and ends with one call of onUnlock.
 class LockController : public QObject {
     Q_OBJECT
 public:
@@ -40,14 +43,18 @@ public:
         DisplaySleepAssertion& sleep;
         ScreenList& screens;
         WindowStacking& stacking;
+        LockWatchdog& watchdog;
     };
 
     static constexpr std::chrono::seconds kSafetyTimeout{900};
     static constexpr std::chrono::seconds kCountdownPeriod{1};
     static constexpr std::chrono::nanoseconds kHoldTickPeriod{1'000'000'000 / 30};
     static constexpr quint64 kHoldKeyMask = 0x18;
+    static constexpr std::chrono::milliseconds kHeartbeatPeriod{500};
 
-    LockController(std::unique_ptr<LockEngine> engine, Services services, QObject* parent = nullptr);
+    // safetyTimeout is shorter only in tests that need the deadline to pass quickly.
+    LockController(std::unique_ptr<LockEngine> engine, Services services, QObject* parent = nullptr,
+                   std::chrono::milliseconds safetyTimeout = kSafetyTimeout);
     ~LockController() override;
 
     bool isLocked() const { return m_isLocked; }
@@ -88,6 +95,8 @@ private:
     std::unique_ptr<Timer> m_holdTimer;
     std::unique_ptr<Timer> m_safetyTimer;
     std::unique_ptr<Timer> m_countdownTimer;
+    std::unique_ptr<Timer> m_heartbeatTimer;
+    std::chrono::milliseconds m_safetyTimeout;
     std::optional<MonoTime> m_safetyDeadline;
     std::optional<QMetaObject::Connection> m_screenObserver;
     quint32 m_sleepAssertion = 0;

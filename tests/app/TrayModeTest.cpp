@@ -7,6 +7,7 @@
 #include "FakeInputAccessPermission.h"
 #include "FakeInputGrab.h"
 #include "FakeLauncherBadge.h"
+#include "FakeLockWatchdog.h"
 #include "FakeLoginItem.h"
 #include "FakeScreenList.h"
 #include "FakeSystemLog.h"
@@ -144,7 +145,7 @@ protected:
         update.openUrl = [](const QUrl&) { return true; };
         delegate = std::make_unique<AppDelegate>(
             AppDelegate::Services{.defaults = defaults,
-                                  .lock = {clock, defaults, cursor, sleep, screens, stacking},
+                                  .lock = {clock, defaults, cursor, sleep, screens, stacking, watchdog},
                                   .permission = permission,
                                   .taskbar = taskbar,
                                   .launcher = launcher,
@@ -231,6 +232,7 @@ protected:
     FakeDisplaySleepAssertion sleep;
     FakeScreenList screens;
     FakeWindowStacking stacking;
+    FakeLockWatchdog watchdog;
     FakeInputAccessPermission permission;
     FakeTaskbarPresence taskbar;
     FakeLauncherBadge launcher;

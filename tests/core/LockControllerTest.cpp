@@ -3,6 +3,7 @@
 #include "FakeCursorVisibility.h"
 #include "FakeDisplaySleepAssertion.h"
 #include "FakeInputGrab.h"
+#include "FakeLockWatchdog.h"
 #include "FakeScreenList.h"
 #include "FakeWindowStacking.h"
 #include "HoldBarView.h"
@@ -38,7 +39,7 @@ protected:
         auto tapEngine = std::make_unique<TapLockEngine>(std::move(fakeGrab), clock);
         engine = tapEngine.get();
         controller = std::make_unique<LockController>(
-            std::move(tapEngine), LockController::Services{clock, defaults, cursor, sleep, screens, stacking});
+            std::move(tapEngine), LockController::Services{clock, defaults, cursor, sleep, screens, stacking, watchdog});
         controller->setOnUnlock([this] { ++unlockCalls; });
     }
 
@@ -75,6 +76,7 @@ protected:
     FakeDisplaySleepAssertion sleep;
     FakeScreenList screens{{QRect(0, 0, 800, 600)}};
     FakeWindowStacking stacking;
+    FakeLockWatchdog watchdog;
     FakeInputGrab* grab = nullptr;
     TapLockEngine* engine = nullptr;
     std::unique_ptr<LockController> controller;
@@ -92,6 +94,7 @@ TEST_F(LockControllerTest, RefusedEngineLeavesEverythingUnlocked)
     EXPECT_TRUE(sleep.held.isEmpty());
     EXPECT_EQ(clock.pendingTimers(), 0);
     EXPECT_TRUE(stacking.guarded.isEmpty());
+    EXPECT_EQ(watchdog.armCount, 0);
 
     // The next attempt starts from scratch.
     grab->refuse = false;
@@ -316,6 +319,45 @@ TEST_F(LockControllerTest, LockGoesOnWithoutASleepAssertion)
     controller->unlock();
     EXPECT_EQ(unlockCalls, 1);
     EXPECT_TRUE(cursor.visible());
+}
+
+TEST_F(LockControllerTest, WatchdogIsArmedWithTheDeadlineFedEveryHalfSecondAndDisarmedAtUnlock)
+{
+    ASSERT_TRUE(controller->lock());
+    EXPECT_TRUE(watchdog.isArmed);
+    EXPECT_EQ(watchdog.deadline, std::chrono::milliseconds(900s));
+    clock.advance(499ms);
+    EXPECT_EQ(watchdog.heartbeats, 0);
+    clock.advance(1ms);
+    EXPECT_EQ(watchdog.heartbeats, 1);
+    clock.advance(2s);
+    EXPECT_EQ(watchdog.heartbeats, 5);
+    controller->unlock();
+    EXPECT_FALSE(watchdog.isArmed);
+    EXPECT_EQ(watchdog.disarmCount, 1);
+    clock.advance(5s);
+    EXPECT_EQ(watchdog.heartbeats, 5);
+    EXPECT_EQ(clock.pendingTimers(), 0);
+
+    // The safety timer's unlock disarms too, and a second lock arms again.
+    ASSERT_TRUE(controller->lock());
+    clock.advance(900s);
+    EXPECT_EQ(watchdog.armCount, 2);
+    EXPECT_EQ(watchdog.disarmCount, 2);
+    EXPECT_FALSE(watchdog.isArmed);
+}
+
+TEST_F(LockControllerTest, AShorterSafetyTimeoutIsTheDeadlineTheWatchdogGets)
+{
+    LockController shortLock(std::make_unique<TapLockEngine>(std::make_unique<FakeInputGrab>(), clock),
+                             {clock, defaults, cursor, sleep, screens, stacking, watchdog}, nullptr, 1500ms);
+    ASSERT_TRUE(shortLock.lock());
+    EXPECT_EQ(watchdog.deadline, 1500ms);
+    clock.advance(1499ms);
+    EXPECT_TRUE(shortLock.isLocked());
+    clock.advance(1ms);
+    EXPECT_FALSE(shortLock.isLocked());
+    EXPECT_FALSE(watchdog.isArmed);
 }
 
 TEST_F(LockControllerTest, ClosuresLeftBehindByADiscardedControllerDoNothing)

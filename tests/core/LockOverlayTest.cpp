@@ -3,6 +3,7 @@
 #include "FakeCursorVisibility.h"
 #include "FakeDisplaySleepAssertion.h"
 #include "FakeInputGrab.h"
+#include "FakeLockWatchdog.h"
 #include "FakeWindowStacking.h"
 #include "HoldBarView.h"
 #include "HoldDuration.h"
@@ -152,8 +153,9 @@ TEST(LockOverlays, EveryScreenGetsAWindowExactlyCoveringIt)
     FakeDisplaySleepAssertion sleep;
     QtScreenList screens;
     FakeWindowStacking stacking;
+    FakeLockWatchdog watchdog;
     LockController controller(std::make_unique<TapLockEngine>(std::make_unique<FakeInputGrab>(), clock),
-                              {clock, defaults, cursor, sleep, screens, stacking});
+                              {clock, defaults, cursor, sleep, screens, stacking, watchdog});
     ASSERT_TRUE(controller.lock());
     QApplication::processEvents();
     ASSERT_EQ(controller.lockWindows().size(), 2);

@@ -1,3 +1,4 @@
+#include "FakeLockWatchdog.h"
 #include "HoldDuration.h"
 #include "LinuxDisplaySleepAssertion.h"
 #include "LockController.h"
@@ -61,7 +62,7 @@ protected:
         defaults.setValue(DefaultsKey::HoldSecondsUser, 1);
         controller = std::make_unique<LockController>(
             std::make_unique<TapLockEngine>(std::make_unique<X11InputGrab>(), clock),
-            LockController::Services{clock, defaults, cursor, sleep, screens, stacking});
+            LockController::Services{clock, defaults, cursor, sleep, screens, stacking, watchdog});
         controller->setOnUnlock([this] { emit unlockSignal.unlocked(); });
     }
 
@@ -119,6 +120,7 @@ protected:
     LinuxDisplaySleepAssertion sleep;
     QtScreenList screens;
     X11WindowStacking stacking;
+    FakeLockWatchdog watchdog;
     UnlockSignal unlockSignal;
     std::unique_ptr<LockController> controller;
     XTestInput input;

@@ -1,6 +1,7 @@
 #include "AppDelegate.h"
 #include "FakeDisplaySleepAssertion.h"
 #include "FakeLauncherBadge.h"
+#include "FakeLockWatchdog.h"
 #include "FakeLoginItem.h"
 #include "FakeSystemLog.h"
 #include "Localizer.h"
@@ -223,6 +224,7 @@ TEST_F(TrayEndToEndTest, AnUnreadMessagePutsARedDotOnTheTrayIcon)
     ow::FakeDisplaySleepAssertion sleep;
     ow::QtScreenList screens;
     ow::X11WindowStacking stacking;
+    ow::FakeLockWatchdog watchdog;
     ow::X11InputAccessPermission permission([] { return QUrl(); });
     ow::X11TaskbarPresence taskbar;
     ow::FakeLauncherBadge launcher;
@@ -234,7 +236,7 @@ TEST_F(TrayEndToEndTest, AnUnreadMessagePutsARedDotOnTheTrayIcon)
     update.feedUrl = QUrl(QStringLiteral("http://127.0.0.1:9/none.xml"));
     update.openUrl = [](const QUrl&) { return true; };
     ow::AppDelegate delegate({.defaults = defaults,
-                              .lock = {clock, defaults, cursor, sleep, screens, stacking},
+                              .lock = {clock, defaults, cursor, sleep, screens, stacking, watchdog},
                               .permission = permission,
                               .taskbar = taskbar,
                               .launcher = launcher,

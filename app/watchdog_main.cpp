@@ -1,0 +1,94 @@
+// orbinwash-watchdog <deadline ms> <record path>, started by OrbinWash at each lock with
+// its heartbeat socket as stdin. If the heartbeats stop for 5 s or the lock outlives its
+// deadline by 2 s, it leaves a crash record and kills OrbinWash, whose X connection then
+// closes and frees input. It exits as soon as the socket closes.
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <ctime>
+#include <string>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr long long kHeartbeatTimeoutMs = 5000;
+constexpr long long kDeadlineGraceMs = 2000;
+
+long long nowMs()
+{
+    timespec ts{};
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1'000'000;
+}
+
+bool writeAll(int fd, const std::string& text)
+{
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// The same shape as the fatal error hooks' record, so the next launch sends it as a crash.
+void writeRecord(const std::string& path, const char* headline)
+{
+    const std::string temp = path + ".watchdog.tmp";
+    ::unlink(temp.c_str());
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, S_IRUSR | S_IWUSR);
+    if (fd < 0)
+        return;
+    bool ok = ::fchmod(fd, S_IRUSR | S_IWUSR) == 0;
+    ok = ok && writeAll(fd, std::string(headline) + "\n---\nwatchdog");
+    ok = ::close(fd) == 0 && ok;
+    if (!ok || ::rename(temp.c_str(), path.c_str()) != 0)
+        ::unlink(temp.c_str());
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    if (argc != 3)
+        return 2;
+    const pid_t app = ::getppid();
+    const long long start = nowMs();
+    const long long deadline = start + std::atoll(argv[1]) + kDeadlineGraceMs;
+    long long lastBeat = start;
+    for (;;) {
+        const long long now = nowMs();
+        const long long due = std::min(deadline, lastBeat + kHeartbeatTimeoutMs);
+        if (now >= due)
+            break;
+        pollfd fd{STDIN_FILENO, POLLIN, 0};
+        const int ready = ::poll(&fd, 1, static_cast<int>(due - now));
+        if (ready < 0 && errno != EINTR)
+            return 1;
+        if (ready <= 0)
+            continue;
+        char buffer[64];
+        const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return 0; // the lock is over, or the app is gone
+        lastBeat = nowMs();
+    }
+    // An app that died meanwhile left us to another parent; its pid may be someone else's.
+    if (::getppid() != app)
+        return 0;
+    writeRecord(argv[2], nowMs() >= deadline ? "Watchdog: lock outlived its safety deadline"
+                                             : "Watchdog: main loop unresponsive for 5 s");
+    ::kill(app, SIGKILL);
+    return 0;
+}

@@ -1,0 +1,166 @@
+#include "XTestInput.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <csignal>
+
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+using ow::test::XTestInput;
+
+namespace {
+
+constexpr char kUnresponsive[] = "Watchdog: main loop unresponsive for 5 s\n---\nwatchdog";
+constexpr char kPastDeadline[] = "Watchdog: lock outlived its safety deadline\n---\nwatchdog";
+
+// lock_child watched by the real helper, with the lock under way.
+class LockWatchdogTest : public ::testing::Test {
+protected:
+    LockWatchdogTest()
+        : input(qEnvironmentVariable("DISPLAY"))
+    {
+    }
+
+    void startLocked(const QStringList& extraArgs)
+    {
+        app.start(QStringLiteral(LOCK_CHILD),
+                  QStringList{QStringLiteral("--watchdog"), QStringLiteral(WATCHDOG_BIN), recordPath()}
+                      + extraArgs);
+        ASSERT_TRUE(app.waitForStarted(5000));
+        while (!app.canReadLine())
+            ASSERT_TRUE(app.waitForReadyRead(10000));
+        ASSERT_EQ(app.readLine().trimmed(), QByteArray("locked"));
+    }
+
+    QString recordPath() const { return folder.filePath(QStringLiteral("pending-crash.txt")); }
+
+    QByteArray record() const
+    {
+        QFile file(recordPath());
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<no record>");
+    }
+
+    // The watchdog the app started: its child named after the helper.
+    pid_t watchdogPid() const
+    {
+        const QString appPid = QString::number(app.processId());
+        for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+            QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+            if (!stat.open(QIODevice::ReadOnly))
+                continue;
+            // "pid (comm) state ppid ...": the name may hold spaces, the rest cannot.
+            const QByteArray line = stat.readAll();
+            const qsizetype close = line.lastIndexOf(')');
+            const QList<QByteArray> rest = line.mid(close + 2).split(' ');
+            if (line.contains("(orbinwash-watch)") && rest.size() > 1 && rest[1] == appPid.toLatin1())
+                return entry.toInt();
+        }
+        return -1;
+    }
+
+    // Waits for the app to be killed; returns the milliseconds since elapsed began, or -1.
+    qint64 waitForKill(const QElapsedTimer& elapsed, int timeoutMs)
+    {
+        if (!app.waitForFinished(timeoutMs) || app.exitStatus() != QProcess::CrashExit)
+            return -1;
+        return elapsed.elapsed();
+    }
+
+    XTestInput input;
+    QTemporaryDir folder;
+    QProcess app;
+};
+
+TEST_F(LockWatchdogTest, AStoppedAppIsKilledAndInputFreedWithinSixSeconds)
+{
+    ASSERT_NO_FATAL_FAILURE(startLocked({}));
+    ASSERT_TRUE(input.keyboardGrabbedByOther());
+    QElapsedTimer elapsed;
+    elapsed.start();
+    ::kill(pid_t(app.processId()), SIGSTOP);
+    const qint64 ms = waitForKill(elapsed, 6000);
+    ASSERT_NE(ms, -1);
+    EXPECT_GE(ms, 4400); // five seconds after the last heartbeat, at most 500 ms before the stop
+    EXPECT_FALSE(input.keyboardGrabbedByOther());
+    EXPECT_EQ(record(), QByteArray(kUnresponsive));
+    struct stat info {};
+    ASSERT_EQ(::stat(QFile::encodeName(recordPath()).constData(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+}
+
+TEST_F(LockWatchdogTest, ABlockedMainLoopIsKilledAndInputFreed)
+{
+    ASSERT_NO_FATAL_FAILURE(startLocked({QStringLiteral("--block-after-ms"), QStringLiteral("200")}));
+    QElapsedTimer elapsed;
+    elapsed.start();
+    const qint64 ms = waitForKill(elapsed, 200 + 6000);
+    ASSERT_NE(ms, -1);
+    EXPECT_GE(ms, 4400);
+    EXPECT_FALSE(input.keyboardGrabbedByOther());
+    EXPECT_EQ(record(), QByteArray(kUnresponsive));
+}
+
+TEST_F(LockWatchdogTest, ALockPastItsDeadlineIsKilledTwoSecondsLater)
+{
+    // Stopped at once, the app cannot end the lock at 1 s itself; the deadline rule
+    // (1 s + 2 s) comes before the heartbeat rule (5 s).
+    ASSERT_NO_FATAL_FAILURE(startLocked({QStringLiteral("--safety-ms"), QStringLiteral("1000")}));
+    ::kill(pid_t(app.processId()), SIGSTOP);
+    QElapsedTimer elapsed;
+    elapsed.start();
+    const qint64 ms = waitForKill(elapsed, 4000);
+    ASSERT_NE(ms, -1);
+    EXPECT_GE(ms, 2500);
+    EXPECT_FALSE(input.keyboardGrabbedByOther());
+    EXPECT_EQ(record(), QByteArray(kPastDeadline));
+}
+
+TEST_F(LockWatchdogTest, AHealthyLockOutlastsTheHeartbeatTimeoutAndItsUnlockEndsTheWatchdog)
+{
+    // Longer than 5 s: only heartbeats that reach the watchdog keep the app alive.
+    ASSERT_NO_FATAL_FAILURE(startLocked({QStringLiteral("--safety-ms"), QStringLiteral("5600")}));
+    const pid_t watchdog = watchdogPid();
+    ASSERT_GT(watchdog, 0);
+    // The app's own safety timer ends the lock, and the app quits.
+    ASSERT_TRUE(app.waitForFinished(9000));
+    EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(app.exitCode(), 0);
+    // Reaped by the app before it quit: no such process any more, not even a zombie.
+    EXPECT_EQ(::kill(watchdog, 0), -1);
+    EXPECT_EQ(errno, ESRCH);
+    EXPECT_FALSE(QFile::exists(recordPath()));
+}
+
+TEST_F(LockWatchdogTest, AKilledAppTakesTheWatchdogWithIt)
+{
+    // The orphaned watchdog becomes our child, so its end can be waited for exactly.
+    ASSERT_EQ(::prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+    ASSERT_NO_FATAL_FAILURE(startLocked({}));
+    const pid_t watchdog = watchdogPid();
+    ASSERT_GT(watchdog, 0);
+    app.kill();
+    ASSERT_TRUE(app.waitForFinished(5000));
+    QElapsedTimer elapsed;
+    elapsed.start();
+    int status = 0;
+    pid_t reaped = 0;
+    while ((reaped = ::waitpid(watchdog, &status, WNOHANG)) == 0 && elapsed.elapsed() < 2000)
+        QTest::qWait(5);
+    ::prctl(PR_SET_CHILD_SUBREAPER, 0);
+    ASSERT_EQ(reaped, watchdog);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_LT(elapsed.elapsed(), 1000);
+    EXPECT_FALSE(QFile::exists(recordPath()));
+}
+
+} // namespace
