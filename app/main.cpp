@@ -21,6 +21,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
 #include <QTimer>
 #include <QUrl>
@@ -39,6 +40,13 @@ QUrl x11HelpPage()
     if (!QFile::copy(QStringLiteral(":/help/x11-session.html"), path))
         return {};
     return QUrl::fromLocalFile(path);
+}
+
+// Beside the binary in a build tree; the packaged helper lives in libexec.
+QString watchdogHelper()
+{
+    const QString beside = ow::ProcessLockWatchdog::besideApplication();
+    return QFileInfo::exists(beside) ? beside : QStringLiteral(OW_INSTALLED_WATCHDOG);
 }
 
 bool hasVisibleWindows()
@@ -73,8 +81,7 @@ int main(int argc, char* argv[])
     ow::LinuxDisplaySleepAssertion sleep;
     ow::QtScreenList screens;
     ow::X11WindowStacking stacking;
-    ow::ProcessLockWatchdog watchdog(ow::ProcessLockWatchdog::besideApplication(),
-                                     ow::CrashReporter::defaultPendingPath());
+    ow::ProcessLockWatchdog watchdog(watchdogHelper(), ow::CrashReporter::defaultPendingPath());
     ow::X11InputAccessPermission permission(x11HelpPage);
     ow::X11TaskbarPresence taskbar;
     ow::DBusLauncherBadge launcher;

@@ -33,6 +33,27 @@ bool eventually(const std::function<bool()>& done, int timeoutMs)
     return true;
 }
 
+// Whether a process named orbinwash-watchdog runs as a child of parent.
+bool hasWatchdogChild(qint64 parent)
+{
+    for (const QString& pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        // "pid (comm) state ppid ...": the name is in parentheses, the parent two fields on.
+        const QByteArray line = stat.readAll();
+        const qsizetype open = line.indexOf('(');
+        const qsizetype close = line.lastIndexOf(')');
+        if (open < 0 || close < open)
+            continue;
+        const QList<QByteArray> rest = line.mid(close + 2).split(' ');
+        if (line.mid(open + 1, close - open - 1) == "orbinwash-watch" // comm is cut at 15 characters
+            && rest.size() > 1 && rest[1].toLongLong() == parent)
+            return true;
+    }
+    return false;
+}
+
 // OrbinWash as a user starts it: the real executable with a fresh home.
 class AppEndToEndTest : public ::testing::Test {
 protected:
@@ -99,6 +120,8 @@ TEST_F(AppEndToEndTest, ReturnLocksHoldingBothCtrlKeysUnlocksAndTheWindowComesBa
 
     input.tap(input.keycode("Return"));
     ASSERT_TRUE(eventually([&] { return input.keyboardGrabbedByOther(); }, 5000)) << "Return did not lock";
+    EXPECT_TRUE(eventually([&] { return hasWatchdogChild(app.processId()); }, 2000))
+        << "no watchdog guards the lock";
     EXPECT_EQ(mainWindow(), 0u) << "the main window stays hidden during the lock";
 
     // Another program, focused, hears nothing of what is typed.
