@@ -5,8 +5,10 @@ WERROR ?= OFF
 JOBS ?= 2
 FUZZ_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 60
+FUZZ_TARGETS = check_in_reply report_reply appcast crash_text localizer file_user_defaults
+SANITIZE_DIR ?= build-sanitize
 
-.PHONY: all deps configure build run test package bench screenshots fuzz clean
+.PHONY: all deps configure build run test test-sanitize package bench screenshots fuzz clean
 
 all: build
 
@@ -25,6 +27,17 @@ run: build
 test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j$(JOBS)
 
+# The whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer, in its own
+# build. Leak checks are off: Qt and the X libraries keep memory on purpose until exit.
+# The packaging tests check files, not code, so they do not run here.
+test-sanitize: deps
+	cmake -S . -B $(SANITIZE_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOW_WERROR=$(WERROR) \
+		-DOW_SANITIZE=ON -DOW_BUILD_BENCH=OFF
+	cmake --build $(SANITIZE_DIR) -j$(JOBS)
+	cd $(SANITIZE_DIR) && ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 \
+		UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+		ctest --output-on-failure -j$(JOBS) -E '^packaging_'
+
 # The Debian package, orbinwash_<version>_<arch>.deb, in the build folder.
 package: build
 	cd $(BUILD_DIR) && cpack -G DEB
@@ -35,15 +48,18 @@ bench: build
 screenshots: build
 	./$(BUILD_DIR)/tools/screenshots docs/screenshots
 
-# The check-in reply parser under libFuzzer, in its own clang build, for a bounded time.
-# Findings go to the build folder; the corpus there grows from run to run.
+# The parsers of outside input under libFuzzer, in their own clang build, each for a
+# bounded time, starting from the seeds in fuzz/corpus. Findings go to the build folder;
+# the corpus there grows from run to run.
 fuzz:
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DOW_WERROR=$(WERROR) \
 		-DOW_BUILD_FUZZ=ON -DOW_BUILD_TESTS=OFF
-	cmake --build $(FUZZ_DIR) -j$(JOBS) --target fuzz_check_in_reply
-	mkdir -p $(FUZZ_DIR)/corpus/check-in-reply
-	./$(FUZZ_DIR)/fuzz/fuzz_check_in_reply -max_total_time=$(FUZZ_SECONDS) \
-		-artifact_prefix=$(FUZZ_DIR)/ $(FUZZ_DIR)/corpus/check-in-reply
+	cmake --build $(FUZZ_DIR) -j$(JOBS) --target $(addprefix fuzz_,$(FUZZ_TARGETS))
+	set -e; for target in $(FUZZ_TARGETS); do \
+		mkdir -p $(FUZZ_DIR)/corpus/$$target; \
+		./$(FUZZ_DIR)/fuzz/fuzz_$$target -max_total_time=$(FUZZ_SECONDS) \
+			-artifact_prefix=$(FUZZ_DIR)/$$target- $(FUZZ_DIR)/corpus/$$target fuzz/corpus/$$target; \
+	done
 
 clean:
 	rm -rf $(BUILD_DIR)

@@ -4,11 +4,11 @@
 #include "Clock.h"
 #include "HoldDuration.h"
 #include "HttpClient.h"
+#include "ReportReply.h"
 #include "UserDefaults.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QJsonValue>
 #include <QUuid>
 #include <QVariantMap>
 
@@ -226,8 +226,7 @@ void ServiceClient::reportProblem(const QString& text, const std::optional<QStri
 
     m_http.post(m_reportUrl, compact(request), kReportTimeout, this,
                 [done = std::move(done)](HttpClient::Response response) {
-                    const QJsonValue ok = QJsonDocument::fromJson(response.body).object().value(QStringLiteral("ok"));
-                    const bool accepted = response.delivered && response.status == 200 && ok.isBool() && ok.toBool();
+                    const bool accepted = response.delivered && reportAccepted(response.status, response.body);
                     if (done)
                         done(accepted);
                 });

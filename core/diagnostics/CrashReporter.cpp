@@ -17,7 +17,6 @@
 #include <QNetworkRequest>
 #include <QPointer>
 #include <QStandardPaths>
-#include <QStringList>
 
 #include <algorithm>
 #include <optional>
@@ -32,8 +31,6 @@ constexpr int kTransferTimeoutMs = 8000;
 // Far more than a record or the part of a report that is sent; a huge file (apport's
 // reports carry a core dump) is never read whole.
 constexpr qint64 kReadLimit = 1024 * 1024;
-const QString kRecordSeparator = QStringLiteral("\n---\n");
-const QString kFallbackHeadline = QStringLiteral("Rapport système macOS");
 
 // Touched on the main thread only.
 std::optional<CrashReporter::Settings>& installed()
@@ -69,17 +66,6 @@ bool isOwnReport(const QString& name, const QString& apportName)
         return true;
     const bool ownPrefix = name.startsWith(QLatin1String("OrbinWash")) || name.startsWith(QLatin1String("Orbin Wash"));
     return ownPrefix && (name.endsWith(QLatin1String(".ips")) || name.endsWith(QLatin1String(".crash")));
-}
-
-QString headlineOf(const QString& report)
-{
-    for (QStringView line : QStringView(report).split(QLatin1Char('\n'))) {
-        if (line.endsWith(QLatin1Char('\r')))
-            line.chop(1);
-        if (line.contains(QLatin1String("Exception")) || line.contains(QLatin1String("Termination")))
-            return line.toString();
-    }
-    return kFallbackHeadline;
 }
 
 QDateTime distantPast()
@@ -121,8 +107,8 @@ void CrashReporter::sendPendingCrash()
     // A record that cannot be removed is never sent: it would be sent again at every launch.
     if (!record || !QFile::remove(path))
         return;
-    const QStringList pieces = record->split(kRecordSeparator);
-    send(QStringLiteral("crash"), pieces.at(0), pieces.value(1));
+    const CrashText crash = CrashText::fromPendingRecord(*record);
+    send(QStringLiteral("crash"), crash.message, crash.stack);
 }
 
 void CrashReporter::sendSystemCrashReports()
@@ -153,7 +139,8 @@ void CrashReporter::sendSystemCrashReports()
         // Left for a later scan, which may be able to read it.
         if (!report)
             continue;
-        send(QStringLiteral("crash"), headlineOf(*report), report->left(SystemReportChars));
+        const CrashText crash = CrashText::fromSystemReport(*report);
+        send(QStringLiteral("crash"), crash.message, crash.stack);
         newest = std::max(newest, modified);
     }
     settings.defaults.setValue(markKey, newest.toUTC());

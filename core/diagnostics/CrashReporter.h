@@ -1,5 +1,7 @@
 #pragma once
 
+#include "CrashText.h"
+
 #include <QString>
 #include <QUrl>
 
@@ -48,7 +50,7 @@ public:
     static QString defaultPendingPath();
 
     static constexpr int ErrorStackFrames = 15;
-    static constexpr qsizetype SystemReportChars = 18000;
+    static constexpr qsizetype SystemReportChars = CrashText::kSystemReportChars;
 };
 
 namespace DefaultsKey {

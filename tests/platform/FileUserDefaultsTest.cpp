@@ -17,6 +17,7 @@
 #include <QTemporaryDir>
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -464,6 +465,41 @@ TEST_F(FileUserDefaultsTest, ConcurrentWritesLeaveEveryKeyInAReadableFile)
     }
     EXPECT_EQ(QDir(folder()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("defaults.json")})
         << "no temporary files are left behind";
+    EXPECT_EQ(warningCount(), 0);
+}
+
+TEST_F(FileUserDefaultsTest, AWriterKilledAtAnyMomentLeavesTheOldOrTheNewFileNeverATornOne)
+{
+    constexpr int kKills = 30;
+    int killedWhileWriting = 0;
+    for (int kill = 0; kill < kKills; ++kill) {
+        SCOPED_TRACE(kill);
+        QProcess tool;
+        tool.start(QStringLiteral(DEFAULTS_TOOL), {path(), QStringLiteral("hammer")});
+        ASSERT_TRUE(tool.waitForStarted(10000)) << qPrintable(tool.errorString());
+        // Half the kills count from the start, so some land while the file is loaded or
+        // first created; the other half from the first save, so they land among writes.
+        if (kill % 2 == 1) {
+            ASSERT_TRUE(tool.waitForReadyRead(10000)) << "the tool never saved";
+            ++killedWhileWriting;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(kill % 21));
+        tool.kill();
+        ASSERT_TRUE(tool.waitForFinished(10000));
+        ASSERT_EQ(tool.exitStatus(), QProcess::CrashExit) << "the tool stopped on its own";
+
+        if (!QFileInfo::exists(path()))
+            continue;
+        QJsonParseError error{};
+        const QJsonDocument document = QJsonDocument::fromJson(readRaw(path()), &error);
+        ASSERT_EQ(error.error, QJsonParseError::NoError) << qPrintable(error.errorString());
+        const QVariantMap hammer = open()->dictionary(QStringLiteral("hammer"));
+        EXPECT_TRUE(asideFiles().isEmpty()) << "the store found the file unreadable";
+        const qint64 n = hammer.value(QStringLiteral("n")).toLongLong();
+        EXPECT_EQ(hammer.value(QStringLiteral("check")).toString(), QString::number(n).repeated(4096));
+    }
+    EXPECT_EQ(killedWhileWriting, kKills / 2);
+    EXPECT_TRUE(QFileInfo::exists(path()));
     EXPECT_EQ(warningCount(), 0);
 }
 

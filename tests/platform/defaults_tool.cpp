@@ -2,6 +2,8 @@
 // can prove that values and their types survive a restart.
 //   defaults_tool <file> write
 //   defaults_tool <file> check    exit 0 only if every value and type reads back exactly
+//   defaults_tool <file> hammer   rewrites one value forever, for the kill test; prints a
+//                                 line once the first write is saved
 
 #include "FileUserDefaults.h"
 
@@ -116,8 +118,8 @@ void compare(const QString& where, const QVariant& expected, const QVariant& act
 int main(int argc, char** argv)
 {
     const QString mode = argc == 3 ? QString::fromLocal8Bit(argv[2]) : QString();
-    if (mode != QLatin1String("write") && mode != QLatin1String("check")) {
-        std::fputs("usage: defaults_tool <file> write|check\n", stderr);
+    if (mode != QLatin1String("write") && mode != QLatin1String("check") && mode != QLatin1String("hammer")) {
+        std::fputs("usage: defaults_tool <file> write|check|hammer\n", stderr);
         return 2;
     }
     ow::FileUserDefaults store(QString::fromLocal8Bit(argv[1]));
@@ -127,6 +129,19 @@ int main(int argc, char** argv)
         for (auto it = values.cbegin(); it != values.cend(); ++it)
             store.setValue(it.key(), it.value());
         return 0;
+    }
+
+    if (mode == QLatin1String("hammer")) {
+        // A large value, so a kill often lands inside a write; the test recomputes it from n.
+        for (qint64 n = 0;; ++n) {
+            store.setValue(QStringLiteral("hammer"),
+                           QVariantMap{{QStringLiteral("n"), n},
+                                       {QStringLiteral("check"), QString::number(n).repeated(4096)}});
+            if (n == 0) {
+                std::puts("saved");
+                std::fflush(stdout);
+            }
+        }
     }
 
     QStringList differences;
