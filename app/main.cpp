@@ -42,11 +42,15 @@ QUrl x11HelpPage()
     return QUrl::fromLocalFile(path);
 }
 
-// Beside the binary in a build tree; the packaged helper lives in libexec.
+// Beside the binary in a build tree; the packaged helper lives in libexec, found from
+// the binary's own folder.
 QString watchdogHelper()
 {
     const QString beside = ow::ProcessLockWatchdog::besideApplication();
-    return QFileInfo::exists(beside) ? beside : QStringLiteral(OW_INSTALLED_WATCHDOG);
+    if (QFileInfo::exists(beside))
+        return beside;
+    return QDir::cleanPath(QCoreApplication::applicationDirPath() + QLatin1Char('/')
+                           + QStringLiteral(OW_INSTALLED_WATCHDOG));
 }
 
 bool hasVisibleWindows()
