@@ -12,7 +12,6 @@
 #include <QPushButton>
 #include <QShortcut>
 #include <QToolButton>
-#include <QVBoxLayout>
 
 namespace ow {
 
@@ -87,22 +86,8 @@ HomeView::HomeView(int holdSeconds, QWidget* parent)
     m_hintLabel = makeLabel(QString(), 11, QFont::Normal, labelColor(this, 0.35), this);
     setHoldSeconds(holdSeconds);
 
-    auto* stack = new QVBoxLayout;
-    stack->setSpacing(0);
-    const std::pair<QWidget*, int> items[] = {
-        {icon, 14}, {title, 10}, {subtitle, 24}, {m_lockButton, 16}, {m_hintLabel, 0},
-    };
-    for (const auto& [widget, spacingAfter] : items) {
-        stack->addWidget(widget, 0, Qt::AlignHCenter);
-        if (spacingAfter)
-            stack->addSpacing(spacingAfter);
-    }
-    auto* centre = new QVBoxLayout(this);
-    centre->setContentsMargins(0, 0, 0, 0);
-    centre->addStretch();
-    centre->addLayout(stack);
-    centre->addStretch();
-    centre->addSpacing(8); // the stack sits 4 px above the middle
+    // The column sits 4 px above the middle.
+    centredColumn(this, {{icon, 14}, {title, 10}, {subtitle, 24}, {m_lockButton, 16}, {m_hintLabel, 0}}, 4);
 
     const QColor secondary = labelColor(this, 0.55);
     m_settingsButton = iconButton(gearIcon(16, secondary), 16, L("settings.title"), this);

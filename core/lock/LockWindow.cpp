@@ -7,9 +7,7 @@
 #include "VisualKit.h"
 
 #include <QLabel>
-#include <QVBoxLayout>
 
-#include <utility>
 
 namespace ow {
 
@@ -55,23 +53,8 @@ LockWindow::LockWindow(const QRect& screenGeometry, double holdSeconds)
     m_holdHint->setAlpha(0.0);
     m_countdownLabel = makeLabel(QStringLiteral(" "), 13, QFont::Normal, white(0.5), this);
 
-    auto* stack = new QVBoxLayout;
-    stack->setSpacing(0);
-    const std::pair<QWidget*, int> items[] = {
-        {icon, 16}, {title, 16}, {subtitle, 16}, {instructionLabel, 28},
-        {m_holdBar, 16}, {m_holdHint, 24}, {m_countdownLabel, 0},
-    };
-    for (const auto& [widget, spacingAfter] : items) {
-        stack->addWidget(widget, 0, Qt::AlignHCenter);
-        if (spacingAfter)
-            stack->addSpacing(spacingAfter);
-    }
-    // The stack sits in the middle of the screen.
-    auto* centre = new QVBoxLayout(this);
-    centre->setContentsMargins(0, 0, 0, 0);
-    centre->addStretch();
-    centre->addLayout(stack);
-    centre->addStretch();
+    centredColumn(this, {{icon, 16}, {title, 16}, {subtitle, 16}, {instructionLabel, 28},
+                         {m_holdBar, 16}, {m_holdHint, 24}, {m_countdownLabel, 0}});
 }
 
 } // namespace ow

@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPalette>
+#include <QVBoxLayout>
 #include <QtMath>
 
 namespace ow {
@@ -53,6 +54,24 @@ void styleLabel(QLabel* label, qreal size, QFont::Weight weight, const QColor& c
     QPalette palette = label->palette();
     palette.setColor(QPalette::WindowText, color);
     label->setPalette(palette);
+}
+
+void centredColumn(QWidget* host, std::initializer_list<std::pair<QWidget*, int>> items, int raise)
+{
+    auto* column = new QVBoxLayout;
+    column->setSpacing(0);
+    for (const auto& [widget, spacingAfter] : items) {
+        column->addWidget(widget, 0, Qt::AlignHCenter);
+        if (spacingAfter)
+            column->addSpacing(spacingAfter);
+    }
+    auto* centre = new QVBoxLayout(host);
+    centre->setContentsMargins(0, 0, 0, 0);
+    centre->addStretch();
+    centre->addLayout(column);
+    centre->addStretch();
+    if (raise)
+        centre->addSpacing(2 * raise);
 }
 
 QColor orbinMauve()

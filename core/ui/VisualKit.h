@@ -5,6 +5,9 @@
 #include <QImage>
 #include <QString>
 
+#include <initializer_list>
+#include <utility>
+
 class QLabel;
 class QWidget;
 
@@ -23,6 +26,10 @@ QColor orbinMauve();
 
 // The brand colour as drawn for light surfaces, whatever the appearance.
 const QColor& orbinMauveFixed();
+
+// Lays items out as one column centred in host, each followed by its spacing in pixels.
+// raise lifts the column that many pixels above the middle.
+void centredColumn(QWidget* host, std::initializer_list<std::pair<QWidget*, int>> items, int raise = 0);
 
 // A red disc of the given diameter with a white count in it; counts below one show 1.
 QImage quotaBadgeImage(int count, qreal diameter);
