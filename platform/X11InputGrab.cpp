@@ -93,6 +93,8 @@ bool X11InputGrab::grab(FlagsSink sink)
     Display* display = m_connection->display();
     m_blankCursor = makeBlankCursor(display, m_connection->root());
     m_xiOpcode = xinput2Opcode(display);
+    if (m_xiOpcode >= 0)
+        m_keyFilter = std::make_unique<X11KeyEventFilter>(display, m_xiOpcode, m_modifierKeysyms);
 
     QElapsedTimer waited;
     waited.start();
@@ -107,6 +109,7 @@ bool X11InputGrab::grab(FlagsSink sink)
         XUngrabKeyboard(display, CurrentTime);
         XFreeCursor(display, m_blankCursor);
         XSync(display, False);
+        m_keyFilter.reset();
         m_connection.reset();
         return false;
     }
@@ -215,6 +218,8 @@ void X11InputGrab::drain()
     if (!m_connection)
         return;
     Display* display = m_connection->display();
+    // XInput 2 key events never reach the queue: the key filter takes them as they are
+    // read. What is left are core key events (servers without XInput 2) and focus events.
     XEvent event;
     while (m_connection && !m_connection->isBroken() && XPending(display) > 0) {
         XNextEvent(display, &event);
@@ -228,23 +233,19 @@ void X11InputGrab::drain()
             if (event.xfocus.mode == NotifyUngrab)
                 reassert();
             break;
-        case GenericEvent: {
-            XGenericEventCookie* cookie = &event.xcookie;
-            if (cookie->extension != m_xiOpcode || !XGetEventData(display, cookie))
-                break;
-            if (cookie->evtype == XI_KeyPress || cookie->evtype == XI_KeyRelease) {
-                const auto* key = static_cast<const XIDeviceEvent*>(cookie->data);
-                handleKey(unsigned(key->detail), cookie->evtype == XI_KeyPress, unsigned(key->sourceid));
-            } else if (cookie->evtype == XI_HierarchyChanged) {
-                grabDevices();
-            }
-            XFreeEventData(display, cookie);
-            break;
-        }
         default:
             break;
         }
     }
+    if (!m_keyFilter)
+        return;
+    if (m_keyFilter->takeHierarchyChanged())
+        grabDevices();
+    // Copied out first: looking at Caps Lock is a round trip, which may read more keys.
+    X11KeyEventFilter::Keys keys;
+    const std::size_t count = m_keyFilter->takeKeys(keys);
+    for (std::size_t i = 0; i < count && m_connection; ++i)
+        handleKey(keys[i].keycode, keys[i].press, keys[i].device);
 }
 
 void X11InputGrab::handleKey(unsigned keycode, bool press, unsigned device)
@@ -273,6 +274,7 @@ void X11InputGrab::release()
     m_reassertTimer.stop();
     m_notifier.reset();
     m_sink = nullptr;
+    m_keyFilter.reset();
     if (!m_connection)
         return;
     if (!m_connection->isBroken()) {

@@ -2,6 +2,7 @@
 
 #include "InputGrab.h"
 #include "ModifierFlags.h"
+#include "X11KeyEventFilter.h"
 
 #include <QSocketNotifier>
 #include <QTimer>
@@ -18,8 +19,8 @@ class X11Connection;
 // held on a connection of its own. Every physical (slave) device is grabbed as well
 // through XInput 2, which detaches it from its master for the lock: clients that listen
 // to a device directly get nothing either. Pointer grabs select no events at all, so the
-// server discards pointer input without waking us; key events are read and dropped as
-// they come, and only modifier keys are looked at. The server releases the grabs when
+// server discards pointer input without waking us; key events are dropped as Xlib reads
+// them, in bulk and without allocating, and only modifier keys are looked at. The server releases the grabs when
 // the connection closes, so a crashed process never leaves the session locked.
 class X11InputGrab final : public InputGrab {
 public:
@@ -41,6 +42,7 @@ private:
     void reassert();
 
     std::unique_ptr<X11Connection> m_connection;
+    std::unique_ptr<X11KeyEventFilter> m_keyFilter; // declared after the connection: goes first
     std::unique_ptr<QSocketNotifier> m_notifier;
     QTimer m_reassertTimer;
     unsigned long m_blankCursor = 0;

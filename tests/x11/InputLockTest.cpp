@@ -196,6 +196,33 @@ TEST_F(InputLockTest, OneKeyAloneNeverUnlocks)
     EXPECT_EQ(probe.received(), QStringList());
 }
 
+// Hundreds of unlock-key events read at once, more than the grab keeps between two
+// reads: the lock must still follow each key to its last state.
+TEST_F(InputLockTest, AFloodOfUnlockKeyTapsEndsInTheRightState)
+{
+    ASSERT_TRUE(controller->lock());
+    QTest::qWait(200);
+    QSignalSpy spy(&unlockSignal, &UnlockSignal::unlocked);
+    const unsigned left = input.keycode("Control_L");
+    const unsigned right = input.keycode("Control_R");
+    // The main loop does not run meanwhile: all of it is read at once.
+    input.key(right, true);
+    for (int i = 0; i < 300; ++i)
+        input.tap(left);
+    input.key(right, false); // right Ctrl's last word, long before the end
+    for (int i = 0; i < 300; ++i)
+        input.tap(left);
+    input.key(left, true);
+    EXPECT_FALSE(spy.wait(1500)) << "only left Ctrl is held";
+
+    input.key(right, true);
+    QElapsedTimer held;
+    held.start();
+    EXPECT_TRUE(spy.wait(3000));
+    EXPECT_LE(held.elapsed(), 1100);
+    EXPECT_FALSE(controller->isLocked());
+}
+
 TEST_F(InputLockTest, ABriefCompetingGrabIsOutlasted)
 {
     X11Probe grabber(X11_PROBE);
