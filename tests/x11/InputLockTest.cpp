@@ -21,7 +21,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <vector>
 #include <functional>
 
 using namespace ow;
@@ -255,7 +257,7 @@ TEST_F(InputLockTest, APermanentCompetingGrabMakesLockFailWithNothingChanged)
     EXPECT_TRUE(controller->lock());
 }
 
-TEST_F(InputLockTest, AWindowMappedOverTheLockEndsUpBelowTheOverlay)
+TEST_F(InputLockTest, AWindowMappedOrRaisedOverTheLockIsBelowTheOverlayWithinTenMs)
 {
     ASSERT_TRUE(controller->lock());
     ASSERT_EQ(controller->lockWindows().size(), 1);
@@ -265,16 +267,37 @@ TEST_F(InputLockTest, AWindowMappedOverTheLockEndsUpBelowTheOverlay)
     // Qt raises a window it has just shown once more on its own; let that pass, so that
     // only the guard can put the overlay back on top.
     QTest::qWait(500);
-    const unsigned long popup = input.createOverrideRedirectWindow(0, 0, 300, 200);
-    QElapsedTimer timer;
-    timer.start();
-    const bool below = waitUntil([&] {
-        const QList<unsigned long> order = input.stackingOrder();
-        return order.indexOf(popup) >= 0 && order.indexOf(popup) < order.indexOf(overlay);
-    }, 2000);
-    EXPECT_TRUE(below);
-    std::printf("back on top after %lld ms\n", timer.elapsed());
-    input.destroyWindow(popup);
+    const QRect screen(0, 0, 1280, 800);
+    unsigned long popup = 0;
+    // Milliseconds until the overlay is above the popup again, polled as finely as the
+    // round trips allow; -1 if it never is.
+    const auto backOnTop = [&] {
+        QElapsedTimer timer;
+        timer.start();
+        while (timer.elapsed() < 1000) {
+            QCoreApplication::processEvents();
+            const QList<unsigned long> order = input.stackingOrder();
+            if (order.indexOf(popup) >= 0 && order.indexOf(popup) < order.indexOf(overlay))
+                return double(timer.nsecsElapsed()) / 1e6;
+        }
+        return -1.0;
+    };
+    std::vector<double> ms;
+    for (int i = 0; i < 5; ++i) {
+        popup = input.createOverrideRedirectWindow(screen.x(), screen.y(), screen.width(), screen.height());
+        ms.push_back(backOnTop());
+        QTest::qWait(50);
+        input.focus(popup); // raised again once it was below: a menu or a window asking for attention
+        ms.push_back(backOnTop());
+        input.destroyWindow(popup);
+    }
+    for (double one : ms)
+        EXPECT_GE(one, 0.0) << "the overlay stayed below";
+    std::sort(ms.begin(), ms.end());
+    // The median, so that one scheduling hiccup of a loaded machine does not decide.
+    EXPECT_LE(ms[ms.size() / 2], 10.0);
+    std::printf("back on top after %.2f ms (median of %zu), at worst %.2f ms\n", ms[ms.size() / 2], ms.size(),
+                ms.back());
 }
 
 TEST_F(InputLockTest, KilledLockingProcessFreesInputAtOnce)
