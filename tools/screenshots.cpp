@@ -120,15 +120,10 @@ int main(int argc, char** argv)
     }
     const QString folder = QString::fromLocal8Bit(argv[1]);
     test::XvfbServer xvfb;
-    if (!xvfb.isRunning()) {
-        std::fprintf(stderr, "Could not start Xvfb: %s\n", qPrintable(xvfb.errorString()));
-        return 1;
-    }
-    qputenv("DISPLAY", xvfb.display().toLocal8Bit());
-    qputenv("QT_QPA_PLATFORM", "xcb");
     // Without a session bus Qt's tray icons embed in the X11 tray started below, even
     // when the desktop this runs from has a tray of its own on D-Bus.
-    qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/orbinwash-screenshots-bus");
+    if (!xvfb.becomeSessionDisplay())
+        return 1;
     QApplication app(argc, argv);
     QDir().mkpath(folder);
 

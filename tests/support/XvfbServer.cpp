@@ -1,5 +1,7 @@
 #include "XvfbServer.h"
 
+#include <cstdio>
+
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
@@ -379,6 +381,20 @@ QString XvfbServer::logTail() const
     if (from > 0)
         text.remove(0, text.indexOf('\n') + 1);
     return QString::fromLocal8Bit(text).trimmed();
+}
+
+bool XvfbServer::becomeSessionDisplay() const
+{
+    if (!isRunning()) {
+        std::fprintf(stderr, "Could not start Xvfb: %s\n", qPrintable(errorString()));
+        return false;
+    }
+    qputenv("DISPLAY", m_display.toLocal8Bit());
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    qunsetenv("WAYLAND_DISPLAY");
+    qunsetenv("XDG_SESSION_TYPE");
+    qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/orbinwash-bus");
+    return true;
 }
 
 } // namespace ow::test

@@ -25,6 +25,11 @@ public:
     QString display() const;
     QString errorString() const;
 
+    // Makes this server the display of this process and of what it starts: DISPLAY, Qt's
+    // xcb platform, no Wayland session, and no session bus, so that nothing can start one
+    // behind the caller's back. Prints why and returns false when the server is not running.
+    bool becomeSessionDisplay() const;
+
     // Starts openbox on this display and waits until it manages the screen. True at once
     // when it is already running.
     bool startWindowManager();

@@ -1,3 +1,4 @@
+#include "AppHome.h"
 #include "X11Probe.h"
 #include "XTestInput.h"
 
@@ -66,22 +67,6 @@ protected:
     {
         ASSERT_TRUE(home.isValid());
         ASSERT_TRUE(input.isOpen());
-        QDir(home.path()).mkpath(QStringLiteral("run"));
-        QFile::setPermissions(home.filePath(QStringLiteral("run")),
-                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("HOME"), home.path());
-        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral("config")));
-        environment.insert(QStringLiteral("XDG_DATA_HOME"), home.filePath(QStringLiteral("data")));
-        environment.insert(QStringLiteral("XDG_CACHE_HOME"), home.filePath(QStringLiteral("cache")));
-        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), home.filePath(QStringLiteral("run")));
-        environment.insert(QStringLiteral("LANGUAGE"), QStringLiteral("en"));
-        // The first launch's question was answered: OrbinWash lives in the taskbar.
-        const QString defaults = home.filePath(QStringLiteral("config/OrbinWash/defaults.json"));
-        QDir().mkpath(QFileInfo(defaults).path());
-        QFile file(defaults);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(QJsonDocument(QJsonObject{{QStringLiteral("OWOnboarded"), true}}).toJson());
     }
 
     void TearDown() override
@@ -96,7 +81,7 @@ protected:
 
     void start(QProcess& process)
     {
-        process.setProcessEnvironment(environment);
+        process.setProcessEnvironment(home.environment());
         process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         // ORBINWASH_UNDER_TEST names another OrbinWash to start, such as the installed one.
         process.start(qEnvironmentVariable("ORBINWASH_UNDER_TEST", QStringLiteral(ORBINWASH_BIN)), {});
@@ -104,8 +89,8 @@ protected:
 
     unsigned long mainWindow() { return input.findViewableWindow(QStringLiteral("OrbinWash")); }
 
-    QTemporaryDir home;
-    QProcessEnvironment environment;
+    // The first launch's question was answered: OrbinWash lives in the taskbar.
+    ow::test::AppHome home{QJsonObject{{QStringLiteral("OWOnboarded"), true}}};
     XTestInput input;
     QProcess app;
     QProcess second;

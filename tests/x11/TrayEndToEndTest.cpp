@@ -1,4 +1,5 @@
 #include "AppDelegate.h"
+#include "AppHome.h"
 #include "FakeDisplaySleepAssertion.h"
 #include "FakeLauncherBadge.h"
 #include "FakeLockWatchdog.h"
@@ -116,7 +117,8 @@ protected:
         return count;
     }
 
-    QTemporaryDir home;
+    // Launched OrbinWash finds the first launch's question answered: it lives in the tray.
+    ow::test::AppHome home{QJsonObject{{QStringLiteral("OWMenuBarMode"), true}, {QStringLiteral("OWOnboarded"), true}}};
     XTestInput input;
     QProcess trayer;
     QProcess app;
@@ -126,25 +128,7 @@ protected:
 // from the icon's menu, and both Ctrl keys to end it.
 TEST_F(TrayEndToEndTest, TheTrayMenuLocksAndBothCtrlKeysUnlock)
 {
-    const QString defaults = home.filePath(QStringLiteral("config/OrbinWash/defaults.json"));
-    QDir().mkpath(QFileInfo(defaults).path());
-    QFile file(defaults);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(QJsonDocument(QJsonObject{{QStringLiteral("OWMenuBarMode"), true},
-                                         {QStringLiteral("OWOnboarded"), true}})
-                   .toJson());
-    file.close();
-    QDir(home.path()).mkpath(QStringLiteral("run"));
-    QFile::setPermissions(home.filePath(QStringLiteral("run")),
-                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("HOME"), home.path());
-    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral("config")));
-    environment.insert(QStringLiteral("XDG_DATA_HOME"), home.filePath(QStringLiteral("data")));
-    environment.insert(QStringLiteral("XDG_CACHE_HOME"), home.filePath(QStringLiteral("cache")));
-    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), home.filePath(QStringLiteral("run")));
-    environment.insert(QStringLiteral("LANGUAGE"), QStringLiteral("en"));
-    app.setProcessEnvironment(environment);
+    app.setProcessEnvironment(home.environment());
     app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     // ORBINWASH_UNDER_TEST names another OrbinWash to start, such as the installed one.
     app.start(qEnvironmentVariable("ORBINWASH_UNDER_TEST", QStringLiteral(ORBINWASH_BIN)), {});
