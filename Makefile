@@ -42,8 +42,11 @@ test-sanitize: deps
 package: build
 	cd $(BUILD_DIR) && cpack -G DEB
 
+# OrbinWash on its own, then beside Debian's i3lock, xtrlock and slock.
 bench: build
+	./scripts/install-deps.sh bench
 	./$(BUILD_DIR)/bench/bench_lock
+	./$(BUILD_DIR)/bench/bench_lockers
 
 screenshots: build
 	./$(BUILD_DIR)/tools/screenshots docs/screenshots

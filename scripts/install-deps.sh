@@ -11,6 +11,10 @@ packages=(
     xvfb openbox dbus-daemon trayer
     librsvg2-bin dpkg-dev file desktop-file-utils appstream lintian
 )
+# `install-deps.sh bench` adds the lockers the benchmark measures OrbinWash against.
+if [[ "${1:-}" == bench ]]; then
+    packages+=(i3lock xtrlock suckless-tools)
+fi
 
 missing=()
 for pkg in "${packages[@]}"; do
