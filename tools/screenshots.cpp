@@ -23,8 +23,8 @@
 #include "ModifierFlags.h"
 #include "QtClock.h"
 #include "QtScreenList.h"
+#include "ShellFakes.h"
 #include "TapLockEngine.h"
-#include "UpdateController.h"
 #include "X11TaskbarPresence.h"
 #include "XTestInput.h"
 #include "XvfbServer.h"
@@ -208,10 +208,6 @@ int main(int argc, char** argv)
     ConversationHttpClient http;
     FakeLoginItem loginItem;
     FakeSystemLog log;
-    UpdateController::Setup update;
-    update.settingsPath = home.filePath(QStringLiteral("updates.ini"));
-    update.feedUrl = QUrl(QStringLiteral("http://127.0.0.1:9/none.xml"));
-    update.openUrl = [](const QUrl&) { return true; };
     AppDelegate delegate({.defaults = shellDefaults,
                           .lock = {realClock, shellDefaults, cursor, sleep, screens, stacking, watchdog},
                           .permission = permission,
@@ -223,7 +219,7 @@ int main(int argc, char** argv)
                           .installCrashReporter = {},
                           .openUrl = [](const QUrl&) { return true; }},
                          std::make_unique<TapLockEngine>(std::make_unique<FakeInputGrab>(), realClock),
-                         std::make_unique<UpdateController>(realClock, update));
+                         test::ShellFakes::offlineUpdates(realClock, home.filePath(QStringLiteral("updates.ini"))));
     delegate.applicationDidFinishLaunching();
 
     const qint64 self = QCoreApplication::applicationPid();

@@ -2,28 +2,14 @@
 #include "AppDelegate.h"
 #include "BadgeImageView.h"
 #include "Endpoints.h"
-#include "FakeClock.h"
-#include "FakeCursorVisibility.h"
-#include "FakeDisplaySleepAssertion.h"
-#include "FakeInputAccessPermission.h"
-#include "FakeInputGrab.h"
-#include "FakeLauncherBadge.h"
-#include "FakeLockWatchdog.h"
-#include "FakeLoginItem.h"
-#include "FakeScreenList.h"
-#include "FakeSystemLog.h"
-#include "FakeTaskbarPresence.h"
-#include "FakeWindowStacking.h"
 #include "HoldDuration.h"
 #include "HomeView.h"
 #include "HttpClient.h"
 #include "Localizer.h"
 #include "MainMenu.h"
 #include "MainWindow.h"
-#include "MemoryUserDefaults.h"
+#include "ShellFakes.h"
 #include "SingleInstance.h"
-#include "TapLockEngine.h"
-#include "UpdateController.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -53,7 +39,7 @@ public:
     QList<QUrl> posted;
 };
 
-class AppShellTest : public ::testing::Test {
+class AppShellTest : public ::testing::Test, protected test::ShellFakes {
 protected:
     void SetUp() override
     {
@@ -70,25 +56,10 @@ protected:
         defaults.setValue(QStringLiteral("OWOnboarded"), true);
         if (menuBarMode)
             defaults.setValue(QStringLiteral("OWMenuBarMode"), true);
-        auto fakeGrab = std::make_unique<FakeInputGrab>();
-        grab = fakeGrab.get();
-        UpdateController::Setup update;
-        update.settingsPath = dir.filePath(QStringLiteral("updates.ini"));
-        update.feedUrl = QUrl(QStringLiteral("http://127.0.0.1:9/none.xml"));
-        update.openUrl = [](const QUrl&) { return true; };
-        delegate = std::make_unique<AppDelegate>(
-            AppDelegate::Services{.defaults = defaults,
-                                  .lock = {clock, defaults, cursor, sleep, screens, stacking, watchdog},
-                                  .permission = permission,
-                                  .taskbar = taskbar,
-                                  .launcher = launcher,
-                                  .http = http,
-                                  .loginItem = loginItem,
-                                  .log = log,
-                                  .installCrashReporter = [this] { calls << QStringLiteral("crash reporter"); },
-                                  .trayAvailable = [] { return true; }},
-            std::make_unique<TapLockEngine>(std::move(fakeGrab), clock),
-            std::make_unique<UpdateController>(clock, update));
+        AppDelegate::Services shell = services(http);
+        shell.installCrashReporter = [this] { calls << QStringLiteral("crash reporter"); };
+        shell.trayAvailable = [] { return true; };
+        delegate = std::make_unique<AppDelegate>(shell, lockEngine(), updates());
         delegate->applicationDidFinishLaunching();
         QApplication::processEvents();
     }
@@ -104,21 +75,7 @@ protected:
         QApplication::processEvents();
     }
 
-    QTemporaryDir dir;
-    FakeClock clock;
-    MemoryUserDefaults defaults;
-    FakeCursorVisibility cursor;
-    FakeDisplaySleepAssertion sleep;
-    FakeScreenList screens;
-    FakeWindowStacking stacking;
-    FakeLockWatchdog watchdog;
-    FakeInputAccessPermission permission;
-    FakeTaskbarPresence taskbar;
-    FakeLauncherBadge launcher;
-    FakeLoginItem loginItem;
-    FakeSystemLog log;
     SilentHttpClient http;
-    FakeInputGrab* grab = nullptr;
     QStringList calls;
     std::unique_ptr<AppDelegate> delegate;
 };

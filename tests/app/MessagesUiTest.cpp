@@ -2,28 +2,16 @@
 #include "AppDelegate.h"
 #include "BadgeImageView.h"
 #include "FakeClock.h"
-#include "FakeCursorVisibility.h"
-#include "FakeDisplaySleepAssertion.h"
-#include "FakeInputAccessPermission.h"
-#include "FakeInputGrab.h"
-#include "FakeLauncherBadge.h"
-#include "FakeLockWatchdog.h"
-#include "FakeLoginItem.h"
-#include "FakeScreenList.h"
-#include "FakeSystemLog.h"
-#include "FakeTaskbarPresence.h"
-#include "FakeWindowStacking.h"
 #include "HomeView.h"
 #include "Localizer.h"
 #include "MainMenu.h"
 #include "MainWindow.h"
-#include "MemoryUserDefaults.h"
 #include "MessageBanner.h"
 #include "MessagesWindow.h"
 #include "QtHttpClient.h"
+#include "ColorMath.h"
 #include "ReportProblemDialog.h"
-#include "TapLockEngine.h"
-#include "UpdateController.h"
+#include "ShellFakes.h"
 #include "VisualKit.h"
 
 #include <QApplication>
@@ -41,13 +29,14 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
 
 #include <gtest/gtest.h>
 
 using namespace ow;
+using ow::test::over;
+using ow::test::sameRgb;
 using namespace std::chrono_literals;
 
 namespace {
@@ -140,19 +129,6 @@ QColor iconInk(const QIcon& icon)
     return best;
 }
 
-bool sameRgb(const QColor& a, const QColor& b, int tolerance = 3)
-{
-    return qAbs(a.red() - b.red()) <= tolerance && qAbs(a.green() - b.green()) <= tolerance
-        && qAbs(a.blue() - b.blue()) <= tolerance;
-}
-
-QColor over(const QColor& background, const QColor& color, qreal alpha)
-{
-    return QColor::fromRgbF(float(background.redF() * (1 - alpha) + color.redF() * alpha),
-                            float(background.greenF() * (1 - alpha) + color.greenF() * alpha),
-                            float(background.blueF() * (1 - alpha) + color.blueF() * alpha));
-}
-
 QImage argb(const QPixmap& pixmap)
 {
     return pixmap.toImage().convertToFormat(QImage::Format_ARGB32);
@@ -166,7 +142,7 @@ QString header(const char* prefixKey, const QDateTime& date)
         + locale.toString(local.time(), QLocale::ShortFormat);
 }
 
-class MessagesUiTest : public ::testing::Test {
+class MessagesUiTest : public ::testing::Test, protected test::ShellFakes {
 protected:
     void SetUp() override
     {
@@ -188,27 +164,11 @@ protected:
         defaults.setValue(QStringLiteral("OWOnboarded"), true);
         if (menuBarMode)
             defaults.setValue(QStringLiteral("OWMenuBarMode"), true);
-        auto fakeGrab = std::make_unique<FakeInputGrab>();
-        grab = fakeGrab.get();
-        UpdateController::Setup update;
-        update.settingsPath = dir.filePath(QStringLiteral("updates.ini"));
-        update.feedUrl = QUrl(QStringLiteral("http://127.0.0.1:9/none.xml"));
-        update.openUrl = [](const QUrl&) { return true; };
-        delegate = std::make_unique<AppDelegate>(
-            AppDelegate::Services{.defaults = defaults,
-                                  .lock = {clock, defaults, cursor, sleep, screens, stacking, watchdog},
-                                  .permission = permission,
-                                  .taskbar = taskbar,
-                                  .launcher = launcher,
-                                  .http = http,
-                                  .loginItem = loginItem,
-                                  .log = log,
-                                  .installCrashReporter = {},
-                                  .checkInUrl = checkUrl(),
-                                  .reportUrl = reportUrl(),
-                                  .trayAvailable = [] { return true; }},
-            std::make_unique<TapLockEngine>(std::move(fakeGrab), clock),
-            std::make_unique<UpdateController>(clock, update));
+        AppDelegate::Services shell = services(http);
+        shell.checkInUrl = checkUrl();
+        shell.reportUrl = reportUrl();
+        shell.trayAvailable = [] { return true; };
+        delegate = std::make_unique<AppDelegate>(shell, lockEngine(), updates());
     }
 
     // Launches in dock or tray mode and waits for the first check-in to be answered.
@@ -261,22 +221,8 @@ protected:
         return color;
     }
 
-    QTemporaryDir dir;
-    FakeClock clock;
     ServiceStub stub{clock};
     CountingHttpClient http;
-    MemoryUserDefaults defaults;
-    FakeCursorVisibility cursor;
-    FakeDisplaySleepAssertion sleep;
-    FakeScreenList screens;
-    FakeWindowStacking stacking;
-    FakeLockWatchdog watchdog;
-    FakeInputAccessPermission permission;
-    FakeTaskbarPresence taskbar;
-    FakeLauncherBadge launcher;
-    FakeLoginItem loginItem;
-    FakeSystemLog log;
-    FakeInputGrab* grab = nullptr;
     std::unique_ptr<AppDelegate> delegate;
 };
 
@@ -303,7 +249,7 @@ TEST_F(MessagesUiTest, AnOpenConversationWithoutMessageShowsOnlyTheButton)
     EXPECT_FALSE(home()->messagesBadge()->isVisible());
     EXPECT_TRUE(home()->messagesBadge()->pixmap().isNull());
     EXPECT_TRUE(home()->messagesButton()->isVisible());
-    EXPECT_TRUE(sameRgb(iconInk(home()->messagesButton()->icon()), text(0.55)));
+    EXPECT_TRUE(sameRgb(iconInk(home()->messagesButton()->icon()), text(0.55), 3));
     EXPECT_TRUE(messagesMenuItem()->isVisible());
 }
 
@@ -317,8 +263,8 @@ TEST_F(MessagesUiTest, AnUnreadMessageLightsEverythingUntilTheBannerShowsIt)
     EXPECT_EQ(argb(home()->messagesBadge()->pixmap()), quotaBadgeImage(1, 14).convertToFormat(QImage::Format_ARGB32));
     EXPECT_TRUE(home()->messagesButton()->isVisibleTo(home()));
     const QColor accent = home()->palette().color(QPalette::Highlight);
-    ASSERT_FALSE(sameRgb(accent, text(0.55)));
-    EXPECT_TRUE(sameRgb(iconInk(home()->messagesButton()->icon()), accent));
+    ASSERT_FALSE(sameRgb(accent, text(0.55), 3));
+    EXPECT_TRUE(sameRgb(iconInk(home()->messagesButton()->icon()), accent, 3));
     EXPECT_TRUE(messagesMenuItem()->isVisible());
 
     delegate->showMainWindow();
@@ -328,7 +274,7 @@ TEST_F(MessagesUiTest, AnUnreadMessageLightsEverythingUntilTheBannerShowsIt)
     EXPECT_FALSE(home()->messagesBadge()->isVisible());
     EXPECT_TRUE(home()->messagesBadge()->pixmap().isNull());
     EXPECT_TRUE(home()->messagesButton()->isVisible());
-    EXPECT_TRUE(sameRgb(iconInk(home()->messagesButton()->icon()), text(0.55)));
+    EXPECT_TRUE(sameRgb(iconInk(home()->messagesButton()->icon()), text(0.55), 3));
     EXPECT_TRUE(messagesMenuItem()->isVisible());
 }
 
@@ -373,7 +319,7 @@ TEST_F(MessagesUiTest, AOneWordBannerSitsAtTheTopWithTheMinimumHeight)
     QImage painted(shown->size(), QImage::Format_ARGB32);
     painted.fill(Qt::white);
     shown->render(&painted, QPoint(), QRegion(), QWidget::RenderFlags());
-    EXPECT_TRUE(sameRgb(painted.pixelColor(6, 48), over(Qt::white, orbinMauve(), 0.13)));
+    EXPECT_TRUE(sameRgb(painted.pixelColor(6, 48), over(Qt::white, orbinMauve(), 0.13), 3));
     EXPECT_TRUE(sameRgb(painted.pixelColor(0, 26), over(over(Qt::white, orbinMauve(), 0.13), orbinMauve(), 0.42), 12));
     // The corners are rounded: the very corner stays white.
     EXPECT_EQ(painted.pixelColor(0, 0), QColor(Qt::white));

@@ -10,8 +10,8 @@
 #include "QtClock.h"
 #include "QtHttpClient.h"
 #include "QtScreenList.h"
+#include "ShellFakes.h"
 #include "TapLockEngine.h"
-#include "UpdateController.h"
 #include "X11CursorVisibility.h"
 #include "X11InputAccessPermission.h"
 #include "X11InputGrab.h"
@@ -20,10 +20,7 @@
 #include "XTestInput.h"
 
 #include <QAction>
-#include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QFileInfo>
 #include <QGuiApplication>
 #include <QHttpServer>
 #include <QHttpServerRequest>
@@ -34,7 +31,6 @@
 #include <QProcess>
 #include <QScreen>
 #include <QSystemTrayIcon>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -215,10 +211,6 @@ TEST_F(TrayEndToEndTest, AnUnreadMessagePutsARedDotOnTheTrayIcon)
     ow::QtHttpClient http;
     ow::FakeLoginItem loginItem;
     ow::FakeSystemLog log;
-    ow::UpdateController::Setup update;
-    update.settingsPath = home.filePath(QStringLiteral("updates.ini"));
-    update.feedUrl = QUrl(QStringLiteral("http://127.0.0.1:9/none.xml"));
-    update.openUrl = [](const QUrl&) { return true; };
     ow::AppDelegate delegate({.defaults = defaults,
                               .lock = {clock, defaults, cursor, sleep, screens, stacking, watchdog},
                               .permission = permission,
@@ -230,7 +222,7 @@ TEST_F(TrayEndToEndTest, AnUnreadMessagePutsARedDotOnTheTrayIcon)
                               .installCrashReporter = {},
                               .checkInUrl = server.url()},
                              std::make_unique<ow::TapLockEngine>(std::make_unique<ow::X11InputGrab>(), clock),
-                             std::make_unique<ow::UpdateController>(clock, update));
+                             ow::test::ShellFakes::offlineUpdates(clock, home.filePath(QStringLiteral("updates.ini"))));
     delegate.applicationDidFinishLaunching();
 
     // Where the icon is now: Qt may embed a new window for it when the tray answers.
