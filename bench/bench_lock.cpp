@@ -1,4 +1,6 @@
-// Lock latency and the cost of swallowing a flood, under a private Xvfb.
+// How soon lock() holds the input and has painted every overlay, under a private Xvfb.
+// What a lock costs while it runs is measured from outside, beside other lockers, by
+// bench_lockers.
 #include "FakeLockWatchdog.h"
 #include "LinuxDisplaySleepAssertion.h"
 #include "LockController.h"
@@ -15,15 +17,12 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QProcess>
 #include <QSet>
 #include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
 #include <vector>
-
-#include <sys/resource.h>
 
 using namespace ow;
 
@@ -59,14 +58,6 @@ public:
     }
     QSet<QObject*> painted;
 };
-
-double cpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
-        + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 void spin(int ms)
 {
@@ -126,36 +117,8 @@ int main(int argc, char** argv)
         spin(50);
     }
 
-    constexpr int kMotions = 50000;
-    constexpr int kTaps = 25000; // a press and a release each
-    constexpr int kEvents = kMotions + 2 * kTaps;
-    controller.lock();
-    spin(200);
-    const double floodCpuBefore = cpuSeconds();
-    QElapsedTimer floodWall;
-    floodWall.start();
-    QProcess flood;
-    QEventLoop floodLoop;
-    QObject::connect(&flood, &QProcess::finished, &floodLoop, &QEventLoop::quit);
-    flood.start(QStringLiteral(X11_FLOOD), {QString::number(kMotions), QString::number(kTaps)});
-    floodLoop.exec();
-    spin(300); // let the last of it drain
-    const double floodCpu = cpuSeconds() - floodCpuBefore;
-    const qint64 floodMs = floodWall.elapsed();
-
-    const double idleCpuBefore = cpuSeconds();
-    constexpr int kIdleMs = 5000;
-    spin(kIdleMs);
-    const double idleCpu = cpuSeconds() - idleCpuBefore;
-    controller.unlock();
-
     std::printf("OrbinWash lock benchmark (Xvfb 1280x800, one screen, %d runs)\n", kRuns);
     std::printf("  lock() to both grabs held, median      %8.2f ms\n", median(toGrab));
     std::printf("  lock() to every overlay painted, median %7.2f ms\n", median(toPainted));
-    std::printf("  flood of %d events (%d motions, %d key events) in %lld ms\n", kEvents, kMotions,
-                2 * kTaps, floodMs);
-    std::printf("  CPU per swallowed event                %8.3f us\n", floodCpu * 1e6 / kEvents);
-    std::printf("  CPU while locked and idle              %8.3f %% of a core\n",
-                idleCpu * 100.0 * 1000.0 / kIdleMs);
     return 0;
 }
