@@ -35,7 +35,7 @@ QString cleaned(const QString& text, qsizetype maxLength)
     result = result.simplified();
     if (result.size() > maxLength)
         result.truncate(result.at(maxLength - 1).isHighSurrogate() ? maxLength - 1 : maxLength);
-    return result;
+    return result.trimmed(); // the cut may have fallen just after a space
 }
 
 // Dotted numbers only: QVersionNumber would quietly drop a suffix such as "beta", and

@@ -209,6 +209,17 @@ TEST(AppcastTest, ShowsTheDisplayVersionAsOneShortLine)
     EXPECT_LE(item->displayVersion.size(), 64);
 }
 
+TEST(AppcastTest, AShortenedTextNeverEndsInASpace)
+{
+    // 63 characters, then a space right where the 64-character cut falls.
+    const QString kept = u"2.0"_s + QString(60, u'x');
+    const auto item = Appcast::newestItem(feedWith(itemWith(
+        u"2"_s, kWebPackage, 0,
+        u"<sparkle:shortVersionString>%1 tail</sparkle:shortVersionString>"_s.arg(kept))));
+    ASSERT_TRUE(item);
+    EXPECT_EQ(item->displayVersion, kept);
+}
+
 TEST(AppcastTest, RefusesUnusableAndHostileFeeds)
 {
     const QByteArray valid = feedWith(itemWith(u"2.0"_s, kWebPackage));
