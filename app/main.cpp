@@ -3,6 +3,7 @@
 #include "DBusLauncherBadge.h"
 #include "FileUserDefaults.h"
 #include "LinuxDisplaySleepAssertion.h"
+#include "LogindPowerKeyInhibitor.h"
 #include "ProcessLockWatchdog.h"
 #include "QtClock.h"
 #include "QtHttpClient.h"
@@ -101,7 +102,8 @@ int main(int argc, char* argv[])
                               .loginItem = loginItem,
                               .log = log,
                               .installCrashReporter = [&defaults] { ow::CrashReporter::install(defaults); }},
-                             std::make_unique<ow::TapLockEngine>(std::make_unique<ow::X11InputGrab>(), clock),
+                             std::make_unique<ow::TapLockEngine>(std::make_unique<ow::X11InputGrab>(),
+                                                                 std::make_unique<ow::LogindPowerKeyInhibitor>(), clock),
                              std::make_unique<ow::UpdateController>(clock));
     QObject::connect(&instance, &ow::SingleInstance::reopenRequested, &delegate,
                      [&delegate] { delegate.applicationShouldHandleReopen(hasVisibleWindows()); });

@@ -3,6 +3,7 @@
 // bench_lockers.
 #include "FakeLockWatchdog.h"
 #include "LinuxDisplaySleepAssertion.h"
+#include "LogindPowerKeyInhibitor.h"
 #include "LockController.h"
 #include "LockWindow.h"
 #include "MemoryUserDefaults.h"
@@ -92,7 +93,7 @@ int main(int argc, char** argv)
     FakeLockWatchdog watchdog;
     auto grab = std::make_unique<TimedGrab>(clockNs);
     TimedGrab* timedGrab = grab.get();
-    LockController controller(std::make_unique<TapLockEngine>(std::move(grab), clock),
+    LockController controller(std::make_unique<TapLockEngine>(std::move(grab), std::make_unique<LogindPowerKeyInhibitor>(), clock),
                               {clock, defaults, cursor, sleep, screens, stacking, watchdog});
     PaintWatcher paints;
     app.installEventFilter(&paints);

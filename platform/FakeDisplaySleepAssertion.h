@@ -4,12 +4,17 @@
 
 #include <QSet>
 
+#include <functional>
+
 namespace ow {
 
+// onCreate sees the moment of the call.
 class FakeDisplaySleepAssertion final : public DisplaySleepAssertion {
 public:
     quint32 create(const QString& reason) override
     {
+        if (onCreate)
+            onCreate();
         if (!available)
             return 0;
         lastReason = reason;
@@ -22,6 +27,7 @@ public:
     quint32 nextId = 41;
     QSet<quint32> held;
     QString lastReason;
+    std::function<void()> onCreate;
 };
 
 } // namespace ow

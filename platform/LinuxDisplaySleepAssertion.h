@@ -20,6 +20,10 @@ public:
     quint32 create(const QString& reason) override;
     void release(quint32 id) override;
 
+    // Input is already taken when a lock asks: together with the power-key inhibitor's
+    // call a lock waits on the bus for well under a second.
+    static constexpr int kCallTimeoutMs = 400;
+
 private:
     struct Held {
         quint32 dbusCookie = 0;

@@ -49,7 +49,7 @@ void ProcessLockWatchdog::armed(std::chrono::milliseconds untilDeadline)
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, fds[1], STDIN_FILENO);
-    // glibc spawns with vfork semantics: the grab, already taken, waits on nothing costly.
+    // glibc spawns with vfork semantics: the lock, about to take input, waits on nothing costly.
     pid_t pid = -1;
     const int error = ::posix_spawn(&pid, helper.constData(), &actions, nullptr, argv, environ);
     posix_spawn_file_actions_destroy(&actions);

@@ -8,7 +8,7 @@ packages=(
     qt6-base-dev fonts-dejavu-core
     libx11-dev libxfixes-dev libxi-dev libxtst-dev libxss-dev libxres-dev
     libgtest-dev qt6-httpserver-dev qt6-websockets-dev
-    xvfb openbox dbus-daemon trayer
+    xvfb openbox dbus-daemon python3-dbusmock trayer
     librsvg2-bin dpkg-dev file desktop-file-utils appstream lintian
 )
 # `install-deps.sh bench` adds the lockers the benchmark measures OrbinWash against.

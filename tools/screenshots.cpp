@@ -14,6 +14,7 @@
 #include "FakeLauncherBadge.h"
 #include "FakeLockWatchdog.h"
 #include "FakeLoginItem.h"
+#include "FakePowerKeyInhibitor.h"
 #include "FakeSystemLog.h"
 #include "FakeWindowStacking.h"
 #include "HttpClient.h"
@@ -137,7 +138,8 @@ int main(int argc, char** argv)
     FakeLockWatchdog watchdog;
     auto grab = std::make_unique<FakeInputGrab>();
     FakeInputGrab* keys = grab.get();
-    LockController controller(std::make_unique<TapLockEngine>(std::move(grab), clock),
+    LockController controller(std::make_unique<TapLockEngine>(std::move(grab), std::make_unique<FakePowerKeyInhibitor>(),
+                                                              clock),
                               {clock, defaults, cursor, sleep, screens, stacking, watchdog});
     if (!controller.lock())
         return 1;
@@ -218,7 +220,8 @@ int main(int argc, char** argv)
                           .log = log,
                           .installCrashReporter = {},
                           .openUrl = [](const QUrl&) { return true; }},
-                         std::make_unique<TapLockEngine>(std::make_unique<FakeInputGrab>(), realClock),
+                         std::make_unique<TapLockEngine>(std::make_unique<FakeInputGrab>(),
+                                                         std::make_unique<FakePowerKeyInhibitor>(), realClock),
                          test::ShellFakes::offlineUpdates(realClock, home.filePath(QStringLiteral("updates.ini"))));
     delegate.applicationDidFinishLaunching();
 

@@ -39,12 +39,20 @@ bool LockController::lock()
 {
     if (m_isLocked)
         return true;
+    // Armed before anything that can block: the grab's retries, then the bus calls for the
+    // power keys and the display, are all made with input possibly taken. The safety
+    // deadline counts from the same moment, so the watchdog never ends a lock first.
+    Clock& clock = m_services.clock;
+    const MonoTime begun = clock.monotonicNow();
+    m_services.watchdog.armed(m_safetyTimeout);
     const bool started = m_engine->start([self = QPointer<LockController>(this)](quint64 flags) {
         if (self)
             self->handleFlags(flags);
     });
-    if (!started)
+    if (!started) {
+        m_services.watchdog.disarmed();
         return false;
+    }
 
     m_isLocked = true;
     buildLockWindows();
@@ -52,9 +60,8 @@ bool LockController::lock()
     m_sleepAssertion = m_services.sleep.create(L("lock.power_assertion_reason"));
 
     QPointer<LockController> self(this);
-    Clock& clock = m_services.clock;
-    m_safetyDeadline = clock.monotonicNow() + m_safetyTimeout;
-    m_safetyTimer = clock.schedule(m_safetyTimeout, false, [self] {
+    m_safetyDeadline = begun + m_safetyTimeout;
+    m_safetyTimer = clock.schedule(*m_safetyDeadline - clock.monotonicNow(), false, [self] {
         if (self)
             self->unlock();
     });
@@ -65,8 +72,6 @@ bool LockController::lock()
     refreshCountdown();
     m_screenObserver = connect(&m_services.screens, &ScreenList::changed, this,
                                &LockController::rebuildLockWindows);
-    // Armed only now that input is taken: starting the watchdog must not delay the grab.
-    m_services.watchdog.armed(m_safetyTimeout);
     m_heartbeatTimer = clock.schedule(kHeartbeatPeriod, true, [self] {
         if (self)
             self->m_services.watchdog.heartbeat();

@@ -2,13 +2,17 @@
 
 #include "Clock.h"
 #include "InputGrab.h"
+#include "Localizer.h"
+#include "PowerKeyInhibitor.h"
 
 #include <QPointer>
 
 namespace ow {
 
-TapLockEngine::TapLockEngine(std::unique_ptr<InputGrab> grab, Clock& clock)
+TapLockEngine::TapLockEngine(std::unique_ptr<InputGrab> grab, std::unique_ptr<PowerKeyInhibitor> powerKeys,
+                             Clock& clock)
     : m_grab(std::move(grab))
+    , m_powerKeys(std::move(powerKeys))
     , m_clock(clock)
 {
 }
@@ -23,6 +27,8 @@ bool TapLockEngine::start(FlagsHandler handler)
     // A refused grab leaves the handler stored and nothing else changed.
     if (!m_grab->grab([this](quint64 flags) { handleFlags(flags); }))
         return false;
+    // Only once input is ours; without it the lock goes on, the power keys unheld.
+    m_powerKeys->acquire(L("lock.power_keys_reason"));
     m_running = true;
     m_presentationOptions = PresentationOptions::HideDockAndMenuBar;
     return true;
@@ -40,8 +46,10 @@ void TapLockEngine::handleFlags(quint64 flags)
 
 void TapLockEngine::stop()
 {
-    if (m_running)
+    if (m_running) {
+        m_powerKeys->release();
         m_grab->release();
+    }
     m_running = false;
     m_handler = nullptr;
     m_presentationOptions = PresentationOptions::None;

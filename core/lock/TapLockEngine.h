@@ -10,14 +10,17 @@ namespace ow {
 
 class Clock;
 class InputGrab;
+class PowerKeyInhibitor;
 
 // Blocks input for the whole desktop session through a session-wide grab: no program,
-// this one included, receives a key, click, motion or scroll while it runs. Modifier
-// changes reach the handler asynchronously, on the main queue.
+// this one included, receives a key, click, motion or scroll while it runs; the power,
+// suspend and hibernate keys, which the system reads past any grab, are held off beside
+// it where the system allows. Modifier changes reach the handler asynchronously, on the
+// main queue.
 class TapLockEngine final : public QObject, public LockEngine {
     Q_OBJECT
 public:
-    TapLockEngine(std::unique_ptr<InputGrab> grab, Clock& clock);
+    TapLockEngine(std::unique_ptr<InputGrab> grab, std::unique_ptr<PowerKeyInhibitor> powerKeys, Clock& clock);
     ~TapLockEngine() override;
 
     bool start(FlagsHandler handler) override;
@@ -30,6 +33,7 @@ private:
     void handleFlags(quint64 flags);
 
     std::unique_ptr<InputGrab> m_grab;
+    std::unique_ptr<PowerKeyInhibitor> m_powerKeys;
     Clock& m_clock;
     FlagsHandler m_handler;
     bool m_running = false;

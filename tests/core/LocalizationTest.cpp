@@ -47,6 +47,7 @@ const std::map<QString, int>& expectedKeys()
         {"lock.keep_holding", 0},
         {"lock.auto_unlock_countdown", 2},
         {"lock.power_assertion_reason", 0},
+        {"lock.power_keys_reason", 0},
         {"menu.file", 0},
         {"menu.close", 0},
         {"menu.edit", 0},

@@ -4,6 +4,7 @@
 #include "FakeDisplaySleepAssertion.h"
 #include "FakeInputGrab.h"
 #include "FakeLockWatchdog.h"
+#include "FakePowerKeyInhibitor.h"
 #include "FakeScreenList.h"
 #include "FakeWindowStacking.h"
 #include "HoldBarView.h"
@@ -36,7 +37,9 @@ protected:
     {
         auto fakeGrab = std::make_unique<FakeInputGrab>();
         grab = fakeGrab.get();
-        auto tapEngine = std::make_unique<TapLockEngine>(std::move(fakeGrab), clock);
+        auto inhibitor = std::make_unique<FakePowerKeyInhibitor>();
+        powerKeys = inhibitor.get();
+        auto tapEngine = std::make_unique<TapLockEngine>(std::move(fakeGrab), std::move(inhibitor), clock);
         engine = tapEngine.get();
         controller = std::make_unique<LockController>(
             std::move(tapEngine), LockController::Services{clock, defaults, cursor, sleep, screens, stacking, watchdog});
@@ -78,6 +81,7 @@ protected:
     FakeWindowStacking stacking;
     FakeLockWatchdog watchdog;
     FakeInputGrab* grab = nullptr;
+    FakePowerKeyInhibitor* powerKeys = nullptr;
     TapLockEngine* engine = nullptr;
     std::unique_ptr<LockController> controller;
     int unlockCalls = 0;
@@ -94,7 +98,8 @@ TEST_F(LockControllerTest, RefusedEngineLeavesEverythingUnlocked)
     EXPECT_TRUE(sleep.held.isEmpty());
     EXPECT_EQ(clock.pendingTimers(), 0);
     EXPECT_TRUE(stacking.guarded.isEmpty());
-    EXPECT_EQ(watchdog.armCount, 0);
+    EXPECT_FALSE(watchdog.isArmed);
+    EXPECT_EQ(watchdog.disarmCount, watchdog.armCount);
 
     // The next attempt starts from scratch.
     grab->refuse = false;
@@ -119,6 +124,7 @@ TEST_F(LockControllerTest, LockCoversEveryScreenOnceAndUnlockUndoesAll)
     EXPECT_FALSE(cursor.visible());
     EXPECT_NE(controller->sleepAssertion(), 0u);
     EXPECT_EQ(sleep.held.size(), 1);
+    EXPECT_TRUE(powerKeys->held);
     for (FadingLabel* hint : controller->holdHints())
         EXPECT_EQ(hint->alpha(), 0.0);
 
@@ -137,6 +143,7 @@ TEST_F(LockControllerTest, LockCoversEveryScreenOnceAndUnlockUndoesAll)
         ++unlockCalls;
         EXPECT_FALSE(controller->isLocked());
         EXPECT_FALSE(grab->grabbed);
+        EXPECT_FALSE(powerKeys->held);
         EXPECT_EQ(engine->presentationOptions(), 0u);
         EXPECT_TRUE(cursor.visible());
         EXPECT_TRUE(sleep.held.isEmpty());
@@ -323,7 +330,14 @@ TEST_F(LockControllerTest, LockGoesOnWithoutASleepAssertion)
 
 TEST_F(LockControllerTest, WatchdogIsArmedWithTheDeadlineFedEveryHalfSecondAndDisarmedAtUnlock)
 {
+    // Armed before the calls that may wait on the bus while input is taken.
+    bool armedForPowerKeys = false;
+    bool armedForSleep = false;
+    powerKeys->onAcquire = [&] { armedForPowerKeys = watchdog.isArmed; };
+    sleep.onCreate = [&] { armedForSleep = watchdog.isArmed; };
     ASSERT_TRUE(controller->lock());
+    EXPECT_TRUE(armedForPowerKeys);
+    EXPECT_TRUE(armedForSleep);
     EXPECT_TRUE(watchdog.isArmed);
     EXPECT_EQ(watchdog.deadline, std::chrono::milliseconds(900s));
     clock.advance(499ms);
@@ -349,11 +363,15 @@ TEST_F(LockControllerTest, WatchdogIsArmedWithTheDeadlineFedEveryHalfSecondAndDi
 
 TEST_F(LockControllerTest, AShorterSafetyTimeoutIsTheDeadlineTheWatchdogGets)
 {
-    LockController shortLock(std::make_unique<TapLockEngine>(std::make_unique<FakeInputGrab>(), clock),
+    LockController shortLock(std::make_unique<TapLockEngine>(std::make_unique<FakeInputGrab>(),
+                                                             std::make_unique<FakePowerKeyInhibitor>(), clock),
                              {clock, defaults, cursor, sleep, screens, stacking, watchdog}, nullptr, 1500ms);
+    // A bus that takes its time inside lock() does not push the end of the lock past
+    // the deadline the watchdog was armed with.
+    sleep.onCreate = [this] { clock.advance(400ms); };
     ASSERT_TRUE(shortLock.lock());
     EXPECT_EQ(watchdog.deadline, 1500ms);
-    clock.advance(1499ms);
+    clock.advance(1099ms);
     EXPECT_TRUE(shortLock.isLocked());
     clock.advance(1ms);
     EXPECT_FALSE(shortLock.isLocked());

@@ -1,6 +1,8 @@
 #include "FakeClock.h"
 #include "FakeInputGrab.h"
+#include "FakePowerKeyInhibitor.h"
 #include "KioskLockEngine.h"
+#include "Localizer.h"
 #include "ModifierFlags.h"
 #include "TapLockEngine.h"
 
@@ -25,11 +27,16 @@ protected:
     {
         auto fake = std::make_unique<FakeInputGrab>();
         grab = fake.get();
-        engine = std::make_unique<TapLockEngine>(std::move(fake), clock);
+        auto inhibitor = std::make_unique<FakePowerKeyInhibitor>();
+        powerKeys = inhibitor.get();
+        powerKeys->onAcquire = [this] { grabbedWhenPowerKeysHeld = grab->grabbed; };
+        engine = std::make_unique<TapLockEngine>(std::move(fake), std::move(inhibitor), clock);
     }
 
     FakeClock clock;
     FakeInputGrab* grab = nullptr;
+    FakePowerKeyInhibitor* powerKeys = nullptr;
+    bool grabbedWhenPowerKeysHeld = false;
     std::unique_ptr<TapLockEngine> engine;
     QList<quint64> reported;
 };
@@ -40,12 +47,30 @@ TEST_F(TapLockEngineTest, RefusedGrabFailsWithThePresentationUnchangedAndCanBeRe
     EXPECT_FALSE(engine->start([&](quint64 f) { reported.append(f); }));
     EXPECT_FALSE(engine->isRunning());
     EXPECT_EQ(engine->presentationOptions(), PresentationOptions::None);
+    EXPECT_EQ(powerKeys->acquireCalls, 0);
 
     grab->refuse = false;
     EXPECT_TRUE(engine->start([&](quint64 f) { reported.append(f); }));
     EXPECT_TRUE(engine->isRunning());
     EXPECT_TRUE(grab->grabbed);
     EXPECT_EQ(engine->presentationOptions(), PresentationOptions::HideDockAndMenuBar);
+    // The power keys are held off too, once input is ours.
+    EXPECT_TRUE(powerKeys->held);
+    EXPECT_TRUE(grabbedWhenPowerKeysHeld);
+    EXPECT_EQ(powerKeys->reason, L("lock.power_keys_reason"));
+}
+
+TEST_F(TapLockEngineTest, BlocksInputEvenWhenThePowerKeysCannotBeHeld)
+{
+    powerKeys->available = false;
+    EXPECT_TRUE(engine->start([&](quint64 f) { reported.append(f); }));
+    EXPECT_TRUE(engine->isRunning());
+    EXPECT_TRUE(grab->grabbed);
+    grab->report(0x100018);
+    clock.runPosted();
+    EXPECT_EQ(reported, QList<quint64>{0x100018});
+    engine->stop();
+    EXPECT_FALSE(grab->grabbed);
 }
 
 TEST_F(TapLockEngineTest, FlagsReachTheHandlerLaterOnTheMainQueueInOrder)
@@ -67,10 +92,12 @@ TEST_F(TapLockEngineTest, StopReleasesInputAndSilencesReportsAlreadyQueued)
     clock.runPosted();
     EXPECT_TRUE(reported.isEmpty());
     EXPECT_FALSE(grab->grabbed);
+    EXPECT_FALSE(powerKeys->held);
     EXPECT_EQ(engine->presentationOptions(), PresentationOptions::None);
 
     engine->stop(); // stopping a stopped engine is harmless
     EXPECT_EQ(grab->releaseCalls, 1);
+    EXPECT_EQ(powerKeys->releaseCalls, 1);
 }
 
 // The kiosk engine only sees what is delivered to this application's own windows.

@@ -3,6 +3,7 @@
 #include "FakeCursorVisibility.h"
 #include "FakeDisplaySleepAssertion.h"
 #include "FakeInputGrab.h"
+#include "FakePowerKeyInhibitor.h"
 #include "FakeLockWatchdog.h"
 #include "FakeWindowStacking.h"
 #include "HoldBarView.h"
@@ -154,7 +155,8 @@ TEST(LockOverlays, EveryScreenGetsAWindowExactlyCoveringIt)
     QtScreenList screens;
     FakeWindowStacking stacking;
     FakeLockWatchdog watchdog;
-    LockController controller(std::make_unique<TapLockEngine>(std::make_unique<FakeInputGrab>(), clock),
+    LockController controller(std::make_unique<TapLockEngine>(std::make_unique<FakeInputGrab>(),
+                                                              std::make_unique<FakePowerKeyInhibitor>(), clock),
                               {clock, defaults, cursor, sleep, screens, stacking, watchdog});
     ASSERT_TRUE(controller.lock());
     QApplication::processEvents();

@@ -1,6 +1,5 @@
 #include "DBusLauncherBadge.h"
 
-#include <QCoreApplication>
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -10,8 +9,6 @@
 #include <QVariantMap>
 
 #include <gtest/gtest.h>
-
-#include <memory>
 
 namespace {
 
@@ -27,15 +24,6 @@ public slots:
 
 class LauncherBadgeTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite()
-    {
-        static int argc = 1;
-        static char name[] = "test_dbus";
-        static char* argv[] = {name, nullptr};
-        app = std::make_unique<QCoreApplication>(argc, argv);
-    }
-    static void TearDownTestSuite() { app.reset(); }
-
     void SetUp() override
     {
         ASSERT_TRUE(QDBusConnection::sessionBus().isConnected()) << "run under dbus-run-session";
@@ -67,7 +55,6 @@ protected:
         return qdbus_cast<QVariantMap>(message.arguments().at(1).value<QDBusArgument>());
     }
 
-    static inline std::unique_ptr<QCoreApplication> app;
     UpdateListener listener;
     ow::DBusLauncherBadge badge;
 };

@@ -1,5 +1,6 @@
 #include "ShellFakes.h"
 
+#include "FakePowerKeyInhibitor.h"
 #include "TapLockEngine.h"
 
 namespace ow::test {
@@ -21,7 +22,7 @@ std::unique_ptr<LockEngine> ShellFakes::lockEngine()
 {
     auto fakeGrab = std::make_unique<FakeInputGrab>();
     grab = fakeGrab.get();
-    return std::make_unique<TapLockEngine>(std::move(fakeGrab), clock);
+    return std::make_unique<TapLockEngine>(std::move(fakeGrab), std::make_unique<FakePowerKeyInhibitor>(), clock);
 }
 
 std::unique_ptr<UpdateController> ShellFakes::updates()

@@ -1,6 +1,7 @@
 #include "FakeLockWatchdog.h"
 #include "HoldDuration.h"
 #include "LinuxDisplaySleepAssertion.h"
+#include "LogindPowerKeyInhibitor.h"
 #include "LockController.h"
 #include "LockWindow.h"
 #include "MemoryUserDefaults.h"
@@ -63,7 +64,8 @@ protected:
     {
         defaults.setValue(DefaultsKey::HoldSecondsUser, 1);
         controller = std::make_unique<LockController>(
-            std::make_unique<TapLockEngine>(std::make_unique<X11InputGrab>(), clock),
+            std::make_unique<TapLockEngine>(std::make_unique<X11InputGrab>(),
+                                            std::make_unique<LogindPowerKeyInhibitor>(), clock),
             LockController::Services{clock, defaults, cursor, sleep, screens, stacking, watchdog});
         controller->setOnUnlock([this] { emit unlockSignal.unlocked(); });
     }

@@ -1,4 +1,5 @@
 #include "LinuxDisplaySleepAssertion.h"
+#include "LogindPowerKeyInhibitor.h"
 #include "LockController.h"
 #include "MemoryUserDefaults.h"
 #include "ProcessLockWatchdog.h"
@@ -68,7 +69,8 @@ protected:
         , xres(X11Connection::open())
     {
         controller = std::make_unique<LockController>(
-            std::make_unique<TapLockEngine>(std::make_unique<X11InputGrab>(), clock),
+            std::make_unique<TapLockEngine>(std::make_unique<X11InputGrab>(),
+                                            std::make_unique<LogindPowerKeyInhibitor>(), clock),
             LockController::Services{clock, defaults, cursor, sleep, screens, stacking,
                                      watchdog});
     }

@@ -4,6 +4,7 @@
 #include "FakeLauncherBadge.h"
 #include "FakeLockWatchdog.h"
 #include "FakeLoginItem.h"
+#include "FakePowerKeyInhibitor.h"
 #include "FakeSystemLog.h"
 #include "Localizer.h"
 #include "MemoryUserDefaults.h"
@@ -221,7 +222,8 @@ TEST_F(TrayEndToEndTest, AnUnreadMessagePutsARedDotOnTheTrayIcon)
                               .log = log,
                               .installCrashReporter = {},
                               .checkInUrl = server.url()},
-                             std::make_unique<ow::TapLockEngine>(std::make_unique<ow::X11InputGrab>(), clock),
+                             std::make_unique<ow::TapLockEngine>(std::make_unique<ow::X11InputGrab>(),
+                                                                 std::make_unique<ow::FakePowerKeyInhibitor>(), clock),
                              ow::test::ShellFakes::offlineUpdates(clock, home.filePath(QStringLiteral("updates.ini"))));
     delegate.applicationDidFinishLaunching();
 

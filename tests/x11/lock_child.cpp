@@ -5,6 +5,7 @@
 //   --safety-ms <ms>               a safety deadline that passes within a test
 //   --block-after-ms <ms>          then hangs its main loop for good
 #include "LinuxDisplaySleepAssertion.h"
+#include "LogindPowerKeyInhibitor.h"
 #include "LockController.h"
 #include "MemoryUserDefaults.h"
 #include "ProcessLockWatchdog.h"
@@ -42,7 +43,8 @@ int main(int argc, char* argv[])
     ow::X11WindowStacking stacking;
     ow::ProcessLockWatchdog watchdog(value("--watchdog"), value("--watchdog", 2));
     ow::LockController controller(
-        std::make_unique<ow::TapLockEngine>(std::make_unique<ow::X11InputGrab>(), clock),
+        std::make_unique<ow::TapLockEngine>(std::make_unique<ow::X11InputGrab>(),
+                                            std::make_unique<ow::LogindPowerKeyInhibitor>(), clock),
         {clock, defaults, cursor, sleep, screens, stacking, watchdog}, nullptr,
         safetyMs.isEmpty() ? std::chrono::milliseconds(ow::LockController::kSafetyTimeout)
                            : std::chrono::milliseconds(safetyMs.toLongLong()));
