@@ -4,13 +4,13 @@
 #include "BrandMark.h"
 #include "Localizer.h"
 #include "MessageBanner.h"
+#include "ReleaseShortcut.h"
 #include "SymbolIcons.h"
 #include "VisualKit.h"
 
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
-#include <QShortcut>
 #include <QToolButton>
 
 namespace ow {
@@ -75,13 +75,9 @@ HomeView::HomeView(int holdSeconds, QWidget* parent)
         "QPushButton:pressed { background: %2; }")
                                     .arg(mauve.name(), mauve.darker(120).name()));
     connect(m_lockButton, &QPushButton::clicked, this, &HomeView::lockPressed);
-    // Return presses the lock button, as in a dialog.
-    for (int key : {Qt::Key_Return, Qt::Key_Enter}) {
-        auto* shortcut = new QShortcut(QKeySequence(key), this);
-        shortcut->setContext(Qt::WidgetWithChildrenShortcut);
-        connect(shortcut, &QShortcut::activated, m_lockButton, &QPushButton::click);
-        m_returnShortcuts.append(shortcut);
-    }
+    // Return presses the lock button, as in a dialog, once the key is up again.
+    m_returnShortcut = new ReleaseShortcut(this);
+    connect(m_returnShortcut, &ReleaseShortcut::activated, m_lockButton, &QPushButton::click);
 
     m_hintLabel = makeLabel(QString(), 11, QFont::Normal, labelColor(this, 0.35), this);
     setHoldSeconds(holdSeconds);
@@ -118,9 +114,8 @@ void HomeView::showMessageBanner(const QString& body)
     m_banner->layOut(width());
     m_banner->show();
     m_banner->raise();
-    // Two Return shortcuts in one window would cancel each other out.
-    for (QShortcut* shortcut : std::as_const(m_returnShortcuts))
-        shortcut->setEnabled(false);
+    // Return belongs to the banner's OK while it shows.
+    m_returnShortcut->setEnabled(false);
 }
 
 MessageBanner* HomeView::messageBanner() const
@@ -136,8 +131,7 @@ void HomeView::dismissMessageBanner()
     m_banner->hide();
     m_banner->deleteLater();
     m_banner = nullptr;
-    for (QShortcut* shortcut : std::as_const(m_returnShortcuts))
-        shortcut->setEnabled(true);
+    m_returnShortcut->setEnabled(true);
 }
 
 void HomeView::setHoldSeconds(int seconds)

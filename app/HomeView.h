@@ -5,13 +5,13 @@
 
 class QLabel;
 class QPushButton;
-class QShortcut;
 class QToolButton;
 
 namespace ow {
 
 class BadgeImageView;
 class MessageBanner;
+class ReleaseShortcut;
 
 // The home page: the brand mark, the name, a short explanation, the lock button (also
 // Return), the unlock hint, and the settings and messages buttons in the corner with a
@@ -52,7 +52,7 @@ private:
     QToolButton* m_settingsButton;
     QToolButton* m_messagesButton;
     BadgeImageView* m_messagesBadge;
-    QList<QShortcut*> m_returnShortcuts;
+    ReleaseShortcut* m_returnShortcut;
     QPointer<MessageBanner> m_banner;
 };
 

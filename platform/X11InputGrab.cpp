@@ -6,10 +6,12 @@
 #include <QThread>
 
 #include <algorithm>
+#include <iterator>
 
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/XInput2.h>
+#include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
 namespace ow {
@@ -21,6 +23,10 @@ constexpr int kGrabPatienceMs = 1000;
 constexpr int kGrabRetryMs = 10;
 // Grabs are taken again at this period in case the server broke one without telling us.
 constexpr int kReassertMs = 1000;
+// How long the lock waits for the keys and buttons of the command that started it to go
+// up; a key held for longer (a cloth on the keyboard) does not stop the lock.
+constexpr int kNeutralPatienceMs = 1000;
+constexpr unsigned kButtonMasks[] = {Button1Mask, Button2Mask, Button3Mask, Button4Mask, Button5Mask};
 
 Cursor makeBlankCursor(Display* display, Window root)
 {
@@ -30,6 +36,35 @@ Cursor makeBlankCursor(Display* display, Window root)
     Cursor cursor = XCreatePixmapCursor(display, pixmap, pixmap, &black, &black, 0, 0);
     XFreePixmap(display, pixmap);
     return cursor;
+}
+
+// The keys the session's core keyboard holds down, as a bit per keycode.
+using Keymap = std::array<char, 32>;
+
+Keymap keysDown(Display* display)
+{
+    Keymap keys{};
+    XQueryKeymap(display, keys.data());
+    return keys;
+}
+
+bool isDown(const Keymap& keys, int keycode)
+{
+    return keys[size_t(keycode / 8)] & (1 << (keycode % 8));
+}
+
+// The buttons the session's core pointer holds down, as the state bits of XQueryPointer.
+unsigned buttonsDown(Display* display, Window root)
+{
+    Window rootReturn = 0;
+    Window child = 0;
+    int rootX = 0;
+    int rootY = 0;
+    int x = 0;
+    int y = 0;
+    unsigned mask = 0;
+    XQueryPointer(display, root, &rootReturn, &child, &rootX, &rootY, &x, &y, &mask);
+    return mask & (Button1Mask | Button2Mask | Button3Mask | Button4Mask | Button5Mask);
 }
 
 bool capsLockOn(Display* display, unsigned device)
@@ -96,6 +131,7 @@ bool X11InputGrab::grab(FlagsSink sink)
     if (m_xiOpcode >= 0)
         m_keyFilter = std::make_unique<X11KeyEventFilter>(display, m_xiOpcode, m_modifierKeysyms);
 
+    waitForNeutral();
     QElapsedTimer waited;
     waited.start();
     GrabResult result = grabOnce();
@@ -104,11 +140,7 @@ bool X11InputGrab::grab(FlagsSink sink)
         result = grabOnce();
     }
     if (result != GrabResult::Held) {
-        releaseDevices();
-        XUngrabPointer(display, CurrentTime);
-        XUngrabKeyboard(display, CurrentTime);
-        XFreeCursor(display, m_blankCursor);
-        XSync(display, False);
+        ungrabAll();
         m_keyFilter.reset();
         m_connection.reset();
         return false;
@@ -133,6 +165,20 @@ bool X11InputGrab::grab(FlagsSink sink)
     return true;
 }
 
+void X11InputGrab::waitForNeutral()
+{
+    Display* display = m_connection->display();
+    QElapsedTimer waited;
+    waited.start();
+    while (waited.elapsed() < kNeutralPatienceMs) {
+        const Keymap keys = keysDown(display);
+        const bool keyDown = std::any_of(keys.begin(), keys.end(), [](char bits) { return bits != 0; });
+        if (!keyDown && !buttonsDown(display, m_connection->root()))
+            return;
+        QThread::msleep(kGrabRetryMs);
+    }
+}
+
 X11InputGrab::GrabResult X11InputGrab::grabOnce()
 {
     Display* display = m_connection->display();
@@ -141,6 +187,7 @@ X11InputGrab::GrabResult X11InputGrab::grabOnce()
     // Event mask 0: the server drops every pointer event instead of sending it to us.
     const int pointer = XGrabPointer(display, root, False, 0, GrabModeAsync, GrabModeAsync, None,
                                      m_blankCursor, CurrentTime);
+    m_holdsCoreGrabs = keyboard == GrabSuccess && pointer == GrabSuccess;
     if (m_connection->isBroken() || keyboard == GrabNotViewable || pointer == GrabNotViewable)
         return GrabResult::Impossible;
     if (keyboard != GrabSuccess || pointer != GrabSuccess)
@@ -187,6 +234,51 @@ void X11InputGrab::releaseDevices()
     m_grabbedDevices.clear();
 }
 
+void X11InputGrab::liftStuckKeysAndButtons()
+{
+    Display* display = m_connection->display();
+    int event = 0;
+    int error = 0;
+    int major = 0;
+    int minor = 0;
+    if (!m_holdsCoreGrabs || !XTestQueryExtension(display, &event, &error, &major, &minor))
+        return;
+    // A device grab detaches the device from the session's core keyboard and pointer, so
+    // a key or button that went up during the lock went up for us alone: the core devices
+    // still hold it down, and the server auto-repeats a held key for ever. A press and a
+    // release of each, sent while the core grabs still take every event, leave them up
+    // without any program seeing either.
+    const Keymap keys = keysDown(display);
+    for (int keycode = 8; keycode < 256; ++keycode) {
+        if (!isDown(keys, keycode))
+            continue;
+        XTestFakeKeyEvent(display, unsigned(keycode), True, CurrentTime);
+        XTestFakeKeyEvent(display, unsigned(keycode), False, CurrentTime);
+    }
+    const unsigned buttons = buttonsDown(display, m_connection->root());
+    for (unsigned button = 1; button <= std::size(kButtonMasks); ++button) {
+        if (!(buttons & kButtonMasks[button - 1]))
+            continue;
+        XTestFakeButtonEvent(display, button, True, CurrentTime);
+        XTestFakeButtonEvent(display, button, False, CurrentTime);
+    }
+    XSync(display, False);
+}
+
+void X11InputGrab::ungrabAll()
+{
+    Display* display = m_connection->display();
+    releaseDevices();
+    // The devices are back with the core keyboard and pointer before their state is read.
+    XSync(display, False);
+    liftStuckKeysAndButtons();
+    XUngrabPointer(display, CurrentTime);
+    XUngrabKeyboard(display, CurrentTime);
+    m_holdsCoreGrabs = false;
+    XFreeCursor(display, m_blankCursor);
+    XSync(display, False);
+}
+
 void X11InputGrab::readModifierKeymap()
 {
     Display* display = m_connection->display();
@@ -203,11 +295,10 @@ void X11InputGrab::readModifierKeymap()
     // Modifiers already held when the lock begins (the keys of a shortcut) count as down,
     // so that their release is reported correctly.
     m_modifiers.reset();
-    char keys[32] = {};
-    XQueryKeymap(display, keys);
+    const Keymap keys = keysDown(display);
     for (int keycode = 0; keycode < 256; ++keycode) {
         const quint32 keysym = m_modifierKeysyms[size_t(keycode)];
-        if (keysym && (keys[keycode / 8] & (1 << (keycode % 8))))
+        if (keysym && isDown(keys, keycode))
             m_modifiers.update(keysym, true);
     }
     m_modifiers.setCapsLock(capsLockOn(display, XkbUseCoreKbd));
@@ -277,14 +368,8 @@ void X11InputGrab::release()
     m_keyFilter.reset();
     if (!m_connection)
         return;
-    if (!m_connection->isBroken()) {
-        Display* display = m_connection->display();
-        releaseDevices();
-        XUngrabPointer(display, CurrentTime);
-        XUngrabKeyboard(display, CurrentTime);
-        XFreeCursor(display, m_blankCursor);
-        XSync(display, False);
-    }
+    if (!m_connection->isBroken())
+        ungrabAll();
     m_connection.reset();
 }
 

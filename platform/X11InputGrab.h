@@ -20,8 +20,10 @@ class X11Connection;
 // through XInput 2, which detaches it from its master for the lock: clients that listen
 // to a device directly get nothing either. Pointer grabs select no events at all, so the
 // server discards pointer input without waking us; key events are dropped as Xlib reads
-// them, in bulk and without allocating, and only modifier keys are looked at. The server releases the grabs when
-// the connection closes, so a crashed process never leaves the session locked.
+// them, in bulk and without allocating, and only modifier keys are looked at. The grab
+// waits a moment for the keys and buttons of the command that started it to go up, and
+// leaves nothing held down when it ends. The server releases the grabs when the
+// connection closes, so a crashed process never leaves the session locked.
 class X11InputGrab final : public InputGrab {
 public:
     X11InputGrab();
@@ -33,9 +35,12 @@ public:
 private:
     enum class GrabResult { Held, Busy, Impossible };
 
+    void waitForNeutral();
     GrabResult grabOnce();
     GrabResult grabDevices();
     void releaseDevices();
+    void liftStuckKeysAndButtons();
+    void ungrabAll();
     void readModifierKeymap();
     void drain();
     void handleKey(unsigned keycode, bool press, unsigned device);
@@ -47,6 +52,7 @@ private:
     QTimer m_reassertTimer;
     unsigned long m_blankCursor = 0;
     int m_xiOpcode = -1; // -1 without XInput 2
+    bool m_holdsCoreGrabs = false;
     std::vector<int> m_grabbedDevices;
     // The keysym of each keycode that is a modifier or Caps Lock, 0 for every other key.
     std::array<quint32, 256> m_modifierKeysyms{};

@@ -11,6 +11,7 @@
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 
 namespace ow::test {
@@ -195,6 +196,49 @@ bool XTestInput::pointerGrabbedByOther()
         return false;
     }
     return result == AlreadyGrabbed || result == GrabFrozen;
+}
+
+QList<unsigned> XTestInput::keysDown()
+{
+    QList<unsigned> keys;
+    char map[32] = {};
+    if (!isOpen() || !XQueryKeymap(m_display, map))
+        return keys;
+    for (unsigned keycode = 0; keycode < 256; ++keycode) {
+        if (map[keycode / 8] & (1 << (keycode % 8)))
+            keys.append(keycode);
+    }
+    return keys;
+}
+
+QList<unsigned> XTestInput::buttonsDown()
+{
+    QList<unsigned> buttons;
+    Window root = 0, child = 0;
+    int rootX = 0, rootY = 0, x = 0, y = 0;
+    unsigned mask = 0;
+    if (!isOpen() || !XQueryPointer(m_display, m_root, &root, &child, &rootX, &rootY, &x, &y, &mask))
+        return buttons;
+    for (unsigned button = 1; button <= 5; ++button) {
+        if (mask & (Button1Mask << (button - 1)))
+            buttons.append(button);
+    }
+    return buttons;
+}
+
+QList<unsigned> XTestInput::column(unsigned long window, int x)
+{
+    QList<unsigned> colours;
+    XWindowAttributes attributes;
+    if (!isOpen() || !XGetWindowAttributes(m_display, window, &attributes) || x < 0 || x >= attributes.width)
+        return colours;
+    XImage* image = XGetImage(m_display, window, x, 0, 1, unsigned(attributes.height), AllPlanes, ZPixmap);
+    if (!image)
+        return colours;
+    for (int y = 0; y < attributes.height; ++y)
+        colours.append(unsigned(XGetPixel(image, 0, y) & 0xFFFFFF));
+    XDestroyImage(image);
+    return colours;
 }
 
 QList<unsigned long> XTestInput::stackingOrder()

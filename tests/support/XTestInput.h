@@ -34,6 +34,11 @@ public:
     void motion(int x, int y);
     void sync();
 
+    // What the session's core keyboard and pointer hold down: keycodes, and buttons 1 to 5.
+    // A key stuck here auto-repeats into whichever program has the focus.
+    QList<unsigned> keysDown();
+    QList<unsigned> buttonsDown();
+
     // Whether another client holds an active grab. A momentary grab of ours decides, so on
     // a false answer the focused window has just seen FocusOut/FocusIn (modes NotifyGrab,
     // NotifyUngrab), or the window under the pointer LeaveNotify/EnterNotify.
@@ -53,6 +58,8 @@ public:
     // The first viewable window of process pid inside a top-level window of process
     // hostPid, the way an icon sits in its tray; 0 if none.
     unsigned long findEmbeddedWindow(qint64 pid, qint64 hostPid);
+    // The colours (0xRRGGBB) of column x of the window, top to bottom.
+    QList<unsigned> column(unsigned long window, int x);
     // Where the window is on screen 0, in root coordinates; empty when it is gone.
     QRect rootGeometry(unsigned long window);
     // Raises the window and gives it the keyboard focus.

@@ -1,4 +1,5 @@
 #include "AppHome.h"
+#include "LockCycle.h"
 #include "X11Probe.h"
 #include "XTestInput.h"
 
@@ -8,6 +9,7 @@
 #include <QFile>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRect>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -52,6 +54,29 @@ bool hasWatchdogChild(qint64 parent)
     return false;
 }
 
+// Where the lock button is on screen: the lowest run of strongly coloured pixels in the
+// middle column of the window (the brand mark above it is the only other colour).
+QPoint lockButtonCentre(XTestInput& input, unsigned long window)
+{
+    const QRect frame = input.rootGeometry(window);
+    const QList<unsigned> column = input.column(window, frame.width() / 2);
+    int bottom = -1;
+    int top = -1;
+    for (int y = int(column.size()) - 1; y >= 0; --y) {
+        const int r = int(column[y] >> 16 & 0xFF), g = int(column[y] >> 8 & 0xFF), b = int(column[y] & 0xFF);
+        const bool coloured = std::max({r, g, b}) - std::min({r, g, b}) > 60;
+        if (coloured && bottom < 0)
+            bottom = y;
+        if (!coloured && bottom >= 0) {
+            top = y + 1;
+            break;
+        }
+    }
+    if (bottom < 0 || top < 0)
+        return {};
+    return {frame.x() + frame.width() / 2, frame.y() + (top + bottom) / 2};
+}
+
 // OrbinWash as a user starts it: the real executable with a fresh home.
 class AppEndToEndTest : public ::testing::Test {
 protected:
@@ -86,8 +111,9 @@ protected:
 
     unsigned long mainWindow() { return input.findViewableWindow(QStringLiteral("OrbinWash")); }
 
-    // The first launch's question was answered: OrbinWash lives in the taskbar.
-    ow::test::AppHome home{QJsonObject{{QStringLiteral("OWOnboarded"), true}}};
+    // The first launch's question was answered: OrbinWash lives in the taskbar. A
+    // one-second hold keeps the unlocks short.
+    ow::test::AppHome home{QJsonObject{{QStringLiteral("OWOnboarded"), true}, {QStringLiteral("OWHoldSecondsUser"), 1}}};
     XTestInput input;
     QProcess app;
     QProcess second;
@@ -115,7 +141,7 @@ TEST_F(AppEndToEndTest, ReturnLocksHoldingBothCtrlKeysUnlocksAndTheWindowComesBa
     input.click(1);
     EXPECT_EQ(probe.received(), QStringList());
 
-    // Both Ctrl keys for the default 3 seconds.
+    // Both Ctrl keys for the hold time.
     const unsigned left = input.keycode("Control_L");
     const unsigned right = input.keycode("Control_R");
     input.key(left, true);
@@ -149,5 +175,90 @@ TEST_F(AppEndToEndTest, ASecondLaunchExitsAndBringsTheFirstWindowForward)
     EXPECT_TRUE(eventually([&] { return mainWindow() != 0; }, 5000)) << "the first instance did not come forward";
     EXPECT_EQ(app.state(), QProcess::Running);
 }
+
+} // namespace
+
+namespace {
+
+// How a person gives the lock command, and what a cloth on the keyboard does meanwhile.
+enum class Command { Return, Click };
+enum class Cloth {
+    None,
+    FromBeforeTheCommand, // a key held since before the command, let go well into the lock
+    ThroughTheUnlock,     // a key pressed during the lock, let go after the unlock
+};
+struct LockWay {
+    const char* name;
+    Command command;
+    int pressMs;
+    Cloth cloth;
+};
+
+void PrintTo(const LockWay& way, std::ostream* out)
+{
+    *out << way.name;
+}
+
+class LockCommandCycles : public AppEndToEndTest, public ::testing::WithParamInterface<LockWay> {
+protected:
+    void giveCommand(const LockWay& way)
+    {
+        if (way.command == Command::Return) {
+            input.focus(mainWindow());
+            input.key(input.keycode("Return"), true);
+            QTest::qWait(way.pressMs);
+            input.key(input.keycode("Return"), false);
+            return;
+        }
+        const QPoint button = lockButtonCentre(input, mainWindow());
+        ASSERT_FALSE(button.isNull()) << "no lock button found in the window";
+        input.motion(button.x(), button.y());
+        input.button(1, true);
+        QTest::qWait(way.pressMs);
+        input.button(1, false);
+    }
+};
+
+// Whatever gave the command, the lock ends by the hold and stays ended: nothing the
+// command or the cloth pressed is left held down to come back as a new lock.
+TEST_P(LockCommandCycles, UnlockingLeavesTheSessionFree)
+{
+    const LockWay way = GetParam();
+    const unsigned clothKey = input.keycode("x");
+    start(app);
+    ASSERT_TRUE(app.waitForStarted(5000));
+    for (int cycle = 1; cycle <= 3; ++cycle) {
+        SCOPED_TRACE(cycle);
+        ASSERT_TRUE(eventually([&] { return mainWindow() != 0; }, 10000)) << "the main window is not there";
+        QTest::qWait(300); // as long as a person takes to reach for the key
+        if (way.cloth == Cloth::FromBeforeTheCommand)
+            input.key(clothKey, true);
+        giveCommand(way);
+        ASSERT_TRUE(eventually([&] { return input.keyboardGrabbedByOther(); }, 5000)) << "the command did not lock";
+        if (way.cloth == Cloth::FromBeforeTheCommand) {
+            QTest::qWait(1500);
+            input.key(clothKey, false);
+        }
+        if (way.cloth == Cloth::ThroughTheUnlock)
+            input.key(clothKey, true);
+        ASSERT_TRUE(ow::test::holdBothCtrlKeysUntilUnlocked(input, 5000));
+        if (way.cloth == Cloth::ThroughTheUnlock) {
+            QTest::qWait(300);
+            input.key(clothKey, false);
+        }
+        const QString trouble = ow::test::troubleAfterUnlock(input, 3000);
+        ASSERT_TRUE(trouble.isEmpty()) << qPrintable(trouble);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    AsAPersonDoes, LockCommandCycles,
+    ::testing::Values(LockWay{"Return50ms", Command::Return, 50, Cloth::None},
+                      LockWay{"Return150ms", Command::Return, 150, Cloth::None},
+                      LockWay{"Return400ms", Command::Return, 400, Cloth::None},
+                      LockWay{"Click200ms", Command::Click, 200, Cloth::None},
+                      LockWay{"KeyHeldFromBeforeTheCommand", Command::Return, 150, Cloth::FromBeforeTheCommand},
+                      LockWay{"KeyHeldThroughTheUnlock", Command::Return, 150, Cloth::ThroughTheUnlock}),
+    [](const ::testing::TestParamInfo<LockWay>& row) { return std::string(row.param.name); });
 
 } // namespace

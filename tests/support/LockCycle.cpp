@@ -1,0 +1,46 @@
+#include "LockCycle.h"
+
+#include "XTestInput.h"
+
+#include <QElapsedTimer>
+#include <QStringList>
+#include <QTest>
+
+namespace ow::test {
+
+bool holdBothCtrlKeysUntilUnlocked(XTestInput& input, int timeoutMs)
+{
+    const unsigned left = input.keycode("Control_L");
+    const unsigned right = input.keycode("Control_R");
+    input.key(left, true);
+    QTest::qWait(60); // fingers never land together
+    input.key(right, true);
+    const bool unlocked = QTest::qWaitFor([&] { return !input.keyboardGrabbedByOther(); }, timeoutMs);
+    QTest::qWait(120);
+    input.key(right, false);
+    input.key(left, false);
+    return unlocked;
+}
+
+QString troubleAfterUnlock(XTestInput& input, int ms)
+{
+    QElapsedTimer watched;
+    watched.start();
+    while (watched.elapsed() < ms) {
+        if (input.keyboardGrabbedByOther())
+            return QStringLiteral("the keyboard was grabbed again %1 ms after the unlock").arg(watched.elapsed());
+        if (!input.viewableOverrideRedirectWindows().isEmpty())
+            return QStringLiteral("an overlay was mapped again %1 ms after the unlock").arg(watched.elapsed());
+        QStringList held;
+        for (unsigned keycode : input.keysDown())
+            held.append(QStringLiteral("key %1").arg(keycode));
+        for (unsigned button : input.buttonsDown())
+            held.append(QStringLiteral("button %1").arg(button));
+        if (!held.isEmpty())
+            return QStringLiteral("the session holds %1 down after the unlock").arg(held.join(QLatin1String(", ")));
+        QTest::qWait(100);
+    }
+    return {};
+}
+
+} // namespace ow::test

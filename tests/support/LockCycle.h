@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QString>
+
+namespace ow::test {
+
+class XTestInput;
+
+// Holds both Ctrl keys, as a user does to unlock, until no other client holds the
+// keyboard, then lets them go. False if the lock never ended within timeoutMs.
+bool holdBothCtrlKeysUntilUnlocked(XTestInput& input, int timeoutMs);
+
+// Watches the session for ms after an unlock, as the user would: what went wrong (the
+// keyboard grabbed again, an overlay mapped, a key or button left held down), or an empty
+// text when the session stayed free.
+QString troubleAfterUnlock(XTestInput& input, int ms);
+
+} // namespace ow::test
