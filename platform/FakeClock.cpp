@@ -2,6 +2,8 @@
 
 #include <QMutexLocker>
 
+#include <algorithm>
+
 namespace ow {
 
 class FakeTimer final : public Timer {
@@ -86,7 +88,8 @@ void FakeClock::advance(std::chrono::nanoseconds d)
         if (next == m_timers.end())
             break;
         const quint64 id = next->first;
-        m_now = next->second.due;
+        // A timer that fell due during a stall fires late, at the current time.
+        m_now = std::max(m_now, next->second.due);
         if (next->second.repeating)
             next->second.due += next->second.interval;
         // Copy: the callback may destroy its own timer.
@@ -98,6 +101,11 @@ void FakeClock::advance(std::chrono::nanoseconds d)
     }
     m_now = target;
     runPosted();
+}
+
+void FakeClock::stall(std::chrono::nanoseconds d)
+{
+    m_now += d;
 }
 
 int FakeClock::pendingTimers() const

@@ -26,6 +26,9 @@ public:
 
     // Moves time forward by d, firing every timer that falls due on the way.
     void advance(std::chrono::nanoseconds d);
+    // Moves time forward by d with the main loop busy elsewhere: nothing fires until the
+    // next advance, which first fires, late, whatever fell due meanwhile.
+    void stall(std::chrono::nanoseconds d);
     // Runs the calls posted so far, and those they post in turn.
     void runPosted();
 

@@ -236,7 +236,15 @@ TEST_F(LockControllerTest, CountdownStartsAtFifteenMinutesAndNeverGoesNegative)
     EXPECT_TRUE(countdownText() == countdown(0, 59)) << countdownText().toStdString();
     clock.advance(58s);
     EXPECT_TRUE(countdownText() == countdown(0, 1)) << countdownText().toStdString();
-    EXPECT_FALSE(countdownText().contains(QLatin1Char('-')));
+
+    // The main loop is busy past the deadline, and a screen change is handled before the
+    // late safety timer: the countdown shows zero, not a negative time.
+    clock.stall(2s);
+    screens.setScreens({QRect(0, 0, 1024, 768)});
+    ASSERT_TRUE(controller->isLocked());
+    EXPECT_TRUE(countdownText() == countdown(0, 0)) << countdownText().toStdString();
+    clock.advance(0s);
+    EXPECT_FALSE(controller->isLocked());
 }
 
 TEST_F(LockControllerTest, SafetyTimerEndsTheLockAtNineHundredSecondsWhateverTheUserDoes)
