@@ -6,7 +6,12 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QShortcut>
+#include <QTextBoundaryFinder>
+
+#include <algorithm>
 
 namespace ow {
 
@@ -32,18 +37,50 @@ QColor mauveAt(float alpha)
     return color;
 }
 
+// Word wrap cannot break a run of text without a break opportunity (a long address, a
+// row of one letter); such a run wider than the body ends in an ellipsis instead.
+QString elideUnbreakableRuns(const QString& text, const QFontMetrics& metrics, int width)
+{
+    QString fitted;
+    QTextBoundaryFinder breaks(QTextBoundaryFinder::Line, text);
+    qsizetype start = 0;
+    while (breaks.toNextBoundary() >= 0) {
+        const qsizetype end = breaks.position();
+        const QString run = text.mid(start, end - start);
+        const QString visible = run.trimmed();
+        if (metrics.horizontalAdvance(visible) > width) {
+            const qsizetype lead = run.indexOf(visible);
+            fitted += run.left(lead) + metrics.elidedText(visible, Qt::ElideRight, width)
+                + run.mid(lead + visible.size());
+        } else {
+            fitted += run;
+        }
+        start = end;
+    }
+    return fitted;
+}
+
 } // namespace
 
 MessageBanner::MessageBanner(const QString& body, QWidget* parent)
     : QWidget(parent)
+    , m_text(body)
 {
     m_title = makeLabel(L("messages.banner_title"), 12, QFont::DemiBold, orbinMauve(), this);
     m_title->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
 
+    m_bodyArea = new QScrollArea(this);
+    m_bodyArea->setFrameShape(QFrame::NoFrame);
+    m_bodyArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_bodyArea->setFocusPolicy(Qt::NoFocus);
+    // The banner's tint shows through it.
+    m_bodyArea->viewport()->setAutoFillBackground(false);
     // The body is what the server sent: makeLabel keeps it plain text.
     m_body = makeLabel(body, 13, QFont::Normal, palette().color(QPalette::WindowText), this);
     m_body->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     m_body->setWordWrap(true);
+    m_bodyArea->setWidget(m_body);
+    m_body->setAutoFillBackground(false); // the scroll area turned it on
 
     m_ok = new QPushButton(L("common.ok"), this);
     QFont small = m_ok->font();
@@ -72,11 +109,23 @@ void MessageBanner::layOut(int hostWidth)
     const int titleHeight = m_title->sizeHint().height();
     m_title->setGeometry(kPadding, kTitleTop, textWidth, titleHeight);
     const int bodyTop = kTitleTop + titleHeight + kTitleToBody;
-    const int fitting = bodyTop + m_body->heightForWidth(textWidth) + kBottomPadding;
-    // A long message grows the banner downwards; a short one gets the minimum.
-    const int height = qMax(fitting, kMinimumHeight);
+    const int chrome = bodyTop + kBottomPadding;
+
+    int bodyWidth = textWidth;
+    m_body->setText(elideUnbreakableRuns(m_text, m_body->fontMetrics(), bodyWidth));
+    int bodyHeight = m_body->heightForWidth(bodyWidth);
+    if (chrome + bodyHeight > kMaximumHeight) {
+        // The scroll bar takes its width from the text.
+        bodyWidth -= m_bodyArea->verticalScrollBar()->sizeHint().width();
+        m_body->setText(elideUnbreakableRuns(m_text, m_body->fontMetrics(), bodyWidth));
+        bodyHeight = m_body->heightForWidth(bodyWidth);
+    }
+    // A long message grows the banner downwards, up to the maximum; a short one gets the
+    // minimum.
+    const int height = std::clamp(chrome + bodyHeight, kMinimumHeight, kMaximumHeight);
     setGeometry(kSideInset, kTopInset, width, height);
-    m_body->setGeometry(kPadding, bodyTop, textWidth, height - kBottomPadding - bodyTop);
+    m_bodyArea->setGeometry(kPadding, bodyTop, textWidth, height - chrome);
+    m_body->resize(bodyWidth, std::max(bodyHeight, height - chrome));
     m_ok->setGeometry(buttonLeft, (height - button.height()) / 2, button.width(), button.height());
 }
 

@@ -304,15 +304,16 @@ TEST_F(MessagesUiTest, AOneWordBannerSitsAtTheTopWithTheMinimumHeight)
     EXPECT_EQ(body->font().pixelSize(), 13);
     EXPECT_EQ(body->font().weight(), QFont::Normal);
     EXPECT_TRUE(body->wordWrap());
-    EXPECT_EQ(body->x(), 12);
-    EXPECT_EQ(body->y(), title->geometry().bottom() + 1 + 3);
-    EXPECT_EQ(body->geometry().bottom() + 1, 52 - 10);
-    EXPECT_LE(body->width(), width - 74);
+    const QRect bodyArea = shown->bodyArea()->geometry();
+    EXPECT_EQ(bodyArea.x(), 12);
+    EXPECT_EQ(bodyArea.y(), title->geometry().bottom() + 1 + 3);
+    EXPECT_EQ(bodyArea.bottom() + 1, 52 - 10);
+    EXPECT_LE(bodyArea.width(), width - 74);
 
     QPushButton* ok = shown->okButton();
     EXPECT_EQ(ok->text(), L("common.ok"));
     EXPECT_EQ(ok->geometry().right() + 1, shown->width() - 12);
-    EXPECT_LE(body->geometry().right() + 1 + 10, ok->x());
+    EXPECT_LE(bodyArea.right() + 1 + 10, ok->x());
     EXPECT_NEAR(ok->geometry().center().y(), 26, 1);
 
     // A faint mauve fill inside a stronger mauve border.
@@ -340,11 +341,64 @@ TEST_F(MessagesUiTest, ALongMessageGrowsTheBannerDownwards)
     EXPECT_EQ(shown->width(), 430 - 32);
     EXPECT_GT(shown->height(), 52 + 40);
     QLabel* body = shown->bodyLabel();
-    EXPECT_LE(body->width(), 430 - 74);
-    // The whole text fits, and the body still ends 10 px above the bottom.
+    EXPECT_LE(shown->bodyArea()->width(), 430 - 74);
+    // The whole text is laid out, and the body still ends 10 px above the bottom.
     EXPECT_GE(body->height(), body->heightForWidth(body->width()));
-    EXPECT_EQ(body->geometry().bottom() + 1, shown->height() - 10);
+    EXPECT_EQ(shown->bodyArea()->geometry().bottom() + 1, shown->height() - 10);
     EXPECT_NEAR(shown->okButton()->geometry().center().y(), shown->height() / 2, 1);
+}
+
+// Whatever the server sends, the banner leaves OK and the home view below within reach,
+// and never runs wider than the window: a long text scrolls, an endless word is cut short.
+TEST_F(MessagesUiTest, AnOversizedMessageScrollsInsideTheBanner)
+{
+    QStringList lines;
+    for (int i = 0; i < 200; ++i)
+        lines << QStringLiteral("Line %1 of the message").arg(i);
+    const struct {
+        QString body;
+        bool scrolls;
+        bool byReturn;
+    } rows[] = {{lines.join(QLatin1Char('\n')), true, true}, {QString(3000, QLatin1Char('W')), false, false}};
+    launch();
+    qint64 id = 1;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.body.left(20).toStdString());
+        stub.setConversation(QStringLiteral("open"), id++, row.body);
+        checkIn();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window()));
+        MessageBanner* shown = banner();
+        ASSERT_NE(shown, nullptr);
+        EXPECT_EQ(window()->width(), 430);
+        EXPECT_EQ(shown->geometry().left(), 16);
+        EXPECT_EQ(shown->geometry().right() + 1, 430 - 16);
+        const QPoint lockTop = home()->lockButton()->mapTo(home(), QPoint(0, 0));
+        EXPECT_LT(shown->geometry().bottom(), lockTop.y());
+        EXPECT_TRUE(shown->rect().contains(shown->okButton()->geometry()));
+
+        QLabel* body = shown->bodyLabel();
+        EXPECT_LE(body->width(), shown->bodyArea()->viewport()->width());
+        for (const QString& line : body->text().split(QLatin1Char('\n'))) {
+            for (const QString& word : line.split(QLatin1Char(' ')))
+                EXPECT_LE(body->fontMetrics().horizontalAdvance(word), body->width());
+        }
+        EXPECT_EQ(shown->bodyArea()->verticalScrollBar()->maximum() > 0, row.scrolls);
+        EXPECT_EQ(body->textFormat(), Qt::PlainText);
+
+        // The buttons under it still take clicks.
+        QToolButton* gear = home()->settingsButton();
+        QTest::mouseClick(window()->windowHandle(), Qt::LeftButton, {},
+                          gear->mapTo(window(), gear->rect().center()));
+        EXPECT_TRUE(window()->isShowingSettings());
+        delegate->showMain();
+
+        if (row.byReturn)
+            QTest::keyClick(home(), Qt::Key_Return);
+        else
+            QTest::mouseClick(shown->okButton(), Qt::LeftButton);
+        EXPECT_EQ(banner(), nullptr);
+    }
+    EXPECT_FALSE(delegate->controller().isLocked());
 }
 
 TEST(MessageBannerLayout, NeverShorterThanFiftyTwoWhateverTheFonts)
@@ -358,7 +412,7 @@ TEST(MessageBannerLayout, NeverShorterThanFiftyTwoWhateverTheFonts)
     banner.bodyLabel()->setFont(tiny);
     banner.layOut(host.width());
     EXPECT_EQ(banner.geometry(), QRect(16, 12, 430 - 32, 52));
-    EXPECT_EQ(banner.bodyLabel()->geometry().bottom() + 1, 52 - 10);
+    EXPECT_EQ(banner.bodyArea()->geometry().bottom() + 1, 52 - 10);
     EXPECT_NEAR(banner.okButton()->geometry().center().y(), 26, 1);
 }
 
