@@ -47,8 +47,9 @@ AppDelegate::AppDelegate(Services services, std::unique_ptr<LockEngine> engine,
     : m_services(std::move(services))
     , m_controller(std::move(engine), m_services.lock)
     , m_updater(std::move(updater))
-    , m_lockCommand(std::make_unique<LockCommand>(m_controller, m_services.permission,
-                                                  [this] { return static_cast<QWidget*>(m_mainWindow.data()); }))
+    , m_lockCommand(std::make_unique<LockCommand>(
+          m_controller, m_services.permission, [this] { return static_cast<QWidget*>(m_mainWindow.data()); },
+          [this] { bringWindowForward(); }))
     , m_service(m_services.defaults, m_services.http, m_services.lock.clock,
                 orDefault(m_services.checkInUrl, checkInEndpoint), orDefault(m_services.reportUrl, reportEndpoint))
     , m_statusItem(m_services.lock.clock, nullptr, m_services.trayAvailable)
@@ -99,8 +100,11 @@ bool AppDelegate::menuBarMode(const UserDefaults& defaults)
 
 void AppDelegate::applicationDidFinishLaunching()
 {
-    if (m_services.installCrashReporter)
-        m_services.installCrashReporter();
+    // The crash reporter sends what it finds at once: on the first launch only once the
+    // user has answered the question, as nothing goes out before that.
+    const bool answeredBefore = onboarded();
+    if (answeredBefore)
+        installCrashReporter();
     m_menu = new MainMenu({.checkForUpdates = [this] { m_updater->checkForUpdates(); },
                            .reportProblem = [this] { reportProblemPressed(); },
                            .showMessages = [this] { showMessages(); },
@@ -117,6 +121,10 @@ void AppDelegate::applicationDidFinishLaunching()
         m_mainWindow->activateWindow();
     // The server is first asked only once the user has answered.
     showOnboardingIfNeeded();
+    if (!answeredBefore)
+        installCrashReporter();
+    // A conversation that was open at the last check-in shows before the next one.
+    refreshMessageBadges();
     syncWithServer();
     // Every hour, whenever the last check-in was.
     m_syncTimer = m_services.lock.clock.schedule(kSyncInterval, true, [self = QPointer<AppDelegate>(this)] {
@@ -124,6 +132,17 @@ void AppDelegate::applicationDidFinishLaunching()
             self->syncWithServer();
     });
     m_updater->setUpdateCheckInterval(kUpdateCheckIntervalSeconds);
+}
+
+void AppDelegate::installCrashReporter()
+{
+    if (m_services.installCrashReporter)
+        m_services.installCrashReporter();
+}
+
+bool AppDelegate::onboarded() const
+{
+    return m_services.defaults.boolean(QLatin1String(kOnboarded));
 }
 
 void AppDelegate::buildMainWindow()
@@ -165,15 +184,18 @@ void AppDelegate::showKeptOutOfTaskbar()
 
 void AppDelegate::showOnboardingIfNeeded()
 {
-    if (m_services.defaults.boolean(QLatin1String(kOnboarded)))
+    if (onboarded())
         return;
     // Stored first: if the process ends during the question, it is not asked again.
     m_services.defaults.setValue(QLatin1String(kOnboarded), true);
     // Centred on the screen: the window manager may not have placed the window yet, and in
     // the tray there is no window.
+    m_askingDisplayMode = true;
     const int answer = Alert::run(nullptr, QMessageBox::Question, L("onboarding.welcome_title"),
                                   L("onboarding.welcome_message"),
                                   {L("onboarding.dock_button"), L("onboarding.menubar_button")});
+    m_askingDisplayMode = false;
+    // Only the tray's own button chooses the tray; closing the question keeps the taskbar.
     const bool inTray = answer == Alert::SecondButton;
     m_services.defaults.setValue(QLatin1String(kMenuBarMode), inTray);
     if (SettingsView* settings = settingsView())
@@ -188,11 +210,8 @@ void AppDelegate::applyDisplayMode()
         m_statusItem.enable(buildStatusMenu());
         // After the icon is up, so that the window does not come and go in the taskbar.
         m_services.lock.clock.post([self] {
-            if (!self || !self->m_mainWindow)
-                return;
-            self->showKeptOutOfTaskbar();
-            self->m_mainWindow->raise();
-            self->m_mainWindow->activateWindow();
+            if (self && self->m_mainWindow)
+                self->bringWindowForward();
         });
         return;
     }
@@ -254,13 +273,20 @@ void AppDelegate::onUnlock()
     presentMessageBanner();
 }
 
+void AppDelegate::bringWindowForward()
+{
+    // Raising a minimised window would leave it minimised.
+    m_mainWindow->setWindowState(m_mainWindow->windowState() & ~Qt::WindowMinimized);
+    showKeptOutOfTaskbar();
+    m_mainWindow->raise();
+    m_mainWindow->activateWindow();
+}
+
 void AppDelegate::showMainWindow()
 {
     if (!m_mainWindow)
         return;
-    showKeptOutOfTaskbar();
-    m_mainWindow->raise();
-    m_mainWindow->activateWindow();
+    bringWindowForward();
     refreshMessageBadges();
     presentMessageBanner();
     syncIfStale(kSyncOnShowAfter);
@@ -268,9 +294,11 @@ void AppDelegate::showMainWindow()
 
 bool AppDelegate::applicationShouldHandleReopen(bool hasVisibleWindows)
 {
-    // In the tray the icon brings the window; without a tray host only a new launch can.
+    // A window on screen comes forward, also from under others or from the taskbar. A
+    // hidden one in the tray stays hidden: the icon brings it, and without a tray host only
+    // a new launch can.
     const bool reachableFromTray = menuBarMode(m_services.defaults) && m_services.trayAvailable();
-    if (!hasVisibleWindows && !reachableFromTray)
+    if (hasVisibleWindows || !reachableFromTray)
         showMainWindow();
     return true;
 }
@@ -311,6 +339,15 @@ void AppDelegate::closeOrBack()
 void AppDelegate::quit()
 {
     QCoreApplication::quit();
+}
+
+void AppDelegate::showHoldDuration()
+{
+    const int seconds = int(holdDuration(m_services.defaults));
+    if (HomeView* home = homeView())
+        home->setHoldSeconds(seconds);
+    if (SettingsView* settings = settingsView())
+        settings->showHoldSeconds(seconds);
 }
 
 HomeView* AppDelegate::homeView() const
@@ -423,6 +460,9 @@ void AppDelegate::sendReport(const QString& typedText, const QString& email)
 
 void AppDelegate::syncWithServer()
 {
+    // Nothing goes out before the user has answered the first launch's question.
+    if (!onboarded() || m_askingDisplayMode)
+        return;
     m_lastSyncAt = m_services.lock.clock.monotonicNow();
     m_service.checkWithServer([self = QPointer<AppDelegate>(this)] {
         if (self)
@@ -438,9 +478,11 @@ void AppDelegate::syncIfStale(std::chrono::seconds maxAge)
 
 void AppDelegate::checkInFinished()
 {
+    // The reply may have changed the hold time or opened or closed the conversation.
+    showHoldDuration();
+    refreshMessageBadges();
     if (!m_service.pendingMessage())
         return;
-    refreshMessageBadges();
     // A hidden window keeps the message for the next time it is shown.
     if (!m_controller.isLocked() && m_mainWindow && m_mainWindow->isVisible())
         presentMessageBanner();

@@ -76,8 +76,9 @@ public:
 
     void applicationDidFinishLaunching();
     // The application was opened again; hasVisibleWindows tells whether any of its
-    // windows is on screen. Always handled. In the tray the window comes only when no
-    // tray host is running, since then no icon leads back to it.
+    // windows is on screen, even covered or minimised. Always handled: the window comes
+    // forward, except a hidden one in the tray while a tray host runs, whose icon is the
+    // way back to it.
     bool applicationShouldHandleReopen(bool hasVisibleWindows);
 
     // The first launch asks once whether to live in the taskbar or in the tray.
@@ -127,11 +128,18 @@ public:
     bool restoreWindowAfterUnlock() const;
 
 private:
+    void installCrashReporter();
+    // Whether the first launch's question was ever shown; see also m_askingDisplayMode.
+    bool onboarded() const;
     void buildMainWindow();
     void onUnlock();
+    // Shows the window as the display mode shows it, un-minimised, raised and active.
+    void bringWindowForward();
     void showKeptOutOfTaskbar();
     bool keepsOutOfTaskbar() const;
     void checkInFinished();
+    // The home view's hint and the settings pop-up follow the hold time in force.
+    void showHoldDuration();
     void sendReport(const QString& typedText, const QString& email);
     HomeView* homeView() const;
 
@@ -142,6 +150,8 @@ private:
     ServiceClient m_service;
     StatusItemController m_statusItem;
     std::optional<MonoTime> m_lastSyncAt; // none yet: any check-in is due
+    // The first launch's question is on screen, unanswered.
+    bool m_askingDisplayMode = false;
     std::unique_ptr<Timer> m_syncTimer;
     QPointer<MainWindow> m_mainWindow;
     QPointer<MainMenu> m_menu;

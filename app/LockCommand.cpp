@@ -27,10 +27,11 @@ QWidget* bringForward(QWidget* window)
 } // namespace
 
 LockCommand::LockCommand(LockController& controller, InputAccessPermission& permission,
-                         std::function<QWidget*()> mainWindow)
+                         std::function<QWidget*()> mainWindow, std::function<void()> bringWindowBack)
     : m_controller(controller)
     , m_permission(permission)
     , m_mainWindow(std::move(mainWindow))
+    , m_bringWindowBack(std::move(bringWindowBack))
 {
 }
 
@@ -47,12 +48,9 @@ void LockCommand::lockPressed()
         window->hide();
     if (m_controller.lock())
         return;
-    if (window) {
-        window->show();
-        window->raise();
-        window->activateWindow();
-    }
-    showAccessibilityAlert();
+    if (window)
+        m_bringWindowBack();
+    showKeyboardBusyAlert();
 }
 
 void LockCommand::explainThenAskPermission()
@@ -68,13 +66,13 @@ void LockCommand::explainThenAskPermission()
     m_permission.openSettings();
 }
 
-void LockCommand::showAccessibilityAlert()
+// The session allows the grab, so a refusal means another program holds the keyboard or
+// pointer (an open menu, a screen locker, a virtual machine's window): closing it helps,
+// logging out would not.
+void LockCommand::showKeyboardBusyAlert()
 {
-    const int answer = Alert::run(bringForward(m_mainWindow()), QMessageBox::Warning, L("permission.needed_title"),
-                                  L("permission.needed_message"),
-                                  {L("permission.open_settings_button"), L("common.later")});
-    if (answer == Alert::FirstButton)
-        m_permission.openSettings();
+    Alert::run(bringForward(m_mainWindow()), QMessageBox::Warning, L("lock.keyboard_busy_title"),
+               L("lock.keyboard_busy_message"), {L("common.ok")});
 }
 
 } // namespace ow

@@ -14,8 +14,9 @@ class LockController;
 // back with an explanation when the lock cannot start.
 class LockCommand {
 public:
+    // bringWindowBack shows the main window as the display mode shows it.
     LockCommand(LockController& controller, InputAccessPermission& permission,
-                std::function<QWidget*()> mainWindow);
+                std::function<QWidget*()> mainWindow, std::function<void()> bringWindowBack);
 
     void lockPressed();
     // Whether the main window was on screen when the last lock began.
@@ -23,11 +24,12 @@ public:
 
 private:
     void explainThenAskPermission();
-    void showAccessibilityAlert();
+    void showKeyboardBusyAlert();
 
     LockController& m_controller;
     InputAccessPermission& m_permission;
     std::function<QWidget*()> m_mainWindow;
+    std::function<void()> m_bringWindowBack;
     bool m_restoreWindowAfterUnlock = false;
 };
 

@@ -21,6 +21,7 @@ namespace {
 const QString kAckKey = QStringLiteral("OWAckMessage");
 const QString kShownKey = QStringLiteral("OWShownMessages");
 const QString kHistoryKey = QStringLiteral("OWMessageHistory");
+const QString kTicketKey = QStringLiteral("OWTicketState");
 
 const QString kIdField = QStringLiteral("id");
 const QString kBodyField = QStringLiteral("body");
@@ -101,6 +102,10 @@ ServiceClient::ServiceClient(UserDefaults& defaults, HttpClient& http, Clock& cl
     , m_checkUrl(std::move(checkUrl))
     , m_reportUrl(std::move(reportUrl))
 {
+    // As the last accepted reply left it, so that an open conversation shows from launch.
+    const QVariant ticket = m_defaults.value(kTicketKey);
+    if (ticket.typeId() == QMetaType::QString)
+        m_ticketState = ticket.toString();
 }
 
 QString ServiceClient::deviceId()
@@ -146,6 +151,7 @@ void ServiceClient::applyCheckInReply(const QByteArray& body, const QString& non
     if (!reply)
         return;
     m_ticketState = reply->ticketState;
+    m_defaults.setValue(kTicketKey, m_ticketState);
     if (reply->holdSeconds)
         m_defaults.setValue(QLatin1String(DefaultsKey::HoldSeconds), *reply->holdSeconds);
     // A reply without a message leaves one that is still waiting to be shown.

@@ -53,6 +53,7 @@ public:
     void checkWithServer(std::function<void()> done = {});
 
     const std::optional<PendingMessage>& pendingMessage() const { return m_pendingMessage; }
+    // "none" until a reply says otherwise; kept under "OWTicketState" across launches.
     const QString& ticketState() const { return m_ticketState; }
 
     // The message history, newest first.

@@ -98,7 +98,8 @@ SettingsView::SettingsView(Services services, bool menuBarMode, QWidget* parent)
     m_holdPopUp = new QComboBox(this);
     m_holdPopUp->setGeometry(310, 110, 80, 26);
     buildHoldPopUp();
-    connect(m_holdPopUp, &QComboBox::currentIndexChanged, this, &SettingsView::holdChosen);
+    // Activated, not changed: choosing the time already shown is a choice too.
+    connect(m_holdPopUp, &QComboBox::activated, this, &SettingsView::holdChosen);
 
     addCard(QRect(24, 162, 382, 108), this);
     m_autoUpdate = new QCheckBox(L("settings.auto_update"), this);
@@ -110,7 +111,12 @@ SettingsView::SettingsView(Services services, bool menuBarMode, QWidget* parent)
         box->move(40, top);
     }
     UpdateController& updater = m_services.updater;
-    m_autoUpdate->setChecked(updater.automaticallyChecksForUpdates() && updater.automaticallyDownloadsUpdates());
+    const bool autoUpdates = updater.automaticallyChecksForUpdates() && updater.automaticallyDownloadsUpdates();
+    m_autoUpdate->setChecked(autoUpdates);
+    // Half on, background checks would run behind a box that shows off: what the box shows
+    // is what happens, so automatic checks stay off until the user ticks it.
+    if (updater.automaticallyChecksForUpdates() != autoUpdates)
+        autoUpdateToggled(autoUpdates);
     m_menuBar->setChecked(menuBarMode);
     m_launchAtLogin->setChecked(m_services.loginItem.isEnabled());
     connect(m_autoUpdate, &QCheckBox::toggled, this, &SettingsView::autoUpdateToggled);
@@ -164,13 +170,17 @@ SettingsView::SettingsView(Services services, bool menuBarMode, QWidget* parent)
 
 void SettingsView::buildHoldPopUp()
 {
-    const int current = int(holdDuration(m_services.defaults));
     for (const int seconds : kHoldChoices)
         m_holdPopUp->addItem(L("settings.seconds_unit", seconds), seconds);
+    showHoldSeconds(int(holdDuration(m_services.defaults)));
+}
+
+void SettingsView::showHoldSeconds(int seconds)
+{
     // A value the server chose, such as 7, is offered too rather than shown as another.
-    if (m_holdPopUp->findData(current) < 0)
-        m_holdPopUp->addItem(L("settings.seconds_unit", current), current);
-    m_holdPopUp->setCurrentIndex(m_holdPopUp->findData(current));
+    if (m_holdPopUp->findData(seconds) < 0)
+        m_holdPopUp->addItem(L("settings.seconds_unit", seconds), seconds);
+    m_holdPopUp->setCurrentIndex(m_holdPopUp->findData(seconds));
 }
 
 void SettingsView::holdChosen(int index)

@@ -54,6 +54,9 @@ public:
 
     // Shows the tray mode as chosen elsewhere, without asking for it again.
     void setMenuBarMode(bool on);
+    // Shows the hold time in force, as the server may change it, without storing it as
+    // the user's choice.
+    void showHoldSeconds(int seconds);
 
 signals:
     void backRequested();

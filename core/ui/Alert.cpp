@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMutex>
 #include <QMutexLocker>
@@ -22,6 +23,22 @@ Preset& preset()
     static Preset instance;
     return instance;
 }
+
+// Notices an alert being closed without a choice. The message box answers Esc and its close
+// button with its last button, which must not count as choosing it.
+class CloseWatcher final : public QObject {
+public:
+    bool closed = false;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Close
+            || (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->matches(QKeySequence::Cancel)))
+            closed = true;
+        return QObject::eventFilter(watched, event);
+    }
+};
 
 } // namespace
 
@@ -49,7 +66,11 @@ int Alert::run(QWidget* parent, QMessageBox::Icon icon, const QString& title, co
         added.append(box.addButton(label, added.isEmpty() ? QMessageBox::AcceptRole : QMessageBox::RejectRole));
     if (!added.isEmpty())
         box.setDefaultButton(qobject_cast<QPushButton*>(added.first()));
+    CloseWatcher watcher;
+    box.installEventFilter(&watcher);
     box.exec();
+    if (watcher.closed)
+        return Closed;
     const int index = int(added.indexOf(box.clickedButton()));
     return FirstButton + (index < 0 ? int(added.size()) - 1 : index);
 }

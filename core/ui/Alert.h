@@ -12,11 +12,14 @@ namespace ow {
 
 // Every modal alert of the application goes through here: buttons in the given order,
 // the first one the default, texts shown as plain text. The answer is 1000 for the first
-// button and 1001 for the second, and so on. Tests preset the answers instead of clicking.
+// button and 1001 for the second, and so on, or Closed when the user chose none of them.
+// Tests preset the answers instead of clicking.
 class Alert {
 public:
     static constexpr int FirstButton = 1000;
     static constexpr int SecondButton = 1001;
+    // Closed with Esc or the window's close button: no button was chosen.
+    static constexpr int Closed = 0;
 
     struct Record {
         QMessageBox::Icon icon;

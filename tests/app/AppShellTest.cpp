@@ -13,6 +13,7 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QMenu>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -54,8 +55,7 @@ protected:
     void launch(bool menuBarMode = false)
     {
         defaults.setValue(QStringLiteral("OWOnboarded"), true);
-        if (menuBarMode)
-            defaults.setValue(QStringLiteral("OWMenuBarMode"), true);
+        defaults.setValue(QStringLiteral("OWMenuBarMode"), menuBarMode);
         AppDelegate::Services shell = services(http);
         shell.installCrashReporter = [this] { calls << QStringLiteral("crash reporter"); };
         shell.trayAvailable = [] { return true; };
@@ -132,14 +132,53 @@ TEST_F(AppShellTest, InTrayModeOnlyAWindowThatWasOpenComesBack)
     EXPECT_TRUE(window()->isVisible());
 }
 
-TEST_F(AppShellTest, ReopenBringsTheWindowBackOnlyInDockModeWithNothingOnScreen)
+// Opened again, or from the tray's open item: the window comes forward however it was
+// out of sight.
+TEST_F(AppShellTest, ReopeningBringsTheWindowForward)
 {
-    launch();
-    window()->hide();
-    EXPECT_TRUE(delegate->applicationShouldHandleReopen(true));
-    EXPECT_FALSE(window()->isVisible());
-    EXPECT_TRUE(delegate->applicationShouldHandleReopen(false));
-    EXPECT_TRUE(window()->isVisible());
+    enum class Away { Hidden, Minimised, Covered };
+    const struct {
+        bool tray;
+        Away away;
+        bool fromTrayMenu;
+    } rows[] = {
+        {false, Away::Hidden, false},  {false, Away::Minimised, false}, {false, Away::Covered, false},
+        {true, Away::Minimised, false}, {true, Away::Covered, false},   {true, Away::Minimised, true},
+        {true, Away::Covered, true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << "tray " << row.tray << ", away " << int(row.away) << ", tray menu "
+                                        << row.fromTrayMenu);
+        launch(row.tray);
+        delegate->showMainWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window()));
+        QWidget other;
+        switch (row.away) {
+        case Away::Hidden:
+            window()->hide();
+            break;
+        case Away::Minimised:
+            window()->showMinimized();
+            break;
+        case Away::Covered:
+            other.show();
+            other.activateWindow();
+            ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+            break;
+        }
+        if (row.fromTrayMenu) {
+            for (QAction* item : delegate->statusMenu()->actions()) {
+                if (item->text() == L("menu.open_app"))
+                    item->trigger();
+            }
+        } else {
+            EXPECT_TRUE(delegate->applicationShouldHandleReopen(window()->isVisible() || other.isVisible()));
+        }
+        EXPECT_TRUE(window()->isVisible());
+        EXPECT_FALSE(window()->windowState() & Qt::WindowMinimized);
+        EXPECT_TRUE(QTest::qWaitForWindowActive(window()));
+        EXPECT_EQ(taskbar.skipped.value(window()->winId()), row.tray);
+    }
 }
 
 TEST_F(AppShellTest, ReopenInTrayModeChangesNothing)
@@ -197,32 +236,43 @@ TEST_F(AppShellTest, WithoutPermissionTheWindowStaysAndNoLockIsTried)
     EXPECT_EQ(permission.calls, (QStringList{QStringLiteral("prompt"), QStringLiteral("openSettings")}));
 }
 
-TEST_F(AppShellTest, LaterInEitherAlertOpensNothing)
+TEST_F(AppShellTest, LaterOrClosingTheExplanationOpensNothing)
 {
     launch();
     permission.trusted = false;
-    Alert::setNextAnswer(Alert::SecondButton);
-    delegate->lockPressed();
-    permission.trusted = true;
-    grab->refuse = true;
-    Alert::setNextAnswer(Alert::SecondButton);
-    delegate->lockPressed();
+    for (const int answer : {Alert::SecondButton, Alert::Closed}) {
+        Alert::setNextAnswer(answer);
+        delegate->lockPressed();
+    }
     EXPECT_TRUE(permission.calls.isEmpty());
     EXPECT_EQ(Alert::takeRecords().size(), 2);
 }
 
-TEST_F(AppShellTest, ARefusedLockBringsTheWindowBackAndExplains)
+// In an X11 session a refused grab means another program holds the keyboard: the window
+// comes back as the display mode shows it, and the alert says so.
+TEST_F(AppShellTest, ARefusedLockBringsTheWindowBackAndSaysTheKeyboardIsBusy)
 {
-    launch(true); // the window is hidden before the command
-    grab->refuse = true;
-    Alert::setNextAnswer(Alert::FirstButton);
-    delegate->lockPressed();
-    EXPECT_FALSE(delegate->controller().isLocked());
-    EXPECT_TRUE(window()->isVisible());
-    const QList<Alert::Record> shown = Alert::takeRecords();
-    ASSERT_EQ(shown.size(), 1);
-    EXPECT_EQ(shown[0].title, L("permission.needed_title"));
-    EXPECT_EQ(permission.calls, QStringList{QStringLiteral("openSettings")});
+    for (const bool tray : {false, true}) {
+        SCOPED_TRACE(tray ? "tray" : "taskbar");
+        launch(tray);
+        if (tray)
+            delegate->showMainWindow(); // in the tray it comes back only if it was open
+        grab->refuse = true;
+        Alert::setNextAnswer(Alert::FirstButton);
+        // Window managers forget the taskbar state when the window is hidden.
+        taskbar.skipped.clear();
+        delegate->lockPressed();
+        EXPECT_FALSE(delegate->controller().isLocked());
+        EXPECT_TRUE(window()->isVisible());
+        ASSERT_TRUE(taskbar.skipped.contains(window()->winId()));
+        EXPECT_EQ(taskbar.skipped.value(window()->winId()), tray);
+        const QList<Alert::Record> shown = Alert::takeRecords();
+        ASSERT_EQ(shown.size(), 1);
+        EXPECT_EQ(shown[0].title, L("lock.keyboard_busy_title"));
+        EXPECT_EQ(shown[0].text, L("lock.keyboard_busy_message"));
+        EXPECT_EQ(shown[0].buttons, QStringList{L("common.ok")});
+        EXPECT_TRUE(permission.calls.isEmpty());
+    }
 }
 
 TEST_F(AppShellTest, ReturnInTheHomeViewLocks)

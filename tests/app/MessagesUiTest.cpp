@@ -711,11 +711,24 @@ TEST_F(MessagesUiTest, AFailedReplyStaysListedAsOwnAndWarns)
 
 TEST_F(MessagesUiTest, TheMenuOpensMessagesOnlyDuringAConversation)
 {
-    stub.setConversation(QStringLiteral("open"));
-    launch();
+    launch(true);
     EXPECT_FALSE(messagesMenuItem()->isVisible());
+    EXPECT_FALSE(home()->messagesButton()->isVisibleTo(home()));
+    // The check-in that opens it shows both at once, even with the window in the tray.
+    stub.setConversation(QStringLiteral("open"));
+    checkIn();
+    EXPECT_TRUE(messagesMenuItem()->isVisible());
+    EXPECT_TRUE(home()->messagesButton()->isVisibleTo(home()));
+
+    // After a restart both show from launch, before any reply.
+    delegate.reset();
+    create(true);
+    delegate->applicationDidFinishLaunching();
+    EXPECT_TRUE(messagesMenuItem()->isVisible());
+    EXPECT_TRUE(home()->messagesButton()->isVisibleTo(home()));
+    ASSERT_TRUE(settle());
+
     delegate->showMainWindow();
-    ASSERT_TRUE(messagesMenuItem()->isVisible());
     messagesMenuItem()->trigger();
     ASSERT_NE(messages(), nullptr);
     EXPECT_TRUE(messages()->isVisible());

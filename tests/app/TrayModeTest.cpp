@@ -15,6 +15,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -31,6 +32,7 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <optional>
 
 using namespace ow;
 using ow::test::over;
@@ -63,13 +65,15 @@ public:
             m_waiting.pop_front();
             if (!next.context)
                 continue;
-            const QJsonObject reply{
+            QJsonObject reply{
                 {QStringLiteral("n"), next.nonce},
                 {QStringLiteral("ts"), m_clock.wallNow().toSecsSinceEpoch()},
                 {QStringLiteral("mid"), messageId},
                 {QStringLiteral("msg"), message},
                 {QStringLiteral("tk"), ticket},
             };
+            if (hold)
+                reply.insert(QStringLiteral("hold"), *hold);
             next.done({.delivered = true, .status = 200, .body = QJsonDocument(reply).toJson()});
         }
     }
@@ -78,6 +82,7 @@ public:
     QString ticket = QStringLiteral("none");
     qint64 messageId = 0;
     QString message;
+    std::optional<qint64> hold;
 
 private:
     struct Waiting {
@@ -119,6 +124,7 @@ protected:
             return true;
         };
         shell.trayAvailable = [this] { return trayHost; };
+        shell.installCrashReporter = [this] { ++crashReporterInstalls; };
         delegate = std::make_unique<AppDelegate>(shell, lockEngine(), updates());
     }
 
@@ -186,6 +192,7 @@ protected:
 
     ScriptedHttpClient http{clock};
     bool trayHost = true;
+    int crashReporterInstalls = 0;
     QList<QUrl> opened;
     std::unique_ptr<AppDelegate> delegate;
 };
@@ -210,12 +217,20 @@ TEST_F(TrayModeTest, TheFirstLaunchAsksOnceAndTheNextOneDoesNot)
     EXPECT_TRUE(window()->isVisible());
 }
 
-// The real alert, answered by clicking: what the store and the server saw meanwhile.
-TEST_F(TrayModeTest, TheAnswerIsAwaitedWithTheQuestionAlreadyRecordedAndNoCheckInYet)
+// The real alert, answered as the user does. Only the tray's button chooses the tray.
+enum class Answer { TrayButton, Escape, CloseButton };
+
+class FirstLaunchQuestionTest : public TrayModeTest, public ::testing::WithParamInterface<Answer> {};
+
+// While the question waits, the store already knows it was asked, and nothing goes out:
+// no check-in, not even on a reopen, no update feed, no crash report.
+TEST_P(FirstLaunchQuestionTest, TheAnswerIsAwaitedWithNothingSentAndOnlyTheTrayButtonChoosesTheTray)
 {
     create();
     bool onboardedDuringQuestion = false;
     qsizetype postsDuringQuestion = -1;
+    int feedRequestsDuringQuestion = -1;
+    int crashReportersDuringQuestion = -1;
     QString defaultButton;
     QTimer answerer;
     answerer.setInterval(10);
@@ -225,21 +240,52 @@ TEST_F(TrayModeTest, TheAnswerIsAwaitedWithTheQuestionAlreadyRecordedAndNoCheckI
             return;
         answerer.stop();
         onboardedDuringQuestion = defaults.boolean(QStringLiteral("OWOnboarded"));
+        clock.advance(UpdateController::kStartDelay + 1s);
+        delegate->applicationShouldHandleReopen(true);
         postsDuringQuestion = http.posted.size();
+        feedRequestsDuringQuestion = feedRequests.requests;
+        crashReportersDuringQuestion = crashReporterInstalls;
         defaultButton = box->defaultButton() ? box->defaultButton()->text() : QString();
-        for (QAbstractButton* button : box->buttons()) {
-            if (button->text() == L("onboarding.menubar_button"))
-                button->click();
+        switch (GetParam()) {
+        case Answer::TrayButton:
+            for (QAbstractButton* button : box->buttons()) {
+                if (button->text() == L("onboarding.menubar_button"))
+                    button->click();
+            }
+            break;
+        case Answer::Escape:
+            QTest::keyClick(box, Qt::Key_Escape);
+            break;
+        case Answer::CloseButton:
+            box->close();
+            break;
         }
     });
     answerer.start();
     launch();
     EXPECT_TRUE(onboardedDuringQuestion);
     EXPECT_EQ(postsDuringQuestion, 0);
+    EXPECT_EQ(feedRequestsDuringQuestion, 0);
+    EXPECT_EQ(crashReportersDuringQuestion, 0);
     EXPECT_EQ(defaultButton, L("onboarding.dock_button"));
     EXPECT_EQ(http.posted.size(), 1);
-    EXPECT_TRUE(AppDelegate::menuBarMode(defaults));
+    EXPECT_EQ(crashReporterInstalls, 1);
+    EXPECT_EQ(AppDelegate::menuBarMode(defaults), GetParam() == Answer::TrayButton);
+    EXPECT_EQ(settings()->menuBarBox()->isChecked(), GetParam() == Answer::TrayButton);
+
+    // Nobody asked about automatic update checks: they are off, as the box shows, until
+    // the user ticks it.
+    EXPECT_FALSE(settings()->autoUpdateBox()->isChecked());
+    EXPECT_FALSE(delegate->updater().automaticallyChecksForUpdates());
+    clock.advance(UpdateController::kStartDelay);
+    EXPECT_EQ(feedRequests.requests, 0);
+    settings()->autoUpdateBox()->click();
+    clock.advance(UpdateController::kStartDelay);
+    EXPECT_EQ(feedRequests.requests, 1);
 }
+
+INSTANTIATE_TEST_SUITE_P(Answers, FirstLaunchQuestionTest,
+                         ::testing::Values(Answer::TrayButton, Answer::Escape, Answer::CloseButton));
 
 TEST_F(TrayModeTest, AProcessEndedDuringTheQuestionStartsInTheTaskbarWithoutAskingAgain)
 {
@@ -265,17 +311,22 @@ TEST_F(TrayModeTest, AnsweringTrayShowsTheIconAndTheWindowOutOfTheTaskbar)
     EXPECT_TRUE(settings()->menuBarBox()->isChecked());
 }
 
-TEST_F(TrayModeTest, AnsweringTaskbarShowsNoIcon)
+TEST_F(TrayModeTest, AnsweringTaskbarOrClosingTheQuestionShowsNoIcon)
 {
-    Alert::setNextAnswer(Alert::FirstButton);
-    launch();
-    EXPECT_FALSE(AppDelegate::menuBarMode(defaults));
-    EXPECT_TRUE(defaults.contains(QStringLiteral("OWMenuBarMode")));
-    EXPECT_FALSE(delegate->statusItem().isEnabled());
-    EXPECT_EQ(trayIcon(), nullptr);
-    EXPECT_TRUE(window()->isVisible());
-    EXPECT_FALSE(skipsTaskbar());
-    EXPECT_FALSE(settings()->menuBarBox()->isChecked());
+    for (const int answer : {Alert::FirstButton, Alert::Closed}) {
+        SCOPED_TRACE(answer);
+        defaults.setValue(QStringLiteral("OWOnboarded"), false);
+        Alert::setNextAnswer(answer);
+        relaunch();
+        ASSERT_EQ(Alert::takeRecords().size(), 1);
+        EXPECT_FALSE(AppDelegate::menuBarMode(defaults));
+        EXPECT_TRUE(defaults.contains(QStringLiteral("OWMenuBarMode")));
+        EXPECT_FALSE(delegate->statusItem().isEnabled());
+        EXPECT_EQ(trayIcon(), nullptr);
+        EXPECT_TRUE(window()->isVisible());
+        EXPECT_FALSE(skipsTaskbar());
+        EXPECT_FALSE(settings()->menuBarBox()->isChecked());
+    }
 }
 
 // ---- Switching modes ----
@@ -491,13 +542,54 @@ TEST_F(TrayModeTest, TheUsersChoiceWinsOverTheServers)
     EXPECT_EQ(popUp->currentData().toInt(), 10);
 }
 
-TEST_F(TrayModeTest, ChoosingTenStoresItAndRewritesTheHintAtOnce)
+// Chosen as the user does, in the open pop-up's list; the time already shown counts too.
+TEST_F(TrayModeTest, ChoosingATimeStoresItAndRewritesTheHintAtOnce)
 {
-    launchOnboarded(false);
-    QComboBox* popUp = settings()->holdPopUp();
-    popUp->setCurrentIndex(popUp->findData(10));
-    EXPECT_EQ(defaults.integer(QStringLiteral("OWHoldSecondsUser")), 10);
-    EXPECT_EQ(window()->homeView()->hintLabel()->text(), L("home.unlock_hint", 10));
+    defaults.setValue(QStringLiteral("OWOnboarded"), true);
+    for (const int seconds : {10, 3}) {
+        SCOPED_TRACE(seconds);
+        defaults.remove(QStringLiteral("OWHoldSecondsUser"));
+        relaunch();
+        delegate->showSettings();
+        QComboBox* popUp = settings()->holdPopUp();
+        popUp->showPopup();
+        QAbstractItemView* list = popUp->view();
+        const int wanted = popUp->findData(seconds);
+        while (list->currentIndex().row() != wanted)
+            QTest::keyClick(list, list->currentIndex().row() < wanted ? Qt::Key_Down : Qt::Key_Up);
+        QTest::keyClick(list, Qt::Key_Return);
+        EXPECT_FALSE(list->isVisible());
+        EXPECT_EQ(defaults.integer(QStringLiteral("OWHoldSecondsUser")), seconds);
+        EXPECT_EQ(window()->homeView()->hintLabel()->text(), L("home.unlock_hint", seconds));
+    }
+}
+
+// A check-in that brings the server's hold time shows it at once wherever it is shown,
+// unless the user chose one.
+TEST_F(TrayModeTest, TheServersHoldTimeShowsWhenItArrives)
+{
+    const struct {
+        qint64 user;
+        qint64 server;
+        int shown;
+    } rows[] = {{0, 7, 7}, {0, 2, 2}, {10, 7, 10}};
+    defaults.setValue(QStringLiteral("OWOnboarded"), true);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << row.user << " " << row.server);
+        defaults.remove(QStringLiteral("OWHoldSeconds"));
+        defaults.remove(QStringLiteral("OWHoldSecondsUser"));
+        if (row.user)
+            defaults.setValue(QStringLiteral("OWHoldSecondsUser"), row.user);
+        relaunch();
+        http.hold = row.server;
+        http.answerAll();
+        EXPECT_EQ(window()->homeView()->hintLabel()->text(), L("home.unlock_hint", row.shown));
+        QComboBox* popUp = settings()->holdPopUp();
+        EXPECT_EQ(popUp->currentData().toInt(), row.shown);
+        EXPECT_EQ(popUp->currentText(), L("settings.seconds_unit", row.shown));
+        // Showing is not choosing.
+        EXPECT_EQ(defaults.integer(QStringLiteral("OWHoldSecondsUser")), row.user);
+    }
 }
 
 TEST_F(TrayModeTest, OneCheckboxDrivesBothUpdateSwitches)
@@ -508,6 +600,8 @@ TEST_F(TrayModeTest, OneCheckboxDrivesBothUpdateSwitches)
     launchOnboarded(false);
     QCheckBox* box = settings()->autoUpdateBox();
     EXPECT_FALSE(box->isChecked()); // only half of it is on
+    // So no background check runs behind a box that shows off.
+    EXPECT_FALSE(delegate->updater().automaticallyChecksForUpdates());
 
     box->click();
     EXPECT_TRUE(delegate->updater().automaticallyChecksForUpdates());

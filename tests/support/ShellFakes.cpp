@@ -27,13 +27,15 @@ std::unique_ptr<LockEngine> ShellFakes::lockEngine()
 
 std::unique_ptr<UpdateController> ShellFakes::updates()
 {
-    return offlineUpdates(clock, dir.filePath(QStringLiteral("updates.ini")));
+    return offlineUpdates(clock, dir.filePath(QStringLiteral("updates.ini")), &feedRequests);
 }
 
-std::unique_ptr<UpdateController> ShellFakes::offlineUpdates(Clock& clock, const QString& settingsPath)
+std::unique_ptr<UpdateController> ShellFakes::offlineUpdates(Clock& clock, const QString& settingsPath,
+                                                             QNetworkAccessManager* network)
 {
     UpdateController::Setup setup;
     setup.settingsPath = settingsPath;
+    setup.network = network;
     setup.feedUrl = QUrl(QStringLiteral("http://127.0.0.1:9/none.xml")); // the discard port: refused at once
     setup.openUrl = [](const QUrl&) { return true; };
     return std::make_unique<UpdateController>(clock, setup);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AppDelegate.h"
+#include "CountingNetwork.h"
 #include "FakeClock.h"
 #include "FakeCursorVisibility.h"
 #include "FakeDisplaySleepAssertion.h"
@@ -29,11 +30,14 @@ struct ShellFakes {
     AppDelegate::Services services(HttpClient& http);
     // The real lock engine over a fake grab, which `grab` then points to.
     std::unique_ptr<LockEngine> lockEngine();
-    // Update checks that never reach the network, with their settings in `dir`.
+    // Update checks that never reach the network, with their settings in `dir`, counted
+    // in `feedRequests`.
     std::unique_ptr<UpdateController> updates();
-    static std::unique_ptr<UpdateController> offlineUpdates(Clock& clock, const QString& settingsPath);
+    static std::unique_ptr<UpdateController> offlineUpdates(Clock& clock, const QString& settingsPath,
+                                                            QNetworkAccessManager* network = nullptr);
 
     QTemporaryDir dir;
+    CountingNetwork feedRequests;
     FakeClock clock;
     MemoryUserDefaults defaults;
     FakeCursorVisibility cursor;
