@@ -3,6 +3,7 @@
 #include "LinuxDisplaySleepAssertion.h"
 #include "LogindPowerKeyInhibitor.h"
 #include "LockController.h"
+#include "LockCycle.h"
 #include "LockWindow.h"
 #include "MemoryUserDefaults.h"
 #include "QtClock.h"
@@ -320,6 +321,22 @@ TEST_F(InputLockTest, KilledLockingProcessFreesInputAtOnce)
     probe.refocus();
     input.tap(input.keycode("a"));
     EXPECT_TRUE(probe.received().contains(QStringLiteral("key-press %1").arg(input.keycode("a"))));
+}
+
+// A cloth on a key since before the lock, lifted during it: when the safety deadline ends
+// the lock, the session does not hold the key down (it would auto-repeat into every program).
+TEST_F(InputLockTest, AKeyLetGoDuringTheLockIsNotHeldAfterTheSafetyUnlock)
+{
+    const unsigned cloth = input.keycode("x");
+    input.key(cloth, true);
+    QProcess app;
+    app.start(QStringLiteral(LOCK_CHILD), {QStringLiteral("--safety-ms"), QStringLiteral("2500")});
+    ASSERT_TRUE(app.waitForStarted(5000));
+    ASSERT_TRUE(waitUntil([&] { return input.keyboardGrabbedByOther(); }, 10000));
+    input.key(cloth, false);
+    ASSERT_TRUE(app.waitForFinished(10000)) << "the safety deadline did not end the lock";
+    const QString trouble = ow::test::troubleAfterUnlock(input, 1000);
+    EXPECT_TRUE(trouble.isEmpty()) << qPrintable(trouble);
 }
 
 TEST(InputGrabWithoutX, NoDisplayOrAWaylandSessionFailsCleanly)
