@@ -101,7 +101,8 @@ int main(int argc, char* argv[])
                               .http = http,
                               .loginItem = loginItem,
                               .log = log,
-                              .installCrashReporter = [&defaults] { ow::CrashReporter::install(defaults); }},
+                              .installCrashReporter =
+                                  [&defaults, &http] { ow::CrashReporter::install(defaults, http); }},
                              std::make_unique<ow::TapLockEngine>(std::make_unique<ow::X11InputGrab>(),
                                                                  std::make_unique<ow::LogindPowerKeyInhibitor>(), clock),
                              std::make_unique<ow::UpdateController>(clock));

@@ -21,7 +21,8 @@ public:
 
     virtual ~HttpClient() = default;
 
-    // done runs once, on the main thread, unless context is destroyed first.
+    // done runs once, on the main thread, unless context is destroyed first. The request
+    // is given up when timeout has passed since this call, whatever it is waiting for.
     virtual void post(const QUrl& url, const QByteArray& body, std::chrono::milliseconds timeout,
                       QObject* context, std::function<void(Response)> done) = 0;
 };

@@ -1,7 +1,9 @@
 #include "QtHttpClient.h"
 
+#include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QTimer>
 
 #include <memory>
 
@@ -24,14 +26,28 @@ void QtHttpClient::post(const QUrl& url, const QByteArray& body, std::chrono::mi
                         QObject* context, std::function<void(Response)> done)
 {
     QNetworkRequest request(url);
-    // Qt would otherwise warn and send application/x-www-form-urlencoded.
-    request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
-    request.setTransferTimeout(static_cast<int>(timeout.count()));
+    // Named, since Qt warns about a body without one; this is the type Qt and other HTTP
+    // stacks fall back to, so the service sees what it always saw.
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/x-www-form-urlencoded"));
     // The body is all the service gets to know: no cookies go back to it.
     request.setAttribute(QNetworkRequest::CookieLoadControlAttribute, QNetworkRequest::Manual);
     request.setAttribute(QNetworkRequest::CookieSaveControlAttribute, QNetworkRequest::Manual);
 
-    QNetworkReply* reply = m_manager.post(request, body);
+    // A manager of its own, gone with the request: a connection Qt keeps for a host,
+    // one whose TLS handshake never completes for instance, cannot hold up later requests.
+    auto* manager = new QNetworkAccessManager(&m_requests);
+    QNetworkReply* reply = manager->post(request, body);
+    // The whole request ends at its deadline, whatever phase it is in (waiting for a
+    // connection, connecting, the TLS handshake, headers, body). Qt's transfer timeout
+    // counts only silence while data flows, so a handshake that never completes or a
+    // trickling answer would go on indefinitely. Ending the request ends its manager and
+    // with it the connection, so the server sees the request given up.
+    auto* deadline = new QTimer(reply);
+    deadline->setSingleShot(true);
+    deadline->setTimerType(Qt::PreciseTimer);
+    QObject::connect(deadline, &QTimer::timeout, reply, &QNetworkReply::abort);
+    deadline->start(timeout);
+
     auto tooLarge = std::make_shared<bool>(false);
     // Stops reading as soon as the answer is too large, rather than holding all of it.
     QObject::connect(reply, &QNetworkReply::readyRead, reply, [reply, tooLarge] {
@@ -40,8 +56,9 @@ void QtHttpClient::post(const QUrl& url, const QByteArray& body, std::chrono::mi
             reply->abort();
         }
     });
-    // Always cleaned up, also when the context is gone and nobody hears the answer.
-    QObject::connect(reply, &QNetworkReply::finished, reply, &QObject::deleteLater);
+    // Always cleaned up, also when the context is gone and nobody hears the answer; the
+    // reply is the manager's child.
+    QObject::connect(reply, &QNetworkReply::finished, manager, &QObject::deleteLater);
     QObject::connect(reply, &QNetworkReply::finished, context, [reply, tooLarge, done = std::move(done)] {
         const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
         Response response;

@@ -2,7 +2,7 @@
 
 #include "HttpClient.h"
 
-#include <QNetworkAccessManager>
+#include <QObject>
 
 namespace ow {
 
@@ -17,7 +17,8 @@ public:
               QObject* context, std::function<void(Response)> done) override;
 
 private:
-    QNetworkAccessManager m_manager;
+    // Parent of one network manager per request in flight.
+    QObject m_requests;
 };
 
 } // namespace ow

@@ -3,6 +3,7 @@
 #include "ClientInfo.h"
 #include "Endpoints.h"
 #include "FatalErrorHooks.h"
+#include "HttpClient.h"
 #include "UserDefaults.h"
 
 #include <QCoreApplication>
@@ -12,22 +13,19 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
-#include <QPointer>
 #include <QStandardPaths>
 
 #include <algorithm>
 #include <optional>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace ow {
 
 namespace {
 
-constexpr int kTransferTimeoutMs = 8000;
 // Far more than a record or the part of a report that is sent; a huge file (apport's
 // reports carry a core dump) is never read whole.
 constexpr qint64 kReadLimit = 1024 * 1024;
@@ -39,21 +37,31 @@ std::optional<CrashReporter::Settings>& installed()
     return settings;
 }
 
-// Owned by the application object, so it goes with it rather than after it.
-QNetworkAccessManager* manager()
+bool ownedByUser(const struct stat& info)
 {
-    static QPointer<QNetworkAccessManager> instance;
-    if (!instance)
-        instance = new QNetworkAccessManager(QCoreApplication::instance());
-    return instance;
+    return info.st_uid == ::getuid();
 }
 
-// The text of at most kReadLimit bytes of the file, or nothing if it cannot be read.
-std::optional<QString> readHead(const QString& path)
+// The text of at most kReadLimit bytes of the file, or nothing if it cannot be read or
+// is not the user's own. Crash folders are shared: another user could leave a report
+// there, or a link named like one that points at one of the user's private files, so
+// the entry and what it leads to must both belong to the user. A FIFO is not waited on.
+std::optional<QString> readOwnFile(const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    const QByteArray encoded = QFile::encodeName(path);
+    struct stat entry {};
+    if (::lstat(encoded.constData(), &entry) != 0 || !ownedByUser(entry))
         return std::nullopt;
+    const int fd = ::open(encoded.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    QFile file;
+    struct stat target {};
+    if (::fstat(fd, &target) != 0 || !S_ISREG(target.st_mode) || !ownedByUser(target)
+        || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return std::nullopt;
+    }
     const QByteArray bytes = file.read(kReadLimit);
     if (file.error() != QFileDevice::NoError)
         return std::nullopt;
@@ -75,8 +83,9 @@ QDateTime distantPast()
 
 } // namespace
 
-CrashReporter::Settings::Settings(UserDefaults& userDefaults)
+CrashReporter::Settings::Settings(UserDefaults& userDefaults, HttpClient& httpClient)
     : defaults(userDefaults)
+    , http(httpClient)
     , endpoint(crashEndpoint())
     , pendingPath(defaultPendingPath())
     , systemCrashFolder(QStringLiteral("/var/crash"))
@@ -84,9 +93,9 @@ CrashReporter::Settings::Settings(UserDefaults& userDefaults)
 {
 }
 
-void CrashReporter::install(UserDefaults& defaults)
+void CrashReporter::install(UserDefaults& defaults, HttpClient& http)
 {
-    install(Settings(defaults));
+    install(Settings(defaults, http));
 }
 
 void CrashReporter::install(const Settings& settings)
@@ -103,7 +112,7 @@ void CrashReporter::sendPendingCrash()
     if (!installed())
         return;
     const QString path = installed()->pendingPath;
-    const std::optional<QString> record = readHead(path);
+    const std::optional<QString> record = readOwnFile(path);
     // A record that cannot be removed is never sent: it would be sent again at every launch.
     if (!record || !QFile::remove(path))
         return;
@@ -127,15 +136,18 @@ void CrashReporter::sendSystemCrashReports()
     if (!mark.isValid())
         mark = distantPast();
 
+    // A report dated ahead of the clock waits until its time has come: taken now, it
+    // would carry the mark past the present and hide every report written meanwhile.
+    const QDateTime now = QDateTime::currentDateTimeUtc();
     QDateTime newest = mark;
     // Regular files only: reading a FIFO would block.
     for (const QFileInfo& info : folder.entryInfoList(QDir::Files, QDir::Name)) {
         if (!isOwnReport(info.fileName(), apportName))
             continue;
         const QDateTime modified = info.lastModified();
-        if (!(modified > mark))
+        if (!(modified > mark) || modified > now)
             continue;
-        const std::optional<QString> report = readHead(info.filePath());
+        const std::optional<QString> report = readOwnFile(info.filePath());
         // Left for a later scan, which may be able to read it.
         if (!report)
             continue;
@@ -159,12 +171,9 @@ void CrashReporter::send(const QString& kind, const QString& message, const QStr
         {QStringLiteral("v"), appVersion()},
         {QStringLiteral("os"), osString()},
     };
-    QNetworkRequest request(settings.endpoint);
-    // Qt would otherwise warn and send application/x-www-form-urlencoded.
-    request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
-    request.setTransferTimeout(kTransferTimeoutMs);
-    QNetworkReply* reply = manager()->post(request, QJsonDocument(body).toJson(QJsonDocument::Compact));
-    QObject::connect(reply, &QNetworkReply::finished, reply, &QObject::deleteLater);
+    // Fired and forgotten: the answer is not read.
+    settings.http.post(settings.endpoint, QJsonDocument(body).toJson(QJsonDocument::Compact), RequestTimeout,
+                       QCoreApplication::instance(), [](HttpClient::Response) {});
 }
 
 void CrashReporter::reportError(const QString& message)
@@ -173,7 +182,7 @@ void CrashReporter::reportError(const QString& message)
     if (app == nullptr)
         return;
     const QString stack = FatalErrorHooks::currentStack(ErrorStackFrames);
-    // The network manager lives on the main thread.
+    // The HTTP client lives on the main thread.
     QMetaObject::invokeMethod(app, [message, stack] { send(QStringLiteral("error"), message, stack); },
                               Qt::QueuedConnection);
 }

@@ -5,8 +5,11 @@
 #include <QString>
 #include <QUrl>
 
+#include <chrono>
+
 namespace ow {
 
+class HttpClient;
 class UserDefaults;
 
 // Sends what went wrong to the crash service: the record the fatal error hooks left at
@@ -17,9 +20,11 @@ class CrashReporter {
 public:
     struct Settings {
         // The defaults for the running application.
-        explicit Settings(UserDefaults& userDefaults);
+        Settings(UserDefaults& userDefaults, HttpClient& httpClient);
 
         UserDefaults& defaults;
+        // Lives on the main thread, as long as the process sends reports.
+        HttpClient& http;
         QUrl endpoint;              // crashEndpoint()
         QString pendingPath;        // defaultPendingPath()
         QString systemCrashFolder;  // /var/crash
@@ -31,14 +36,15 @@ public:
 
     // Sends the pending record and the new system reports, then installs the fatal error
     // hooks so that the next crash leaves a record.
-    static void install(UserDefaults& defaults);
+    static void install(UserDefaults& defaults, HttpClient& http);
     static void install(const Settings& settings);
 
     // The record the hooks left, removed before it is sent so that it is sent at most once:
     // its headline as the message, its stack as the stack, as kind "crash".
     static void sendPendingCrash();
     // Apport's reports about this executable, and reports named "OrbinWash…" or
-    // "Orbin Wash…" ending in ".ips" or ".crash", modified after the last scan.
+    // "Orbin Wash…" ending in ".ips" or ".crash", modified after the last scan and not
+    // after now. The folder is shared by all users: only the user's own files are read.
     static void sendSystemCrashReports();
     // One POST of {"d", "kind", "message", "stack", "v", "os"} to the endpoint.
     // Does nothing before install.
@@ -50,6 +56,7 @@ public:
     static QString defaultPendingPath();
 
     static constexpr int ErrorStackFrames = 15;
+    static constexpr std::chrono::seconds RequestTimeout{8};
     static constexpr qsizetype SystemReportChars = CrashText::kSystemReportChars;
 };
 

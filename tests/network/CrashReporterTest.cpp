@@ -1,6 +1,8 @@
 #include "ClientInfo.h"
 #include "CrashReporter.h"
 #include "MemoryUserDefaults.h"
+#include "RawServer.h"
+#include "RecordingHttp.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -22,7 +24,6 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <memory>
 #include <thread>
 #include <vector>
 
@@ -46,7 +47,7 @@ struct Received {
     QJsonObject json;
 };
 
-// Captures what reaches /crash; /silent takes requests and never answers them.
+// Captures what reaches /crash.
 class CaptureServer {
 public:
     CaptureServer()
@@ -64,10 +65,6 @@ public:
             m_received.append(received);
             return QHttpServerResponse(QHttpServerResponder::StatusCode::NoContent);
         });
-        m_server.route(QStringLiteral("/silent"),
-                       [this](const QHttpServerRequest&, QHttpServerResponder&& responder) {
-                           m_unanswered.push_back(std::make_unique<QHttpServerResponder>(std::move(responder)));
-                       });
         m_port = m_server.listen(QHostAddress::LocalHost, 0);
     }
 
@@ -77,7 +74,6 @@ public:
         return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(m_port).arg(path));
     }
     const QList<Received>& received() const { return m_received; }
-    std::size_t unanswered() const { return m_unanswered.size(); }
     void setOnRequest(std::function<void()> fn) { m_onRequest = std::move(fn); }
 
     bool waitForRequests(qsizetype count)
@@ -96,8 +92,6 @@ private:
     quint16 m_port = 0;
     QList<Received> m_received;
     std::function<void()> m_onRequest;
-    // Declared after the server, so destroyed before it.
-    std::vector<std::unique_ptr<QHttpServerResponder>> m_unanswered;
 };
 
 // Counts writes, to tell a mark rewritten unchanged from one left alone.
@@ -167,7 +161,7 @@ protected:
 
     CrashReporter::Settings settings()
     {
-        CrashReporter::Settings settings(m_defaults);
+        CrashReporter::Settings settings(m_defaults, m_http);
         settings.endpoint = m_server.url(QStringLiteral("/crash"));
         settings.pendingPath = m_pendingPath;
         settings.systemCrashFolder = m_crashFolder;
@@ -191,6 +185,7 @@ protected:
     QTemporaryDir m_dir;
     CaptureServer m_server;
     CountingDefaults m_defaults;
+    RecordingHttp m_http;
     QString m_pendingPath;
     QString m_crashFolder;
     QByteArray m_savedDataHome;
@@ -262,7 +257,7 @@ TEST_F(CrashReporterTest, RequestIsCompactJsonOfExactlySixStrings)
     CrashReporter::send(QStringLiteral("error"), QStringLiteral("the message"), QStringLiteral("a\nb"));
     ASSERT_TRUE(m_server.waitForRequests(1));
     const Received received = m_server.received().at(0);
-    EXPECT_EQ(received.contentType, QByteArray("application/json"));
+    EXPECT_EQ(received.contentType, QByteArray("application/x-www-form-urlencoded"));
     EXPECT_EQ(received.body, QJsonDocument(received.json).toJson(QJsonDocument::Compact));
 
     const QStringList keys = received.json.keys();
@@ -298,17 +293,22 @@ TEST_F(CrashReporterTest, OsIsTheSystemsNameAndVersion)
     }
 }
 
-TEST_F(CrashReporterTest, UnansweringServerBlocksNothing)
+TEST_F(CrashReporterTest, UnansweringServerBlocksNothingAndIsLeftAtTheDeadline)
 {
-    CrashReporter::Settings silent = settings();
-    silent.endpoint = m_server.url(QStringLiteral("/silent"));
-    CrashReporter::install(silent);
+    RawServer silent({}, false);
+    CrashReporter::Settings unanswered = settings();
+    unanswered.endpoint = silent.url(QStringLiteral("/crash"));
+    CrashReporter::install(unanswered);
+    m_http.speedUp = 40; // 8 s become 200 ms
     QElapsedTimer timer;
     timer.start();
     CrashReporter::send(QStringLiteral("error"), QStringLiteral("m"), QString());
     EXPECT_LT(timer.elapsed(), 1000);
-    // The request is out and unanswered, and the event loop goes on meanwhile.
-    EXPECT_TRUE(QTest::qWaitFor([&] { return m_server.unanswered() == 1; }, 5000));
+    EXPECT_EQ(m_http.timeouts, (QList<std::chrono::milliseconds> {std::chrono::seconds(8)}));
+    // The request is out and unanswered, and the event loop goes on meanwhile, until
+    // the request is given up and its connection closed.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return silent.accepted() == 1; }, 5000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return silent.openConnections() == 0; }, 5000));
     EXPECT_LT(timer.elapsed(), 5000);
 }
 
@@ -405,6 +405,52 @@ TEST_F(CrashReporterTest, OnlyReportsNewerThanTheMarkAreSentAndTheMarkMovesToThe
     EXPECT_TRUE(m_server.staysAt(2));
     EXPECT_EQ(m_defaults.writes(kMarkKey), writes + 1);
     EXPECT_EQ(m_defaults.date(kMarkKey), mark.addSecs(7200));
+}
+
+TEST_F(CrashReporterTest, ReportDatedAheadOfTheClockNeitherGoesNorHoldsBackLaterOnes)
+{
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    writeFile(crashFile("OrbinWash-ahead.ips"), "Exception: ahead", now.addDays(1));
+    writeFile(crashFile("OrbinWash-earlier.ips"), "Exception: earlier", now.addSecs(-7200));
+    install();
+    ASSERT_TRUE(m_server.waitForRequests(1));
+    ASSERT_TRUE(m_server.staysAt(1));
+    EXPECT_EQ(receivedMessages(), QSet<QString> {"Exception: earlier"});
+    EXPECT_LE(m_defaults.date(kMarkKey), QDateTime::currentDateTimeUtc());
+
+    // A report written after that scan is still sent.
+    writeFile(crashFile("OrbinWash-later.ips"), "Exception: later", now.addSecs(-3600));
+    CrashReporter::sendSystemCrashReports();
+    ASSERT_TRUE(m_server.waitForRequests(2));
+    EXPECT_EQ(m_server.received().at(1).json.value(QStringLiteral("message")).toString(),
+              QStringLiteral("Exception: later"));
+}
+
+// The crash folder is shared by all users: another user's report, a link of theirs named
+// like a report that points at one of ours, or a link to their file, is not read.
+TEST_F(CrashReporterTest, ReportsAndLinksOfOtherUsersAreLeftUnread)
+{
+    const QString ours = m_dir.filePath(QStringLiteral("ours.txt"));
+    const QString theirs = m_dir.filePath(QStringLiteral("theirs.txt"));
+    writeFile(ours, "Exception: the user's private file", utc(2024, 5, 1));
+    writeFile(theirs, "Exception: another user's file", utc(2024, 5, 1));
+    writeFile(crashFile("OrbinWash-foreign.crash"), "Exception: foreign", utc(2024, 5, 2));
+    ASSERT_TRUE(QFile::link(ours, crashFile("OrbinWash-their-link.crash")));
+    ASSERT_TRUE(QFile::link(theirs, crashFile("OrbinWash-our-link.crash")));
+    const uid_t other = ::getuid() + 4242;
+    const QStringList givenAway {crashFile("OrbinWash-foreign.crash"), crashFile("OrbinWash-their-link.crash"),
+                                 theirs};
+    for (const QString& path : givenAway) {
+        if (::lchown(QFile::encodeName(path).constData(), other, other) != 0)
+            GTEST_SKIP() << "cannot give a file to another user here";
+    }
+    writeFile(crashFile("OrbinWash-own.crash"), "Exception: own", utc(2024, 4, 1));
+
+    install();
+    ASSERT_TRUE(m_server.waitForRequests(1));
+    ASSERT_TRUE(m_server.staysAt(1));
+    EXPECT_EQ(receivedMessages(), QSet<QString> {"Exception: own"});
+    EXPECT_EQ(m_defaults.date(kMarkKey), utc(2024, 4, 1));
 }
 
 TEST_F(CrashReporterTest, ScanOfAnEmptyFolderStillWritesAMark)

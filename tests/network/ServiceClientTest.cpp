@@ -3,6 +3,8 @@
 #include "FakeClock.h"
 #include "MemoryUserDefaults.h"
 #include "QtHttpClient.h"
+#include "RawServer.h"
+#include "RecordingHttp.h"
 #include "ServiceClient.h"
 
 #include <QElapsedTimer>
@@ -137,24 +139,6 @@ private:
     std::vector<Held> m_held;
 };
 
-// The real client, recording the timeouts asked for; it can run them faster than asked,
-// so that a timeout of seconds takes a fraction of one.
-class RecordingHttp final : public HttpClient {
-public:
-    void post(const QUrl& url, const QByteArray& body, std::chrono::milliseconds timeout, QObject* context,
-              std::function<void(Response)> done) override
-    {
-        timeouts.append(timeout);
-        m_real.post(url, body, timeout / speedUp, context, std::move(done));
-    }
-
-    QList<std::chrono::milliseconds> timeouts;
-    int speedUp = 1;
-
-private:
-    QtHttpClient m_real;
-};
-
 // Counts writes, to tell a value rewritten unchanged from one left alone.
 class CountingDefaults final : public ow::UserDefaults {
 public:
@@ -280,7 +264,7 @@ TEST_F(ServiceClientTest, CheckInIsCompactJsonWithTheClientsFields)
 
     ASSERT_EQ(m_server.received(u"/check"_s).size(), 1);
     const Received received = m_server.received(u"/check"_s).at(0);
-    EXPECT_EQ(received.header("Content-Type"), QByteArray("application/json"));
+    EXPECT_EQ(received.header("Content-Type"), QByteArray("application/x-www-form-urlencoded"));
     EXPECT_EQ(received.body, compact(received.json));
     EXPECT_EQ(received.json.keys(), (QStringList {u"c"_s, u"d"_s, u"n"_s, u"os"_s, u"v"_s}));
     EXPECT_TRUE(kNonceFormat.match(received.json.value(u"n"_s).toString()).hasMatch())
@@ -914,6 +898,27 @@ TEST_F(ServiceClientTest, ReportToAnUnreachableOrSilentServerIsFalse)
     EXPECT_EQ(m_server.held(), 1);
 }
 
+// Past its deadline a report is given up for good: a server that is still sending its
+// acceptance sees the connection closed, so it cannot keep a report the user was told failed.
+TEST_F(ServiceClientTest, ReportOutlivingItsDeadlineIsAborted)
+{
+    const QByteArray accepted = R"({"ok":true})" + QByteArray(100, ' ');
+    RawServer slow("HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(accepted.size()) + "\r\n\r\n"
+                       + accepted,
+                   false, 20ms);
+    ServiceClient client(m_defaults, m_http, m_clock, slow.url(u"/check"_s), slow.url(u"/report"_s));
+    m_http.speedUp = 50; // 10 s become 200 ms
+    std::optional<bool> outcome;
+    QElapsedTimer timer;
+    timer.start();
+    client.reportProblem(u"text"_s, std::nullopt, [&outcome](bool ok) { outcome = ok; });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return outcome.has_value(); }, 5000));
+    EXPECT_FALSE(*outcome);
+    EXPECT_LT(timer.elapsed(), 1500);
+    EXPECT_EQ(slow.accepted(), 1);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return slow.openConnections() == 0; }, 2000));
+}
+
 TEST_F(ServiceClientTest, ReportCarriesTheTextAsGivenAndTheEmailOnlyWhenNotEmpty)
 {
     m_server.answer(Answer {200, R"({"ok":true})", {}});
@@ -926,7 +931,7 @@ TEST_F(ServiceClientTest, ReportCarriesTheTextAsGivenAndTheEmailOnlyWhenNotEmpty
     const QList<Received> received = m_server.received(u"/report"_s);
     ASSERT_EQ(received.size(), 4);
     for (const Received& r : received) {
-        EXPECT_EQ(r.header("Content-Type"), QByteArray("application/json"));
+        EXPECT_EQ(r.header("Content-Type"), QByteArray("application/x-www-form-urlencoded"));
         EXPECT_EQ(r.body, compact(r.json));
         EXPECT_EQ(r.json.value(u"text"_s).toString(), text);
         EXPECT_EQ(r.json.value(u"d"_s).toString(), m_client.deviceId());
@@ -1007,6 +1012,65 @@ TEST_F(QtHttpClientTest, SilentServerIsGivenUpAfterTheTimeout)
     EXPECT_GE(timer.elapsed(), 300);
     EXPECT_EQ(m_server.held(), 1);
 }
+
+// Servers that hold a request in each phase: before TLS is set up, before the headers,
+// and while the body trickles in without ever stalling.
+struct StuckCase {
+    const char* name;
+    QString scheme;
+    QByteArray answer;
+    std::chrono::milliseconds pace;
+};
+
+void PrintTo(const StuckCase& stuck, std::ostream* out)
+{
+    *out << stuck.name;
+}
+
+const std::vector<StuckCase> kStuck {
+    {"HandshakeNeverCompletes", u"https"_s, {}, {}},
+    {"NoAnswer", u"http"_s, {}, {}},
+    {"AnswerTrickles", u"http"_s, "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" + QByteArray(100000, 'x'),
+     20ms},
+};
+
+class StuckServerTest : public QtHttpClientTest, public ::testing::WithParamInterface<StuckCase> {};
+
+// More requests than Qt opens connections to one host: each ends at its own deadline,
+// queued or not, and closes its connection, so the host is free for the next ones.
+TEST_P(StuckServerTest, EveryRequestEndsAtItsDeadlineAndFreesItsConnection)
+{
+    RawServer server(GetParam().answer, false, GetParam().pace);
+    const QUrl url = server.url(u"/check"_s, GetParam().scheme);
+    constexpr int kRequests = 8;
+    constexpr std::chrono::milliseconds kDeadline = 300ms;
+    QObject context;
+    QList<HttpClient::Response> responses;
+    QElapsedTimer timer;
+    timer.start();
+    for (int i = 0; i < kRequests; ++i)
+        m_http.post(url, "{}", kDeadline, &context, [&responses](HttpClient::Response r) { responses.append(r); });
+
+    ASSERT_TRUE(QTest::qWaitFor([&] { return responses.size() == kRequests; }, 5000)) << responses.size();
+    EXPECT_GE(timer.elapsed(), kDeadline.count());
+    EXPECT_LT(timer.elapsed(), 3 * kDeadline.count());
+    for (const HttpClient::Response& response : responses)
+        EXPECT_FALSE(response.delivered);
+    EXPECT_GE(server.accepted(), 1);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return server.openConnections() == 0; }, 2000)) << server.openConnections() << " of " << server.accepted();
+
+    // The host answers again: the next request goes through.
+    server.answerWith("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
+    if (GetParam().scheme == u"http"_s) {
+        const auto response = post(url);
+        ASSERT_TRUE(response.has_value());
+        EXPECT_TRUE(response->delivered);
+        EXPECT_EQ(response->body, QByteArray("ok"));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(QtHttpClient, StuckServerTest, ::testing::ValuesIn(kStuck),
+                         [](const ::testing::TestParamInfo<StuckCase>& param) { return param.param.name; });
 
 TEST_F(QtHttpClientTest, NoAnswerReachesADestroyedContext)
 {

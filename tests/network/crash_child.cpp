@@ -11,6 +11,7 @@
 //   none                 installs nothing, then throws as "exception" does
 #include "CrashReporter.h"
 #include "FileUserDefaults.h"
+#include "QtHttpClient.h"
 
 #include <QCoreApplication>
 #include <QUrl>
@@ -73,8 +74,9 @@ int main(int argc, char* argv[])
 
     // Never written: the system crash folder does not exist.
     ow::FileUserDefaults defaults(recordPath + QLatin1String(".defaults.json"));
+    ow::QtHttpClient http;
     if (std::strcmp(mode, "none") != 0) {
-        ow::CrashReporter::Settings settings(defaults);
+        ow::CrashReporter::Settings settings(defaults, http);
         // Nothing to send: the test starts every child without a record.
         settings.endpoint = QUrl();
         settings.pendingPath = recordPath;
