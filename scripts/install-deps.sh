@@ -7,7 +7,7 @@ packages=(
     cmake make g++ clang libclang-rt-14-dev pkg-config
     qt6-base-dev fonts-dejavu-core
     libx11-dev libxfixes-dev libxi-dev libxtst-dev libxss-dev libxres-dev
-    libgtest-dev qt6-httpserver-dev qt6-websockets-dev
+    libgtest-dev qt6-httpserver-dev qt6-websockets-dev libssl-dev
     xvfb openbox dbus-daemon python3-dbusmock trayer
     librsvg2-bin dpkg-dev file desktop-file-utils appstream lintian
 )

@@ -49,16 +49,16 @@ std::optional<QVersionNumber> parsedVersion(const QString& text)
     return QVersionNumber::fromString(trimmed);
 }
 
-// Only plain web addresses: no file:, no scripts, no credentials hiding the real host.
-std::optional<QUrl> webUrl(const QString& text)
+// Only https web addresses: nothing a network on the way could change, no file:, no
+// scripts, no credentials hiding the real host.
+std::optional<QUrl> secureWebUrl(const QString& text)
 {
     const QString trimmed = text.trimmed();
     if (trimmed.size() > kMaxUrlLength)
         return std::nullopt;
     const QUrl url(trimmed, QUrl::StrictMode);
-    const QString scheme = url.scheme().toLower();
-    if (!url.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https"))
-        || url.host().isEmpty() || !url.userInfo().isEmpty())
+    if (!url.isValid() || url.scheme().toLower() != QLatin1String("https") || url.host().isEmpty()
+        || !url.userInfo().isEmpty())
         return std::nullopt;
     return url;
 }
@@ -74,6 +74,7 @@ std::optional<Appcast::Item> readItem(QXmlStreamReader& xml)
     QString enclosureShortVersion;
     QString length;
     QString type;
+    QString signature;
     bool hasEnclosure = false;
     while (xml.readNextStartElement()) {
         if (isPlain(xml, QLatin1String("title"))) {
@@ -90,6 +91,7 @@ std::optional<Appcast::Item> readItem(QXmlStreamReader& xml)
             enclosureUrl = attributes.value(QLatin1String("url")).toString();
             length = attributes.value(QLatin1String("length")).toString();
             type = attributes.value(QLatin1String("type")).toString();
+            signature = attributes.value(kSparkleNamespace, QLatin1String("edSignature")).toString();
             enclosureVersion = attributes.value(kSparkleNamespace, QLatin1String("version")).toString();
             enclosureShortVersion =
                 attributes.value(kSparkleNamespace, QLatin1String("shortVersionString")).toString();
@@ -104,12 +106,12 @@ std::optional<Appcast::Item> readItem(QXmlStreamReader& xml)
     // The element form wins over the enclosure's attributes when a feed has both.
     const std::optional<QVersionNumber> number =
         parsedVersion(version.trimmed().isEmpty() ? enclosureVersion : version);
-    const std::optional<QUrl> download = webUrl(enclosureUrl);
+    const std::optional<QUrl> download = secureWebUrl(enclosureUrl);
     if (!number || !download)
         return std::nullopt;
     QUrl notesUrl;
     if (!notes.trimmed().isEmpty()) {
-        const std::optional<QUrl> checked = webUrl(notes);
+        const std::optional<QUrl> checked = secureWebUrl(notes);
         if (!checked)
             return std::nullopt;
         notesUrl = *checked;
@@ -129,6 +131,10 @@ std::optional<Appcast::Item> readItem(QXmlStreamReader& xml)
     item.length = lengthOk && declared > 0 ? declared : 0;
     item.type = cleaned(type, kMaxTextLength);
     item.releaseNotesUrl = notesUrl;
+    const QByteArray::FromBase64Result decoded =
+        QByteArray::fromBase64Encoding(signature.trimmed().toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
+    if (decoded)
+        item.signature = *decoded;
     return item;
 }
 

@@ -28,11 +28,14 @@ public:
         QString type;
         // Empty when the feed gives none.
         QUrl releaseNotesUrl;
+        // The Ed25519 signature of the download (sparkle:edSignature, base64); empty when
+        // the feed gives none or not as base64.
+        QByteArray signature;
     };
 
     // The item with the highest version among the valid ones, or nothing when the feed
     // is unusable or has no valid item. Items without a version or whose links are not
-    // http(s) are skipped.
+    // https are skipped.
     static std::optional<Item> newestItem(const QByteArray& feed);
 };
 

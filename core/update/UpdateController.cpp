@@ -2,6 +2,7 @@
 
 #include "Alert.h"
 #include "Localizer.h"
+#include "UpdateSignature.h"
 
 #include <QDesktopServices>
 #include <QDir>
@@ -55,6 +56,8 @@ UpdateController::UpdateController(Clock& clock, Setup setup, QObject* parent)
                             : setup.downloadsFolder)
     , m_openUrl(setup.openUrl ? std::move(setup.openUrl)
                               : [](const QUrl& url) { return QDesktopServices::openUrl(url); })
+    , m_publicKey(setup.publicKey.isEmpty() ? QByteArray::fromBase64(QByteArrayLiteral(OW_UPDATE_PUBLIC_KEY))
+                                            : setup.publicKey)
 {
     scheduleBackgroundCheck();
 }
@@ -159,7 +162,7 @@ void UpdateController::beginCheck(bool userVisible)
     m_settings->setValue(kLastCheckKey, m_clock.wallNow().toUTC().toString(Qt::ISODateWithMs));
     m_settings->sync();
     if (!isWebUrl(m_feedUrl)) {
-        finish(Outcome::Failed);
+        fail(L("update.feed_unreadable"));
         return;
     }
     m_feedBytes.clear();
@@ -169,23 +172,28 @@ void UpdateController::beginCheck(bool userVisible)
             m_feedBytes += chunk;
             return true;
         },
-        [this](bool ok) { feedArrived(ok); });
+        [this](TransferEnd end) { feedArrived(end); });
 }
 
-void UpdateController::feedArrived(bool ok)
+void UpdateController::feedArrived(TransferEnd end)
 {
-    std::optional<Appcast::Item> item = ok ? Appcast::newestItem(m_feedBytes) : std::nullopt;
+    std::optional<Appcast::Item> item =
+        end == TransferEnd::Complete ? Appcast::newestItem(m_feedBytes) : std::nullopt;
     m_feedBytes.clear();
     if (!item) {
-        finish(Outcome::Failed);
+        // Only a feed that never came is a matter of the user's connection.
+        fail(end == TransferEnd::NoConnection ? L("update.failed") : L("update.feed_unreadable"));
     } else if (item->version <= m_currentVersion) {
         finish(Outcome::UpToDate);
+    } else if (item->signature.size() != UpdateSignature::kSignatureBytes) {
+        // A package nobody signed is never fetched, let alone offered.
+        fail(L("update.unverified"));
     } else {
         m_found = std::move(item);
         if (automaticallyDownloadsUpdates())
             startDownload();
         else
-            finish(Outcome::UpdateAvailable);
+            announce();
     }
 }
 
@@ -194,61 +202,81 @@ void UpdateController::startDownload()
     const QDir folder(m_downloadsFolder);
     const QString path = folder.filePath(safeFileName(m_found->downloadUrl));
     const qint64 declared = m_found->length;
-    // Saved by an earlier check: each background check would fetch it again otherwise.
-    if (declared > 0 && QFileInfo(path).isFile() && QFileInfo(path).size() == declared) {
+    // Saved and verified by an earlier check: each background check would fetch it again
+    // otherwise.
+    if (declared > 0 && QFileInfo(path).isFile() && QFileInfo(path).size() == declared
+        && UpdateSignature::verifies(m_publicKey, m_found->signature, path)) {
         m_downloadedPath = path;
-        finish(Outcome::UpdateAvailable);
+        downloadEnded();
         return;
     }
     m_file = std::make_unique<QSaveFile>(path);
     if (declared > kMaxDownloadBytes || !folder.mkpath(QStringLiteral("."))
         || !m_file->open(QIODevice::WriteOnly)) {
         m_file.reset();
-        m_downloadFailed = true;
-        finish(Outcome::UpdateAvailable);
+        m_downloadProblem = QStringList{L("update.not_saved")};
+        downloadEnded();
         return;
     }
     transfer(
         m_found->downloadUrl, kMaxDownloadBytes,
         [this](const QByteArray& chunk) { return m_file->write(chunk) == chunk.size(); },
-        [this, path](bool ok) { downloadArrived(ok, path); });
+        [this, path](TransferEnd end) { downloadArrived(end, path); });
 }
 
-void UpdateController::downloadArrived(bool ok, const QString& path)
+void UpdateController::downloadArrived(TransferEnd end, const QString& path)
 {
     // A package shorter or longer than the feed said is not the one it announced.
-    const bool complete = ok && (m_found->length == 0 || m_received == m_found->length) && m_file->commit();
+    const bool complete = end == TransferEnd::Complete
+        && (m_found->length == 0 || m_received == m_found->length) && m_file->commit();
     // Not committed, the partial file is discarded.
     m_file.reset();
-    if (complete)
+    if (complete && !UpdateSignature::verifies(m_publicKey, m_found->signature, path)) {
+        // Not what the publisher signed: never left where the user might open it.
+        QFile::remove(path);
+        fail(L("update.unverified"));
+        return;
+    }
+    if (complete) {
         m_downloadedPath = path;
+    } else if (end == TransferEnd::NotFound) {
+        m_downloadProblem = QStringList{L("update.download_not_found")};
+    } else if (end == TransferEnd::NoConnection) {
+        m_downloadProblem = QStringList{L("update.not_saved"), L("update.failed")};
+    } else {
+        m_downloadProblem = QStringList{L("update.not_saved")};
+    }
+    downloadEnded();
+}
+
+void UpdateController::downloadEnded()
+{
+    if (m_downloadRequested)
+        showDownloadResult();
     else
-        m_downloadFailed = true;
-    finish(Outcome::UpdateAvailable);
+        announce();
+}
+
+void UpdateController::fail(const QString& reason)
+{
+    m_failure = reason;
+    finish(Outcome::Failed);
 }
 
 void UpdateController::finish(Outcome outcome)
 {
-    switch (outcome) {
-    case Outcome::UpToDate:
-        if (m_userVisible)
-            Alert::run(nullptr, QMessageBox::Information, L("update.up_to_date_title"),
-                       L("update.up_to_date", m_currentVersion.toString()), {L("common.ok")});
-        break;
-    case Outcome::Failed:
-        if (m_userVisible)
-            Alert::run(nullptr, QMessageBox::Warning, L("update.failed_title"), L("update.failed"),
-                       {L("common.ok")});
-        break;
-    case Outcome::UpdateAvailable:
-        announce();
-        break;
-    }
+    if (outcome == Outcome::UpToDate && m_userVisible)
+        Alert::run(nullptr, QMessageBox::Information, L("update.up_to_date_title"),
+                   L("update.up_to_date", m_currentVersion.toString()), {L("common.ok")});
+    else if (outcome == Outcome::Failed && m_userVisible)
+        Alert::run(nullptr, QMessageBox::Warning, L("update.failed_title"), m_failure, {L("common.ok")});
     m_checking = false;
     m_userVisible = false;
     m_found.reset();
     m_downloadedPath.clear();
-    m_downloadFailed = false;
+    m_downloadProblem.clear();
+    m_downloadRequested = false;
+    m_failure.clear();
     emit checkFinished(outcome);
 }
 
@@ -262,17 +290,44 @@ void UpdateController::announce()
     const bool saved = !m_downloadedPath.isEmpty();
     if (saved)
         paragraphs << L("update.saved_to", QDir::toNativeSeparators(m_downloadedPath));
-    else if (m_downloadFailed)
-        paragraphs << L("update.not_saved");
+    paragraphs << m_downloadProblem;
     const QStringList buttons{saved ? L("update.show_in_folder") : L("update.download"), L("common.later")};
     const int answer = Alert::run(nullptr, QMessageBox::Information, L("update.available_title"),
                                   paragraphs.join(QLatin1String("\n\n")), buttons);
+    if (answer == Alert::FirstButton && !saved) {
+        // Fetched here rather than by a browser, which might not be set up, and which
+        // would not check the signature; the user is told where the package went.
+        m_downloadRequested = true;
+        m_userVisible = true;
+        m_downloadProblem.clear();
+        startDownload();
+        return;
+    }
     if (answer == Alert::FirstButton)
-        m_openUrl(saved ? QUrl::fromLocalFile(m_downloadsFolder) : item.downloadUrl);
+        m_openUrl(QUrl::fromLocalFile(m_downloadsFolder));
+    finish(Outcome::UpdateAvailable);
+}
+
+void UpdateController::showDownloadResult()
+{
+    if (!m_downloadedPath.isEmpty()) {
+        const int answer = Alert::run(nullptr, QMessageBox::Information, L("update.saved_title"),
+                                      L("update.saved_to", QDir::toNativeSeparators(m_downloadedPath)),
+                                      {L("update.show_in_folder"), L("common.ok")});
+        if (answer == Alert::FirstButton)
+            m_openUrl(QUrl::fromLocalFile(m_downloadsFolder));
+    } else {
+        // Fully encoded, so that a look-alike address shows what it really is.
+        const QStringList paragraphs = m_downloadProblem
+            + QStringList{L("update.get_it", m_found->downloadUrl.toString(QUrl::FullyEncoded))};
+        Alert::run(nullptr, QMessageBox::Warning, L("update.available_title"), paragraphs.join(QLatin1String("\n\n")),
+                   {L("common.ok")});
+    }
+    finish(Outcome::UpdateAvailable);
 }
 
 void UpdateController::transfer(const QUrl& url, qint64 limit, std::function<bool(const QByteArray&)> write,
-                                std::function<void(bool)> done)
+                                std::function<void(TransferEnd)> done)
 {
     QNetworkRequest request(url);
     // Never from https down to http, nor to anything but the web.
@@ -283,6 +338,7 @@ void UpdateController::transfer(const QUrl& url, qint64 limit, std::function<boo
                       QStringLiteral("OrbinWash/%1").arg(m_currentVersion.toString()));
     m_received = 0;
     m_refused = false;
+    m_stalled = false;
     m_reply = m_network->get(request);
     restartStallTimer();
 
@@ -301,7 +357,16 @@ void UpdateController::transfer(const QUrl& url, qint64 limit, std::function<boo
         QNetworkReply* reply = std::exchange(m_reply, nullptr);
         reply->deleteLater();
         m_stallTimer.reset();
-        done(!m_refused && reply->error() == QNetworkReply::NoError);
+        const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+        const int code = status.isValid() ? status.toInt() : 0;
+        if (!m_refused && reply->error() == QNetworkReply::NoError)
+            done(TransferEnd::Complete);
+        else if (m_stalled || (!m_refused && code == 0))
+            done(TransferEnd::NoConnection);
+        else if (!m_refused && (code == 404 || code == 410))
+            done(TransferEnd::NotFound);
+        else
+            done(TransferEnd::Failed);
     });
 }
 
@@ -321,7 +386,10 @@ void UpdateController::refuseTransfer()
 
 void UpdateController::restartStallTimer()
 {
-    m_stallTimer = m_clock.schedule(kTransferTimeout, false, [this] { refuseTransfer(); });
+    m_stallTimer = m_clock.schedule(kTransferTimeout, false, [this] {
+        m_stalled = true;
+        refuseTransfer();
+    });
 }
 
 } // namespace ow

@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 #include <QVersionNumber>
 
@@ -24,8 +25,9 @@ namespace ow {
 // Keeps OrbinWash aware of its newer versions. It checks the appcast feed when the user
 // asks and, while automatic checks are on, at most once per interval in the background;
 // the time of the last check survives a restart. A newer version is announced with its
-// release notes link; with automatic downloads on, its package is first saved to the
-// downloads folder. It never installs or runs anything. Both switches live in its own
+// release notes link; its package is saved to the downloads folder first with automatic
+// downloads on, or when the user asks for it, and is kept only when its Ed25519
+// signature verifies. It never installs or runs anything. Both switches live in its own
 // settings file. It is running as soon as it is constructed.
 class UpdateController : public QObject {
     Q_OBJECT
@@ -45,8 +47,11 @@ public:
         QNetworkAccessManager* network = nullptr;
         // The user's downloads folder.
         QString downloadsFolder;
-        // QDesktopServices::openUrl.
+        // QDesktopServices::openUrl, to show the downloads folder.
         std::function<bool(const QUrl&)> openUrl;
+        // The raw Ed25519 key packages must be signed for; the OW_UPDATE_PUBLIC_KEY this
+        // build was configured with.
+        QByteArray publicKey;
     };
 
     static constexpr int kDefaultCheckInterval = 24 * 60 * 60;
@@ -89,16 +94,22 @@ signals:
     void checkFinished(ow::UpdateController::Outcome outcome);
 
 private:
+    // How a transfer ended, as far as the user is concerned.
+    enum class TransferEnd { Complete, NoConnection, NotFound, Failed };
+
     void backgroundCheckDue();
     void beginCheck(bool userVisible);
     void scheduleBackgroundCheck();
-    void feedArrived(bool ok);
+    void feedArrived(TransferEnd end);
     void startDownload();
-    void downloadArrived(bool ok, const QString& path);
+    void downloadArrived(TransferEnd end, const QString& path);
+    void downloadEnded();
+    void fail(const QString& reason);
     void finish(Outcome outcome);
     void announce();
+    void showDownloadResult();
     void transfer(const QUrl& url, qint64 limit, std::function<bool(const QByteArray&)> write,
-                  std::function<void(bool)> done);
+                  std::function<void(TransferEnd)> done);
     void consume(qint64 limit, const std::function<bool(const QByteArray&)>& write);
     void refuseTransfer();
     void restartStallTimer();
@@ -111,6 +122,7 @@ private:
     QNetworkAccessManager* m_network;
     QString m_downloadsFolder;
     std::function<bool(const QUrl&)> m_openUrl;
+    QByteArray m_publicKey;
     int m_interval = kDefaultCheckInterval;
     std::unique_ptr<Timer> m_backgroundTimer;
 
@@ -121,12 +133,18 @@ private:
     QByteArray m_feedBytes;
     std::unique_ptr<QSaveFile> m_file;
     QString m_downloadedPath;
-    bool m_downloadFailed = false;
+    // Why the package was not saved, in paragraphs; empty while nothing went wrong.
+    QStringList m_downloadProblem;
+    // The user pressed Download: the result is theirs to see.
+    bool m_downloadRequested = false;
+    // Why the check failed, shown when the user sees the failure.
+    QString m_failure;
 
     // The transfer under way; its manager owns it.
     QNetworkReply* m_reply = nullptr;
     qint64 m_received = 0;
     bool m_refused = false;
+    bool m_stalled = false;
     std::unique_ptr<Timer> m_stallTimer;
 };
 

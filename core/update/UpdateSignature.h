@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace ow {
+
+// Tells whether a downloaded file is the one its publisher signed: an Ed25519 signature
+// over the file's bytes, checked against the publisher's raw public key.
+class UpdateSignature {
+public:
+    static constexpr qsizetype kPublicKeyBytes = 32;
+    static constexpr qsizetype kSignatureBytes = 64;
+
+    UpdateSignature() = delete;
+
+    // False also when the key or the signature has the wrong size or the file cannot be read.
+    static bool verifies(const QByteArray& publicKey, const QByteArray& signature, const QString& path);
+};
+
+} // namespace ow
