@@ -150,8 +150,10 @@ void ServiceClient::applyCheckInReply(const QByteArray& body, const QString& non
         = CheckInReply::parse(body, nonce, m_clock.wallNow().toMSecsSinceEpoch());
     if (!reply)
         return;
-    m_ticketState = reply->ticketState;
-    m_defaults.setValue(kTicketKey, m_ticketState);
+    if (reply->ticketState != m_ticketState) {
+        m_ticketState = reply->ticketState;
+        m_defaults.setValue(kTicketKey, m_ticketState); // the file is written only when it changes
+    }
     if (reply->holdSeconds)
         m_defaults.setValue(QLatin1String(DefaultsKey::HoldSeconds), *reply->holdSeconds);
     // A reply without a message leaves one that is still waiting to be shown.

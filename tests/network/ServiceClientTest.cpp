@@ -331,8 +331,11 @@ TEST_F(ServiceClientTest, StoredDeviceIdIsUsedUnchangedEvenWhenEmpty)
     m_defaults.setValue(kDeviceIdKey, QString());
     m_defaults.writes = 0;
     EXPECT_EQ(m_client.deviceId(), QString());
-    // Without a hold, a check-in has nothing to store.
-    answerWith([](QJsonObject& reply) { reply.remove(u"hold"_s); });
+    // Without a hold or a change of conversation, a check-in has nothing to store.
+    answerWith([](QJsonObject& reply) {
+        reply.remove(u"hold"_s);
+        reply[u"tk"_s] = u"none"_s;
+    });
     ASSERT_TRUE(checkIn());
     EXPECT_EQ(m_server.lastCheck().value(u"d"_s), QJsonValue(QString()));
     EXPECT_EQ(m_defaults.writes, 0);
