@@ -1,13 +1,11 @@
-#include "FadingLabel.h"
 #include "FakeClock.h"
 #include "FakeCursorVisibility.h"
 #include "FakeDisplaySleepAssertion.h"
 #include "FakeInputGrab.h"
-#include "FakePowerKeyInhibitor.h"
 #include "FakeLockWatchdog.h"
+#include "FakePowerKeyInhibitor.h"
 #include "FakeWindowStacking.h"
 #include "HoldBarView.h"
-#include "HoldDuration.h"
 #include "Localizer.h"
 #include "LockController.h"
 #include "LockWindow.h"
@@ -21,23 +19,20 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 using namespace ow;
 
 namespace {
-
-QImage render(QWidget& widget)
-{
-    QImage image(widget.size(), QImage::Format_ARGB32);
-    image.fill(Qt::black);
-    widget.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
-    return image;
-}
 
 QImage barAt(double progress)
 {
     HoldBarView bar;
     bar.setProgress(progress);
-    return render(bar);
+    QImage image(bar.size(), QImage::Format_ARGB32);
+    image.fill(Qt::black);
+    bar.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+    return image;
 }
 
 // Mauve fill: clearly blue-violet, far brighter than the grey track.
@@ -56,47 +51,47 @@ bool isTrack(QRgb pixel)
     return qAbs(qRed(pixel) - 51) <= 3 && qAbs(qGreen(pixel) - 51) <= 3 && qAbs(qBlue(pixel) - 51) <= 3;
 }
 
-TEST(HoldBarView, IsThreeHundredFortyByFourteen)
+// Which of fill, knob and track the bar shows along its middle line, as one letter a pixel.
+std::string barLine(const QImage& image)
 {
-    HoldBarView bar;
-    EXPECT_EQ(bar.size(), QSize(340, 14));
+    std::string line;
+    for (int x = 0; x < image.width(); ++x) {
+        const QRgb pixel = image.pixel(x, image.height() / 2);
+        line += isKnob(pixel) ? 'K' : isFill(pixel) ? 'F' : isTrack(pixel) ? 'T' : '.';
+    }
+    return line;
 }
 
-TEST(HoldBarView, ABarJustStartedShowsAFullCircleAtItsLeftEnd)
+TEST(HoldBarView, EmptyIsAllTrackFullIsAllFillAndTheStartShowsAWholeCircle)
 {
-    const QImage image = barAt(0.01);
-    // The circle of diameter 14 spans x = 0..13, its knob at the right end (a 3.4-wide
-    // sliver would have its knob at x = 0..3).
-    EXPECT_TRUE(isFill(image.pixel(3, 7)));
-    EXPECT_TRUE(isKnob(image.pixel(10, 7)));
-    EXPECT_FALSE(isKnob(image.pixel(3, 7)));
-    // Past the circle's glow the track is plain grey.
-    EXPECT_FALSE(isFill(image.pixel(24, 7)));
-    EXPECT_TRUE(isTrack(image.pixel(30, 7)));
+    const int width = barAt(0.0).width();
+    const int height = barAt(0.0).height();
+    const std::string empty = barLine(barAt(0.0));
+    EXPECT_EQ(empty, barLine(barAt(-0.5)));
+    EXPECT_EQ(empty.find_first_not_of("T.", 0), std::string::npos) << empty;
+    EXPECT_GT(std::count(empty.begin(), empty.end(), 'T'), width * 9 / 10) << empty;
+
+    const std::string full = barLine(barAt(1.0));
+    EXPECT_EQ(full, barLine(barAt(1.7)));
+    EXPECT_EQ(full.find('T'), std::string::npos) << full;
+    EXPECT_NE(full.rfind('K'), std::string::npos) << full;
+    EXPECT_GT(full.rfind('K'), size_t(width - height)) << full;
+
+    const std::string half = barLine(barAt(0.5));
+    EXPECT_EQ(half[size_t(width / 2 - height)], 'F') << half;
+    EXPECT_EQ(half[size_t(width * 3 / 4)], 'T') << half;
+
+    // A hold just begun is no sliver: its fill is a circle of the bar's height, knob at its end.
+    const std::string start = barLine(barAt(0.01));
+    EXPECT_EQ(start[size_t(height / 4)], 'F') << start;
+    EXPECT_GE(start.find('K'), size_t(height / 3)) << start;
+    EXPECT_LT(start.find('K'), size_t(height)) << start;
+    EXPECT_EQ(start[size_t(3 * height)], 'T') << start;
 }
 
-TEST(HoldBarView, ProgressAboveOneFillsTheWholeWidth)
+const QLabel* labelWithText(const QWidget& window, const QString& text)
 {
-    const QImage full = barAt(1.7);
-    EXPECT_TRUE(isFill(full.pixel(320, 7)));
-    EXPECT_TRUE(isKnob(full.pixel(335, 7)));
-    EXPECT_EQ(full, barAt(1.0));
-    const QImage half = barAt(0.5);
-    EXPECT_TRUE(isFill(half.pixel(150, 7)));
-    EXPECT_TRUE(isTrack(half.pixel(250, 7)));
-}
-
-TEST(HoldBarView, ZeroOrLessDrawsOnlyTheTrack)
-{
-    const QImage empty = barAt(0.0);
-    EXPECT_EQ(empty, barAt(-0.5));
-    for (int x = 7; x < 333; x += 5)
-        EXPECT_TRUE(isTrack(empty.pixel(x, 7))) << x;
-}
-
-QLabel* labelWithText(QWidget& window, const QString& text)
-{
-    for (QLabel* label : window.findChildren<QLabel*>()) {
+    for (const QLabel* label : window.findChildren<QLabel*>()) {
         if (label->text() == text)
             return label;
     }
@@ -105,46 +100,14 @@ QLabel* labelWithText(QWidget& window, const QString& text)
 
 TEST(LockWindow, InstructionNamesTheHoldTimeInTheRightForm)
 {
-    LockWindow one(QRect(0, 0, 1024, 768), 1.0);
+    const LockWindow one(QRect(0, 0, 1024, 768), 1.0);
     EXPECT_NE(labelWithText(one, L("lock.instruction_one", 1)), nullptr);
-    LockWindow three(QRect(0, 0, 1024, 768), 3.0);
+    const LockWindow three(QRect(0, 0, 1024, 768), 3.0);
     EXPECT_NE(labelWithText(three, L("lock.instruction_other", 3)), nullptr);
     EXPECT_EQ(labelWithText(three, L("lock.instruction_one", 3)), nullptr);
 }
 
-TEST(LockWindow, StartsWithAnInvisibleHintAndABlankCountdown)
-{
-    LockWindow window(QRect(0, 0, 1024, 768), 3.0);
-    EXPECT_EQ(window.holdHint()->alpha(), 0.0);
-    EXPECT_EQ(window.holdHint()->text(), L("lock.keep_holding"));
-    EXPECT_EQ(window.countdownLabel()->text(), QStringLiteral(" "));
-    EXPECT_EQ(window.holdBar()->progress(), 0.0);
-}
-
-TEST(LockWindow, TheStackIsCentredWithItsSpacings)
-{
-    LockWindow window(QRect(0, 0, 1024, 768), 3.0);
-    window.show();
-    QApplication::processEvents();
-    const QLabel* title = labelWithText(window, L("lock.title"));
-    const QLabel* instruction = labelWithText(window, L("lock.instruction_other", 3));
-    ASSERT_NE(title, nullptr);
-    ASSERT_NE(instruction, nullptr);
-    const QRect bar = window.holdBar()->geometry();
-    const QRect hint = window.holdHint()->geometry();
-    const QRect countdown = window.countdownLabel()->geometry();
-    EXPECT_EQ(bar.center().x(), window.width() / 2 - 1 + (window.width() % 2));
-    EXPECT_NEAR(title->geometry().center().x(), window.width() / 2, 1);
-    EXPECT_EQ(bar.top() - instruction->geometry().bottom() - 1, 28);
-    EXPECT_EQ(hint.top() - bar.bottom() - 1, 16);
-    EXPECT_EQ(countdown.top() - hint.bottom() - 1, 24);
-    // Vertically centred: as much room above the icon as below the countdown.
-    const QLabel* icon = window.findChildren<QLabel*>().value(0);
-    EXPECT_NEAR(icon->geometry().top(), window.height() - 1 - countdown.bottom(), 1);
-    EXPECT_EQ(icon->size(), QSize(130, 130));
-}
-
-TEST(LockOverlays, EveryScreenGetsAWindowExactlyCoveringIt)
+TEST(LockOverlays, EveryScreenGetsAWindowExactlyCoveringItInScreenOrder)
 {
     const QList<QScreen*> qtScreens = QGuiApplication::screens();
     ASSERT_EQ(qtScreens.size(), 2) << "the test binary runs with two offscreen screens";
@@ -165,12 +128,10 @@ TEST(LockOverlays, EveryScreenGetsAWindowExactlyCoveringIt)
         LockWindow* window = controller.lockWindows()[i];
         EXPECT_EQ(window->geometry(), qtScreens[i]->geometry());
         EXPECT_EQ(window->screen(), qtScreens[i]);
+        EXPECT_TRUE(window->isVisible());
         EXPECT_EQ(controller.holdBars()[i], window->holdBar());
-        EXPECT_EQ(controller.holdHints()[i], window->holdHint());
         EXPECT_EQ(controller.countdownLabels()[i], window->countdownLabel());
-        EXPECT_EQ(window->countdownLabel()->text(), L("lock.auto_unlock_countdown", 15, 0));
     }
-    EXPECT_EQ(sleep.lastReason, L("lock.power_assertion_reason"));
     controller.unlock();
 }
 
