@@ -2,7 +2,7 @@
 #include "CrashReporter.h"
 #include "MemoryUserDefaults.h"
 #include "RawServer.h"
-#include "RecordingHttp.h"
+#include "NetworkFakes.h"
 
 #include <QDateTime>
 #include <QDir>
