@@ -30,15 +30,17 @@ bool isRed(QRgb pixel)
         && qAbs(qGreen(pixel) - qGreen(kRed)) <= 2 && qAbs(qBlue(pixel) - qBlue(kRed)) <= 2;
 }
 
-bool isOpaqueBlack(QRgb pixel)
+// How many pixels of an icon, drawn at 1x and unpremultiplied, meet a condition.
+template <typename Condition>
+int pixelsWhere(const QIcon& icon, Condition condition)
 {
-    return qAlpha(pixel) == 255 && qRed(pixel) == 0 && qGreen(pixel) == 0 && qBlue(pixel) == 0;
-}
-
-// Unpremultiplied, in device pixels, so that pixel() gives the colour as seen.
-QImage render(const QIcon& icon, QSize size, qreal scale)
-{
-    return icon.pixmap(size, scale).toImage().convertToFormat(QImage::Format_ARGB32);
+    const QImage image = icon.pixmap(QSize(23, 17), 1.0).toImage().convertToFormat(QImage::Format_ARGB32);
+    int count = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x)
+            count += condition(image.pixel(x, y));
+    }
+    return count;
 }
 
 // Every test starts with an icon theme that has no icons, so the glyphs are our own
@@ -111,250 +113,80 @@ QSystemTrayIcon* trayOf(const StatusItemController& controller)
     return trays.size() == 1 ? trays.first() : nullptr;
 }
 
-// --- The icons ---
-
-TEST_F(StatusItemTest, PlainIconIsA20By17MaskAtBothScales)
+TEST_F(StatusItemTest, PlainIconIsAMaskAndTheBadgedOneHasTheGlyphInTextColourAndARedDot)
 {
-    const QIcon icon = StatusItemController::icon(false);
-    EXPECT_TRUE(icon.isMask());
-    EXPECT_TRUE(StatusItemController::keyboardLockIcon().isMask());
-    const QPixmap single = icon.pixmap(QSize(20, 17), 1.0);
-    EXPECT_EQ(single.size(), QSize(20, 17));
-    const QPixmap doubled = icon.pixmap(QSize(20, 17), 2.0);
-    EXPECT_EQ(doubled.size(), QSize(40, 34));
-    EXPECT_EQ(doubled.deviceIndependentSize(), QSizeF(20, 17));
-}
+    EXPECT_TRUE(StatusItemController::icon(false).isMask());
+    EXPECT_EQ(pixelsWhere(StatusItemController::icon(false), isRed), 0);
 
-TEST_F(StatusItemTest, BadgedIconIsA23By17FullColourIcon)
-{
-    const QIcon icon = StatusItemController::icon(true);
-    EXPECT_FALSE(icon.isMask());
-    EXPECT_EQ(icon.pixmap(QSize(23, 17), 1.0).size(), QSize(23, 17));
-    EXPECT_EQ(icon.pixmap(QSize(23, 17), 2.0).size(), QSize(46, 34));
-}
-
-TEST_F(StatusItemTest, KeyboardHasANotchAroundThePadlock)
-{
-    const QImage image = render(StatusItemController::keyboardLockIcon(), QSize(20, 17), 1.0);
-    ASSERT_EQ(image.size(), QSize(20, 17));
-    // The keyboard's body, left edge and top edge.
-    EXPECT_TRUE(isOpaqueBlack(image.pixel(1, 7)));
-    EXPECT_TRUE(isOpaqueBlack(image.pixel(8, 2)));
-    // A key.
-    EXPECT_EQ(qAlpha(image.pixel(3, 3)), 0);
-    // Keyboard body, but inside the notch between keyboard and padlock.
-    EXPECT_EQ(qAlpha(image.pixel(11, 11)), 0);
-    EXPECT_EQ(qAlpha(image.pixel(11, 12)), 0);
-    // The padlock's body, and its shackle's left arm.
-    EXPECT_TRUE(isOpaqueBlack(image.pixel(16, 15)));
-    EXPECT_GT(qAlpha(image.pixel(14, 11)), 200);
-    // Above the keyboard, and right of it above the padlock.
-    EXPECT_EQ(qAlpha(image.pixel(8, 0)), 0);
-    EXPECT_EQ(qAlpha(image.pixel(18, 3)), 0);
-
-    const QImage doubled = render(StatusItemController::keyboardLockIcon(), QSize(20, 17), 2.0);
-    ASSERT_EQ(doubled.size(), QSize(40, 34));
-    EXPECT_TRUE(isOpaqueBlack(doubled.pixel(2, 14)));
-    EXPECT_EQ(qAlpha(doubled.pixel(22, 22)), 0);
-    EXPECT_TRUE(isOpaqueBlack(doubled.pixel(32, 30)));
-}
-
-TEST_F(StatusItemTest, BadgedIconHasTheGlyphInTextColourAndARedDot)
-{
     // A text colour no drawing would come to by chance.
     const QPalette saved = QGuiApplication::palette();
     QPalette palette = saved;
     const QColor text(0x12, 0x7A, 0x56);
     palette.setColor(QPalette::WindowText, text);
     QGuiApplication::setPalette(palette);
-    const QImage image = render(StatusItemController::icon(true), QSize(23, 17), 1.0);
+    const QIcon badged = StatusItemController::icon(true);
     QGuiApplication::setPalette(saved);
-    ASSERT_EQ(image.size(), QSize(23, 17));
-    EXPECT_TRUE(isRed(image.pixel(19, 3)));
-    EXPECT_TRUE(isRed(image.pixel(20, 4)));
-    const QRgb body = image.pixel(1, 7);
-    EXPECT_EQ(qAlpha(body), 255);
-    EXPECT_EQ(QColor(body).rgb(), text.rgb());
-    EXPECT_EQ(qAlpha(image.pixel(11, 11)), 0);
-    // Below the dot, beside the glyph.
-    EXPECT_EQ(qAlpha(image.pixel(21, 10)), 0);
-
-    const QImage doubled = render(StatusItemController::icon(true), QSize(23, 17), 2.0);
-    ASSERT_EQ(doubled.size(), QSize(46, 34));
-    EXPECT_TRUE(isRed(doubled.pixel(39, 7)));
+    EXPECT_FALSE(badged.isMask());
+    EXPECT_GT(pixelsWhere(badged, isRed), 4);
+    EXPECT_GT(pixelsWhere(badged, [&](QRgb pixel) { return pixel == text.rgb(); }), 20);
 }
 
-TEST_F(StatusItemTest, ThemeGlyphIsUsedInsideItsPlaceAndMadeBlack)
+TEST_F(StatusItemTest, ThemeGlyphIsUsedAndMadeBlack)
 {
+    const int ownGlyph = pixelsWhere(StatusItemController::keyboardLockIcon(), [](QRgb p) { return qAlpha(p) > 0; });
     addThemeIcon(QStringLiteral("input-keyboard-symbolic"));
-    const QImage image = render(StatusItemController::keyboardLockIcon(), QSize(20, 17), 1.0);
-    ASSERT_EQ(image.size(), QSize(20, 17));
-    // The theme's square has no keys: where our key was, it is filled, in black.
-    EXPECT_TRUE(isOpaqueBlack(image.pixel(3, 3)));
-    EXPECT_TRUE(isOpaqueBlack(image.pixel(16, 2)));
-    // Kept to the keyboard's place, notch still cut, padlock still ours.
-    EXPECT_EQ(qAlpha(image.pixel(8, 0)), 0);
-    EXPECT_EQ(qAlpha(image.pixel(2, 14)), 0);
-    EXPECT_EQ(qAlpha(image.pixel(11, 11)), 0);
-    EXPECT_TRUE(isOpaqueBlack(image.pixel(16, 15)));
+    const QIcon icon = StatusItemController::keyboardLockIcon();
+    // The theme's square has no keys: more is covered than by our own keyboard.
+    EXPECT_GT(pixelsWhere(icon, [](QRgb p) { return qAlpha(p) > 0; }), ownGlyph);
+    EXPECT_EQ(pixelsWhere(icon, [](QRgb p) { return qAlpha(p) == 255 && (p & 0xFFFFFF) != 0; }), 0);
 }
 
-TEST_F(StatusItemTest, ThemeWithoutALockScreenGlyphLendsItsPadlock)
-{
-    addThemeIcon(QStringLiteral("changes-prevent-symbolic"));
-    const QImage image = render(StatusItemController::keyboardLockIcon(), QSize(20, 17), 1.0);
-    ASSERT_EQ(image.size(), QSize(20, 17));
-    // Beside our shackle, inside the padlock's place: filled by the theme's square.
-    EXPECT_TRUE(isOpaqueBlack(image.pixel(13, 9)));
-    // Our keyboard, with its keys, and the gap left of the padlock.
-    EXPECT_EQ(qAlpha(image.pixel(3, 3)), 0);
-    EXPECT_EQ(qAlpha(image.pixel(11, 11)), 0);
-}
-
-// --- The tray icon ---
-
-TEST_F(StatusItemTest, EnableShowsTheMaskIconWithMenuAndDescription)
-{
-    QMenu menu;
-    StatusItemController controller(clock, nullptr, [] { return true; });
-    EXPECT_FALSE(controller.isEnabled());
-    EXPECT_EQ(trayOf(controller), nullptr);
-
-    controller.enable(&menu);
-    EXPECT_TRUE(controller.isEnabled());
-    QSystemTrayIcon* tray = trayOf(controller);
-    ASSERT_NE(tray, nullptr);
-    EXPECT_TRUE(tray->isVisible());
-    EXPECT_EQ(tray->contextMenu(), &menu);
-    EXPECT_TRUE(tray->icon().isMask());
-    EXPECT_EQ(tray->toolTip(), QStringLiteral("OrbinWash tray icon"));
-}
-
-TEST_F(StatusItemTest, BadgeSetWhileDisabledShowsAtTheNextEnable)
-{
-    QMenu menu;
-    StatusItemController controller(clock, nullptr, [] { return true; });
-    controller.setBadge(true);
-    EXPECT_FALSE(controller.isEnabled());
-    EXPECT_EQ(trayOf(controller), nullptr);
-
-    controller.enable(&menu);
-    QSystemTrayIcon* tray = trayOf(controller);
-    ASSERT_NE(tray, nullptr);
-    EXPECT_FALSE(tray->icon().isMask());
-    const QImage image = render(tray->icon(), QSize(23, 17), 1.0);
-    ASSERT_EQ(image.size(), QSize(23, 17));
-    EXPECT_TRUE(isRed(image.pixel(19, 3)));
-}
-
-TEST_F(StatusItemTest, SameBadgeTwiceSetsTheIconOnce)
-{
-    QMenu menu;
-    StatusItemController controller(clock, nullptr, [] { return true; });
-    controller.enable(&menu);
-    QSystemTrayIcon* tray = trayOf(controller);
-    ASSERT_NE(tray, nullptr);
-    const qint64 plain = tray->icon().cacheKey();
-
-    // Each drawing is a new icon with a new key, so an unchanged key means no new icon.
-    controller.setBadge(true);
-    const qint64 badged = tray->icon().cacheKey();
-    EXPECT_NE(badged, plain);
-    EXPECT_FALSE(tray->icon().isMask());
-    controller.setBadge(true);
-    EXPECT_EQ(tray->icon().cacheKey(), badged);
-
-    controller.setBadge(false);
-    EXPECT_NE(tray->icon().cacheKey(), badged);
-    EXPECT_TRUE(tray->icon().isMask());
-    const qint64 plainAgain = tray->icon().cacheKey();
-    controller.setBadge(false);
-    EXPECT_EQ(tray->icon().cacheKey(), plainAgain);
-}
-
-TEST_F(StatusItemTest, EnableWhileEnabledOnlySwapsTheMenu)
+TEST_F(StatusItemTest, EnableShowsTheIconWithTheMenuOnceAndTheBadgeAsLastSet)
 {
     QMenu first;
     QMenu second;
     StatusItemController controller(clock, nullptr, [] { return true; });
+    controller.setBadge(true); // remembered while disabled
+    EXPECT_EQ(trayOf(controller), nullptr);
     controller.enable(&first);
+    controller.enable(&second);
     QSystemTrayIcon* tray = trayOf(controller);
     ASSERT_NE(tray, nullptr);
-    const qint64 icon = tray->icon().cacheKey();
-
-    controller.enable(&second);
-    EXPECT_EQ(controller.findChildren<QSystemTrayIcon*>().size(), 1);
-    EXPECT_EQ(trayOf(controller), tray);
-    EXPECT_EQ(tray->contextMenu(), &second);
-    EXPECT_EQ(tray->icon().cacheKey(), icon);
     EXPECT_TRUE(tray->isVisible());
+    EXPECT_EQ(tray->contextMenu(), &second);
+    EXPECT_GT(pixelsWhere(tray->icon(), isRed), 0);
+    controller.setBadge(false);
+    EXPECT_TRUE(tray->icon().isMask());
+    EXPECT_EQ(clock.pendingTimers(), 0); // the host is there: no retries
+
+    emit tray->activated(QSystemTrayIcon::Context); // the host's own menu
+    EXPECT_FALSE(second.isVisible());
+    second.addAction(QStringLiteral("Lock"));
+    emit tray->activated(QSystemTrayIcon::Trigger);
+    EXPECT_TRUE(second.isVisible());
+    second.hide();
 }
 
 TEST_F(StatusItemTest, DisableHidesAtOnceAndRemovesTheTrayIcon)
 {
     QMenu menu;
     StatusItemController controller(clock, nullptr, [] { return true; });
+    controller.disable(); // while disabled: nothing
     controller.enable(&menu);
     const QPointer<QSystemTrayIcon> tray = trayOf(controller);
     ASSERT_FALSE(tray.isNull());
 
     controller.disable();
+    controller.disable();
     EXPECT_FALSE(controller.isEnabled());
     ASSERT_FALSE(tray.isNull()); // removed once control is back in the event loop
     EXPECT_FALSE(tray->isVisible());
     EXPECT_TRUE(QTest::qWaitFor([&] { return tray.isNull(); }));
-    EXPECT_TRUE(controller.findChildren<QSystemTrayIcon*>().isEmpty());
-
     controller.enable(&menu);
-    EXPECT_TRUE(controller.isEnabled());
     EXPECT_NE(trayOf(controller), nullptr);
 }
 
-TEST_F(StatusItemTest, DisableWhileDisabledChangesNothing)
-{
-    QMenu menu;
-    StatusItemController controller(clock, nullptr, [] { return false; });
-    controller.setBadge(true);
-    controller.disable();
-    EXPECT_FALSE(controller.isEnabled());
-    EXPECT_TRUE(controller.findChildren<QSystemTrayIcon*>().isEmpty());
-    EXPECT_EQ(clock.pendingTimers(), 0);
-
-    // The remembered badge survives it.
-    controller.enable(&menu);
-    ASSERT_NE(trayOf(controller), nullptr);
-    EXPECT_FALSE(trayOf(controller)->icon().isMask());
-    controller.disable();
-    controller.disable();
-    EXPECT_FALSE(controller.isEnabled());
-    EXPECT_EQ(clock.pendingTimers(), 0);
-}
-
-TEST_F(StatusItemTest, LeftClickOpensTheMenuAndRightClickIsLeftToTheHost)
-{
-    QMenu menu;
-    menu.addAction(QStringLiteral("Lock"));
-    StatusItemController controller(clock, nullptr, [] { return true; });
-    controller.enable(&menu);
-    QSystemTrayIcon* tray = trayOf(controller);
-    ASSERT_NE(tray, nullptr);
-
-    emit tray->activated(QSystemTrayIcon::Context);
-    EXPECT_FALSE(menu.isVisible());
-    emit tray->activated(QSystemTrayIcon::Trigger);
-    EXPECT_TRUE(menu.isVisible());
-    menu.hide();
-}
-
 // --- A tray host that starts after us ---
-
-TEST_F(StatusItemTest, NoRetryWhenTheHostIsThere)
-{
-    QMenu menu;
-    StatusItemController controller(clock, nullptr, [] { return true; });
-    controller.enable(&menu);
-    EXPECT_EQ(clock.pendingTimers(), 0);
-}
 
 TEST_F(StatusItemTest, MissingHostIsLookedForEveryTwoSecondsForTwoMinutes)
 {
@@ -366,23 +198,19 @@ TEST_F(StatusItemTest, MissingHostIsLookedForEveryTwoSecondsForTwoMinutes)
     });
     controller.enable(&menu);
     EXPECT_EQ(asked, 1);
-    EXPECT_EQ(clock.pendingTimers(), 1);
-
     clock.advance(2s);
     EXPECT_EQ(asked, 2);
     clock.advance(StatusItemController::kHostRetryPeriod - 2s - 1ms);
     EXPECT_EQ(asked, 60);
-    EXPECT_EQ(clock.pendingTimers(), 1);
     clock.advance(1ms);
     EXPECT_EQ(asked, 61);
     EXPECT_EQ(clock.pendingTimers(), 0);
-    // Given up, but still enabled: a host that appears later is Qt's to find.
-    EXPECT_TRUE(controller.isEnabled());
+    // Given up, but still shown: a host that appears later is Qt's to find.
     ASSERT_NE(trayOf(controller), nullptr);
     EXPECT_TRUE(trayOf(controller)->isVisible());
 }
 
-TEST_F(StatusItemTest, HostThatAppearsStopsTheRetries)
+TEST_F(StatusItemTest, HostThatAppearsOrDisableStopsTheRetries)
 {
     QMenu menu;
     bool hostUp = false;
@@ -390,20 +218,14 @@ TEST_F(StatusItemTest, HostThatAppearsStopsTheRetries)
     controller.enable(&menu);
     clock.advance(10s);
     EXPECT_EQ(clock.pendingTimers(), 1);
-
     hostUp = true;
     clock.advance(2s);
     EXPECT_EQ(clock.pendingTimers(), 0);
-    QSystemTrayIcon* tray = trayOf(controller);
-    ASSERT_NE(tray, nullptr);
-    EXPECT_TRUE(tray->isVisible());
-    EXPECT_EQ(tray->contextMenu(), &menu);
-}
+    ASSERT_NE(trayOf(controller), nullptr);
+    EXPECT_EQ(trayOf(controller)->contextMenu(), &menu);
 
-TEST_F(StatusItemTest, DisableStopsTheRetries)
-{
-    QMenu menu;
-    StatusItemController controller(clock, nullptr, [] { return false; });
+    controller.disable();
+    hostUp = false;
     controller.enable(&menu);
     EXPECT_EQ(clock.pendingTimers(), 1);
     controller.disable();
