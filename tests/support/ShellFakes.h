@@ -21,6 +21,11 @@
 
 #include <memory>
 
+namespace ow {
+class MainWindow;
+class SettingsView;
+}
+
 namespace ow::test {
 
 // Every platform service of the application shell as a fake, for tests that build an
@@ -35,6 +40,25 @@ struct ShellFakes {
     std::unique_ptr<UpdateController> updates();
     static std::unique_ptr<UpdateController> offlineUpdates(Clock& clock, const QString& settingsPath,
                                                             QNetworkAccessManager* network = nullptr);
+
+    // Builds `delegate` on these fakes, on a desktop whose tray host runs while `trayHost`
+    // says so. `asked`: the first launch's question was answered with `tray`; otherwise the
+    // store keeps what the test put there. `start`: launched, and what the launch queued run.
+    void buildShell(HttpClient& http, bool tray, bool start = true, bool asked = true);
+    // Runs what was posted and what Qt queued.
+    void settle();
+    // Ends a running lock the way the user does: both Ctrl keys held for the hold time.
+    void holdToUnlock();
+    // Destroys the shell before the test's own members it uses.
+    void tearDownShell();
+
+    MainWindow* window() const;
+    SettingsView* settings() const;
+    bool skipsTaskbar() const;
+    // The tray icon on show, if any; a removed one may linger hidden until deleted.
+    QSystemTrayIcon* trayIcon() const;
+    // The tray menu's item with this catalogue key's text.
+    QAction* trayMenuItem(const char* key) const;
 
     QTemporaryDir dir;
     CountingNetwork feedRequests;
@@ -51,6 +75,13 @@ struct ShellFakes {
     FakeLoginItem loginItem;
     FakeSystemLog log;
     FakeInputGrab* grab = nullptr;
+    bool trayHost = true;
+    int crashReporterInstalls = 0;
+    QList<QUrl> opened; // by the user's browser
+    // The companion service's addresses; empty for the built-in ones.
+    QUrl checkInUrl;
+    QUrl reportUrl;
+    std::unique_ptr<AppDelegate> delegate;
 };
 
 } // namespace ow::test
