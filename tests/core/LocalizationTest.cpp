@@ -124,7 +124,7 @@ private:
 };
 
 struct FolderRow {
-    const char* preference;
+    QStringList preferences;
     const char* key;
     const char* expected;
     const char* folder = "strings";
@@ -135,37 +135,31 @@ class CatalogueChoiceTest : public CatalogueFolderTest, public ::testing::WithPa
 TEST_P(CatalogueChoiceTest, ServesTheBestCatalogueAndEnglishForWhatItLacks)
 {
     const FolderRow& row = GetParam();
-    SCOPED_TRACE(row.preference);
-    const Localizer localizer({QString::fromLatin1(row.preference)}, folder(row.folder));
+    SCOPED_TRACE(str(row.preferences.join(u' ')));
+    const Localizer localizer(row.preferences, folder(row.folder));
     EXPECT_EQ(str(localizer.text(QString::fromLatin1(row.key))), row.expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, CatalogueChoiceTest, ::testing::Values(
-    FolderRow{"pt-BR", "a", "pt-BR"}, FolderRow{"pt_PT", "a", "pt-PT"}, FolderRow{"pt-Latn-PT", "a", "pt-PT"},
-    FolderRow{"pt-AO", "a", "pt"}, FolderRow{"pt", "a", "pt"},
+    FolderRow{{"pt-BR"}, "a", "pt-BR"}, FolderRow{{"pt_PT"}, "a", "pt-PT"}, FolderRow{{"pt-Latn-PT"}, "a", "pt-PT"},
+    FolderRow{{"pt-AO"}, "a", "pt"}, FolderRow{{"pt"}, "a", "pt"},
     // No language-only catalogue: the exact region, else the first other region by name.
-    FolderRow{"es-MX", "a", "es-MX"}, FolderRow{"es-ES", "a", "es-AR"}, FolderRow{"es", "a", "es-AR"},
-    FolderRow{"zh-TW", "a", "Hant"}, FolderRow{"zh-HK", "a", "Hant"}, FolderRow{"zh-Hant", "a", "Hant"},
-    FolderRow{"zh-CN", "a", "Hans"}, FolderRow{"zh-SG", "a", "Hans"}, FolderRow{"zh", "a", "Hans"},
-    FolderRow{"zh-CN", "a", "zh", "plain"}, FolderRow{"zh-TW", "a", "A", "plain"},
+    FolderRow{{"es-MX"}, "a", "es-MX"}, FolderRow{{"es-ES"}, "a", "es-AR"}, FolderRow{{"es"}, "a", "es-AR"},
+    FolderRow{{"zh-TW"}, "a", "Hant"}, FolderRow{{"zh-HK"}, "a", "Hant"}, FolderRow{{"zh-Hant"}, "a", "Hant"},
+    FolderRow{{"zh-CN"}, "a", "Hans"}, FolderRow{{"zh-SG"}, "a", "Hans"}, FolderRow{{"zh"}, "a", "Hans"},
+    FolderRow{{"zh-CN"}, "a", "zh", "plain"}, FolderRow{{"zh-TW"}, "a", "A", "plain"},
     // Missing keys come from English, unknown ones are the key; an empty text stays empty.
-    FolderRow{"de", "b", "B"}, FolderRow{"de", "no.such.key", "no.such.key"},
-    FolderRow{"de", "suffix", ""}, FolderRow{"de", "blank", ""},
+    FolderRow{{"de"}, "b", "B"}, FolderRow{{"de"}, "no.such.key", "no.such.key"},
+    FolderRow{{"de"}, "suffix", ""}, FolderRow{{"de"}, "blank", ""},
     // Unusable catalogues contribute nothing; non-string values count as absent.
-    FolderRow{"fr", "a", "A"}, FolderRow{"nl", "a", "A"}, FolderRow{"fr-CA", "a", "A"},
-    FolderRow{"it", "a", "A"}, FolderRow{"it", "b", "B"}, FolderRow{"it", "c", "it-C"},
-    FolderRow{"sv-SE", "a", "sv"}, FolderRow{"fr", "a", "a", "missing"},
+    FolderRow{{"fr"}, "a", "A"}, FolderRow{{"nl"}, "a", "A"}, FolderRow{{"fr-CA"}, "a", "A"},
+    FolderRow{{"it"}, "a", "A"}, FolderRow{{"it"}, "b", "B"}, FolderRow{{"it"}, "c", "it-C"},
+    FolderRow{{"sv-SE"}, "a", "sv"}, FolderRow{{"fr", "de"}, "a", "de"}, FolderRow{{"fr-CA", "de"}, "a", "de"}, FolderRow{{"fr"}, "a", "a", "missing"},
     // Nothing but plain letter codes ever names a file.
-    FolderRow{"../outside", "a", "A"}, FolderRow{"..-outside", "a", "A"}, FolderRow{"pt-../outside", "a", "pt"},
-    FolderRow{"pt_../../outside", "a", "pt"}, FolderRow{"pt-../pt_outside", "a", "pt"},
-    FolderRow{"pt_outside", "a", "pt"}, FolderRow{"de-extra", "a", "de"}, FolderRow{"de_1", "a", "de"},
-    FolderRow{"de-Latn-DE", "a", "de"}, FolderRow{"a/b", "a", "A"}));
-
-TEST_F(CatalogueFolderTest, AnUnusableCatalogueGivesTheNextPreferenceItsChance)
-{
-    EXPECT_EQ(str(Localizer({"fr", "de"}, folder("strings")).text("a")), "de");
-    EXPECT_EQ(str(Localizer({"fr-CA", "de"}, folder("strings")).text("a")), "de");
-}
+    FolderRow{{"../outside"}, "a", "A"}, FolderRow{{"..-outside"}, "a", "A"}, FolderRow{{"pt-../outside"}, "a", "pt"},
+    FolderRow{{"pt_../../outside"}, "a", "pt"}, FolderRow{{"pt-../pt_outside"}, "a", "pt"},
+    FolderRow{{"pt_outside"}, "a", "pt"}, FolderRow{{"de-extra"}, "a", "de"}, FolderRow{{"de_1"}, "a", "de"},
+    FolderRow{{"de-Latn-DE"}, "a", "de"}, FolderRow{{"a/b"}, "a", "A"}));
 
 struct FormatRow {
     const char* pattern;
