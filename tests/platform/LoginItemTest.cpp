@@ -1,25 +1,18 @@
-#include "FileUserDefaults.h"
 #include "XdgAutostartLoginItem.h"
 
 #include <gtest/gtest.h>
 
 #include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
 
 #include <string>
 
 #include <sys/stat.h>
 
+using namespace Qt::StringLiterals;
 using namespace ow;
 
 namespace {
-
-std::string readAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string();
-}
 
 bool writeFile(const QString& path, const QByteArray& contents)
 {
@@ -51,7 +44,9 @@ TEST_P(ExecLineTest, RegisterWritesAnEntryThatStartsTheProgram)
     QString error;
     ASSERT_TRUE(item.registerItem(&error)) << error.toStdString();
     EXPECT_TRUE(item.isEnabled());
-    const std::string text = readAll(path("config/autostart/orbinwash.desktop"));
+    QFile file(path("config/autostart/orbinwash.desktop"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const std::string text = file.readAll().toStdString();
     EXPECT_EQ(text.rfind("[Desktop Entry]\nType=Application\n", 0), 0u) << text;
     EXPECT_NE(text.find(std::string("\nExec=") + GetParam().exec + "\n"), std::string::npos) << text;
 
@@ -59,7 +54,7 @@ TEST_P(ExecLineTest, RegisterWritesAnEntryThatStartsTheProgram)
     ASSERT_EQ(stat(QFile::encodeName(item.filePath()).constData(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0644u);
     EXPECT_EQ(QDir(path("config/autostart")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
-              QStringList{QStringLiteral("orbinwash.desktop")})
+              QStringList{u"orbinwash.desktop"_s})
         << "nothing left beside it from the atomic write";
 }
 
@@ -85,7 +80,7 @@ class SkippedEntryTest : public LoginItemTest, public ::testing::WithParamInterf
 
 TEST_P(SkippedEntryTest, CountsAsOffAndRegisteringTurnsItOnAgain)
 {
-    XdgAutostartLoginItem item(path("autostart"), QStringLiteral("/usr/bin/orbinwash"));
+    XdgAutostartLoginItem item(path("autostart"), u"/usr/bin/orbinwash"_s);
     ASSERT_TRUE(QDir().mkpath(path("autostart")));
     ASSERT_TRUE(writeFile(item.filePath(), QByteArray("[Desktop Entry]\nType=Application\nExec=x\n") + GetParam().entry));
     EXPECT_EQ(item.isEnabled(), GetParam().enabled);
@@ -103,7 +98,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(LoginItemTest, UnregisterRemovesTheEntryAndAMissingOneIsNoFailure)
 {
-    XdgAutostartLoginItem item(path("autostart"), QStringLiteral("/usr/bin/orbinwash"));
+    XdgAutostartLoginItem item(path("autostart"), u"/usr/bin/orbinwash"_s);
     ASSERT_TRUE(item.registerItem(nullptr));
     QString error;
     for (int run = 0; run < 2; ++run) {
@@ -122,25 +117,13 @@ TEST_F(LoginItemTest, UnwritableFolderFailsWithAReason)
     // A regular file where the folder should be: no one, not even root, can write there.
     ASSERT_TRUE(writeFile(path("autostart"), "not a folder"));
     for (const char* folder : {"autostart", "autostart/deeper"}) {
-        XdgAutostartLoginItem item(path(folder), QStringLiteral("/usr/bin/orbinwash"));
+        XdgAutostartLoginItem item(path(folder), u"/usr/bin/orbinwash"_s);
         QString error;
         EXPECT_FALSE(item.registerItem(&error)) << folder;
         EXPECT_FALSE(error.isEmpty()) << folder;
         EXPECT_FALSE(item.isEnabled()) << folder;
         EXPECT_FALSE(item.registerItem(nullptr)) << folder;
     }
-}
-
-TEST_F(LoginItemTest, DefaultLocationsFollowXdgConfigHome)
-{
-    const QByteArray saved = qgetenv("XDG_CONFIG_HOME");
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(path("home")));
-    EXPECT_EQ(XdgAutostartLoginItem::defaultFolder(), path("home/autostart"));
-    EXPECT_EQ(FileUserDefaults::defaultPath(), path("home/OrbinWash/defaults.json"));
-    if (saved.isNull())
-        qunsetenv("XDG_CONFIG_HOME");
-    else
-        qputenv("XDG_CONFIG_HOME", saved);
 }
 
 } // namespace
