@@ -362,26 +362,36 @@ TEST_F(AppShellTest, TheSettingsShowWhatIsInForce)
     EXPECT_TRUE(log.lines[0].endsWith(loginItem.failure));
 }
 
-// The page's buttons and Ctrl+W: first back from the settings, then the window closes
-// without quitting.
-TEST_F(AppShellTest, TheSettingsButtonsLeadWhereTheyShould)
+// The settings page's buttons and the tray menu's items do what they say; Ctrl+W first
+// leaves the settings, then closes the window without quitting.
+TEST_F(AppShellTest, TheSettingsPageAndTheTrayMenuLeadWhereTheySay)
 {
-    launch();
-    QSignalSpy quitting(qApp, &QCoreApplication::aboutToQuit);
+    launch(true);
+    EXPECT_FALSE(trayMenuItem("messages.banner_title")->isVisible()); // no message waits
+    trayMenuItem("lock.button")->trigger();
+    EXPECT_TRUE(delegate->controller().isLocked());
+    holdToUnlock();
+    ASSERT_FALSE(delegate->controller().isLocked());
+    trayMenuItem("menu.open_app")->trigger();
     delegate->showSettings();
     SettingsView* page = settings();
     QTest::mouseClick(page->websiteButton(), Qt::LeftButton);
     EXPECT_EQ(opened, QList<QUrl>{SettingsView::websiteUrl()});
-    Alert::setNextAnswer(Alert::FirstButton); // the check's outcome, whatever it is
-    QTest::mouseClick(page->checkUpdatesButton(), Qt::LeftButton);
-    EXPECT_TRUE(delegate->updater().isChecking());
-    QTest::mouseClick(page->reportProblemButton(), Qt::LeftButton);
-    ASSERT_NE(delegate->reportDialog(), nullptr);
-    EXPECT_TRUE(delegate->reportDialog()->isVisible());
-    delegate->reportDialog()->reject();
+    for (const bool fromTray : {false, true}) {
+        Alert::setNextAnswer(Alert::FirstButton); // the check's outcome, whatever it is
+        fromTray ? trayMenuItem("menu.check_updates")->trigger() : page->checkUpdatesButton()->click();
+        EXPECT_TRUE(delegate->updater().isChecking());
+        fromTray ? trayMenuItem("menu.report_problem")->trigger() : page->reportProblemButton()->click();
+        ASSERT_NE(delegate->reportDialog(), nullptr);
+        EXPECT_TRUE(delegate->reportDialog()->isVisible());
+        delegate->reportDialog()->reject();
+        settle();
+    }
+    QSignalSpy quitting(qApp, &QCoreApplication::aboutToQuit);
+    delegate->showMainWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window()));
     QTest::mouseClick(page->backButton(), Qt::LeftButton);
     EXPECT_FALSE(window()->isShowingSettings());
-
     delegate->showSettings();
     QTest::keyClick(window(), Qt::Key_W, Qt::ControlModifier);
     EXPECT_FALSE(window()->isShowingSettings());
@@ -390,26 +400,6 @@ TEST_F(AppShellTest, TheSettingsButtonsLeadWhereTheyShould)
     EXPECT_FALSE(window()->isVisible());
     QApplication::processEvents();
     EXPECT_EQ(quitting.count(), 0);
-}
-
-TEST_F(AppShellTest, TheTrayMenuItemsDoWhatTheySay)
-{
-    launch(true);
-    EXPECT_FALSE(trayMenuItem("messages.banner_title")->isVisible()); // no message waits
-    trayMenuItem("menu.open_app")->trigger();
-    EXPECT_TRUE(window()->isVisible());
-    EXPECT_TRUE(skipsTaskbar());
-    trayMenuItem("lock.button")->trigger();
-    EXPECT_TRUE(delegate->controller().isLocked());
-    holdToUnlock();
-    ASSERT_FALSE(delegate->controller().isLocked());
-    Alert::setNextAnswer(Alert::FirstButton); // the check's outcome, whatever it is
-    trayMenuItem("menu.check_updates")->trigger();
-    EXPECT_TRUE(delegate->updater().isChecking());
-    trayMenuItem("menu.report_problem")->trigger();
-    ASSERT_NE(delegate->reportDialog(), nullptr);
-    EXPECT_TRUE(delegate->reportDialog()->isVisible());
-    delegate->reportDialog()->reject();
 }
 
 TEST(HomeView, AClickOnTheBadgeReachesTheMessagesButton)
