@@ -42,34 +42,25 @@ namespace {
 class ServiceStub {
 public:
     explicit ServiceStub(const FakeClock& clock)
-        : m_clock(clock)
     {
-        m_server.route(QStringLiteral("/check"), [this](const QHttpServerRequest& request) {
+        m_server.route(QStringLiteral("/check"), [this, &clock](const QHttpServerRequest& request) {
             const QJsonObject asked = QJsonDocument::fromJson(request.body()).object();
             checkIns.append(asked);
-            QJsonObject reply{
-                {QStringLiteral("n"), asked.value(QStringLiteral("n"))},
-                {QStringLiteral("ts"), m_clock.wallNow().toSecsSinceEpoch()},
-                {QStringLiteral("mid"), messageId},
-                {QStringLiteral("msg"), message},
-                {QStringLiteral("tk"), ticket},
-            };
+            QJsonObject reply{{"n", asked.value("n")}, {"ts", clock.wallNow().toSecsSinceEpoch()},
+                              {"mid", messageId},      {"msg", message},
+                              {"tk", ticket}};
             if (hold)
-                reply.insert(QStringLiteral("hold"), *hold);
+                reply.insert("hold", *hold);
             return QHttpServerResponse(reply);
         });
         m_server.route(QStringLiteral("/report"), [this](const QHttpServerRequest& request) {
             reports.append(QJsonDocument::fromJson(request.body()).object());
-            return QHttpServerResponse(QJsonObject{{QStringLiteral("ok"), acceptReports}});
+            return QHttpServerResponse(QJsonObject{{"ok", acceptReports}});
         });
-        m_port = m_server.listen(QHostAddress::LocalHost, 0);
+        port = m_server.listen(QHostAddress::LocalHost, 0);
     }
 
-    quint16 port() const { return m_port; }
-    QUrl url(const QString& path) const
-    {
-        return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(m_port).arg(path));
-    }
+    QUrl url(const char* path) const { return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(port).arg(path)); }
     void setConversation(const QString& ticketState, qint64 id = 0, const QString& body = {})
     {
         ticket = ticketState;
@@ -77,6 +68,7 @@ public:
         message = body;
     }
 
+    quint16 port = 0;
     QString ticket = QStringLiteral("none");
     qint64 messageId = 0;
     QString message;
@@ -86,9 +78,7 @@ public:
     QList<QJsonObject> reports;
 
 private:
-    const FakeClock& m_clock;
     QHttpServer m_server;
-    quint16 m_port = 0;
 };
 
 // The real client, noting each post at once and each answer after its callback ran.
@@ -116,9 +106,9 @@ protected:
     void SetUp() override
     {
         Alert::reset();
-        ASSERT_NE(stub.port(), 0);
-        checkInUrl = stub.url(QStringLiteral("/check"));
-        reportUrl = stub.url(QStringLiteral("/report"));
+        ASSERT_NE(stub.port, 0);
+        checkInUrl = stub.url("/check");
+        reportUrl = stub.url("/report");
     }
 
     void TearDown() override { tearDownShell(); }

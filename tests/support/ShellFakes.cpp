@@ -94,16 +94,6 @@ void ShellFakes::tearDownShell()
     Alert::reset();
 }
 
-MainWindow* ShellFakes::window() const
-{
-    return delegate->mainWindow();
-}
-
-SettingsView* ShellFakes::settings() const
-{
-    return delegate->settingsView();
-}
-
 bool ShellFakes::skipsTaskbar() const
 {
     return taskbar.skipped.value(window()->winId());

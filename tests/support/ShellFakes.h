@@ -52,8 +52,8 @@ struct ShellFakes {
     // Destroys the shell before the test's own members it uses.
     void tearDownShell();
 
-    MainWindow* window() const;
-    SettingsView* settings() const;
+    MainWindow* window() const { return delegate->mainWindow(); }
+    SettingsView* settings() const { return delegate->settingsView(); }
     bool skipsTaskbar() const;
     // The tray icon on show, if any; a removed one may linger hidden until deleted.
     QSystemTrayIcon* trayIcon() const;
