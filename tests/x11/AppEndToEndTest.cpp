@@ -1,37 +1,50 @@
+#include "AppDelegate.h"
 #include "AppHome.h"
+#include "FakeDisplaySleepAssertion.h"
+#include "FakeLauncherBadge.h"
+#include "FakeLockWatchdog.h"
+#include "FakeLoginItem.h"
+#include "FakePowerKeyInhibitor.h"
+#include "FakeSystemLog.h"
+#include "Localizer.h"
 #include "LockCycle.h"
+#include "MemoryUserDefaults.h"
+#include "QtClock.h"
+#include "QtHttpClient.h"
+#include "QtScreenList.h"
+#include "ShellFakes.h"
+#include "TapLockEngine.h"
+#include "X11CursorVisibility.h"
+#include "X11InputAccessPermission.h"
+#include "X11InputGrab.h"
 #include "X11Probe.h"
+#include "X11TaskbarPresence.h"
+#include "X11WindowStacking.h"
 #include "XTestInput.h"
 
-#include <QCoreApplication>
+#include <QAction>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
+#include <QGuiApplication>
+#include <QHttpServer>
+#include <QHttpServerRequest>
+#include <QHttpServerResponse>
+#include <QJsonDocument>
 #include <QJsonObject>
+#include <QMenu>
 #include <QProcess>
-#include <QRect>
+#include <QScreen>
+#include <QSystemTrayIcon>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
-#include <functional>
+#include <optional>
 
 using ow::test::X11Probe;
 using ow::test::XTestInput;
 
 namespace {
-
-bool eventually(const std::function<bool()>& done, int timeoutMs)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QTest::qWait(20);
-    }
-    return true;
-}
 
 // Whether a process named orbinwash-watchdog runs as a child of parent.
 bool hasWatchdogChild(qint64 parent)
@@ -40,15 +53,10 @@ bool hasWatchdogChild(qint64 parent)
         QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
         if (!stat.open(QIODevice::ReadOnly))
             continue;
-        // "pid (comm) state ppid ...": the name is in parentheses, the parent two fields on.
+        // "pid (comm) state ppid ...": the name may hold spaces, the rest cannot.
         const QByteArray line = stat.readAll();
-        const qsizetype open = line.indexOf('(');
-        const qsizetype close = line.lastIndexOf(')');
-        if (open < 0 || close < open)
-            continue;
-        const QList<QByteArray> rest = line.mid(close + 2).split(' ');
-        if (line.mid(open + 1, close - open - 1) == "orbinwash-watch" // comm is cut at 15 characters
-            && rest.size() > 1 && rest[1].toLongLong() == parent)
+        const QList<QByteArray> rest = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        if (line.contains("(orbinwash-watch)") && rest.size() > 1 && rest[1].toLongLong() == parent)
             return true;
     }
     return false;
@@ -61,23 +69,37 @@ QPoint lockButtonCentre(XTestInput& input, unsigned long window)
     const QRect frame = input.rootGeometry(window);
     const QList<unsigned> column = input.column(window, frame.width() / 2);
     int bottom = -1;
-    int top = -1;
     for (int y = int(column.size()) - 1; y >= 0; --y) {
         const int r = int(column[y] >> 16 & 0xFF), g = int(column[y] >> 8 & 0xFF), b = int(column[y] & 0xFF);
         const bool coloured = std::max({r, g, b}) - std::min({r, g, b}) > 60;
         if (coloured && bottom < 0)
             bottom = y;
-        if (!coloured && bottom >= 0) {
-            top = y + 1;
-            break;
-        }
+        if (!coloured && bottom >= 0)
+            return {frame.x() + frame.width() / 2, frame.y() + (y + 1 + bottom) / 2};
     }
-    if (bottom < 0 || top < 0)
-        return {};
-    return {frame.x() + frame.width() / 2, frame.y() + (top + bottom) / 2};
+    return {};
 }
 
-// OrbinWash as a user starts it: the real executable with a fresh home.
+// Pixels of the tray icon's red dot in the area of the screen.
+int redPixels(const QRect& area)
+{
+    const QImage shot = QGuiApplication::primaryScreen()
+                            ->grabWindow(0, area.x(), area.y(), area.width(), area.height())
+                            .toImage()
+                            .convertToFormat(QImage::Format_RGB32);
+    int count = 0;
+    for (int y = 0; y < shot.height(); ++y) {
+        for (int x = 0; x < shot.width(); ++x) {
+            const QColor pixel = shot.pixelColor(x, y);
+            count += pixel.red() > 180 && pixel.green() < 80 && pixel.blue() < 80;
+        }
+    }
+    return count;
+}
+
+// OrbinWash as a user starts it: the real executable (or the one ORBINWASH_UNDER_TEST
+// names, such as the installed one) with a fresh home, in the taskbar or in Debian's
+// trayer, an XEmbed system tray in the top right corner.
 class AppEndToEndTest : public ::testing::Test {
 protected:
     AppEndToEndTest()
@@ -85,15 +107,9 @@ protected:
     {
     }
 
-    void SetUp() override
-    {
-        ASSERT_TRUE(home.isValid());
-        ASSERT_TRUE(input.isOpen());
-    }
-
     void TearDown() override
     {
-        for (QProcess* process : {&app, &second}) {
+        for (QProcess* process : {&app, &second, &trayer}) {
             if (process->state() != QProcess::NotRunning) {
                 process->kill();
                 process->waitForFinished(5000);
@@ -101,63 +117,60 @@ protected:
         }
     }
 
+    // The first launch's question was answered. A one-second hold keeps unlocks short.
+    void makeHome(bool tray)
+    {
+        home.emplace(QJsonObject{{QStringLiteral("OWOnboarded"), true},
+                                 {QStringLiteral("OWMenuBarMode"), tray},
+                                 {QStringLiteral("OWHoldSecondsUser"), 1}});
+        ASSERT_TRUE(home->isValid());
+        ASSERT_TRUE(input.isOpen());
+        if (!tray)
+            return;
+        trayer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        trayer.start(QStringLiteral("trayer"), {QStringLiteral("--edge"), QStringLiteral("top"),
+                                                QStringLiteral("--align"), QStringLiteral("right"),
+                                                QStringLiteral("--widthtype"), QStringLiteral("request"),
+                                                QStringLiteral("--height"), QStringLiteral("32")});
+        ASSERT_TRUE(trayer.waitForStarted(5000)) << "trayer is missing: scripts/install-deps.sh installs it";
+        ASSERT_TRUE(QTest::qWaitFor([] { return QSystemTrayIcon::isSystemTrayAvailable(); }, 5000))
+            << "trayer never took the system tray selection";
+    }
+
     void start(QProcess& process)
     {
-        process.setProcessEnvironment(home.environment());
+        process.setProcessEnvironment(home->environment());
         process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        // ORBINWASH_UNDER_TEST names another OrbinWash to start, such as the installed one.
         process.start(qEnvironmentVariable("ORBINWASH_UNDER_TEST", QStringLiteral(ORBINWASH_BIN)), {});
+        ASSERT_TRUE(process.waitForStarted(5000));
     }
 
     unsigned long mainWindow() { return input.findViewableWindow(QStringLiteral("OrbinWash")); }
+    unsigned long trayIcon() { return input.findEmbeddedWindow(app.processId(), trayer.processId()); }
 
-    // The first launch's question was answered: OrbinWash lives in the taskbar. A
-    // one-second hold keeps the unlocks short.
-    ow::test::AppHome home{QJsonObject{{QStringLiteral("OWOnboarded"), true}, {QStringLiteral("OWHoldSecondsUser"), 1}}};
+    // Viewable windows of the process straight on the root: its menus, overlays, windows.
+    QList<unsigned long> topLevelWindowsOf(qint64 pid)
+    {
+        QList<unsigned long> windows;
+        for (unsigned long window : input.stackingOrder()) {
+            if (input.isViewable(window) && input.windowPid(window) == pid)
+                windows.append(window);
+        }
+        return windows;
+    }
+
+    std::optional<ow::test::AppHome> home;
     XTestInput input;
     QProcess app;
     QProcess second;
+    QProcess trayer;
 };
-
-TEST_F(AppEndToEndTest, ReturnLocksHoldingBothCtrlKeysUnlocksAndTheWindowComesBack)
-{
-    start(app);
-    ASSERT_TRUE(app.waitForStarted(5000));
-    ASSERT_TRUE(eventually([&] { return mainWindow() != 0; }, 10000)) << "the main window never appeared";
-    input.focus(mainWindow());
-
-    input.tap(input.keycode("Return"));
-    ASSERT_TRUE(eventually([&] { return input.keyboardGrabbedByOther(); }, 5000)) << "Return did not lock";
-    EXPECT_TRUE(eventually([&] { return hasWatchdogChild(app.processId()); }, 2000))
-        << "no watchdog guards the lock";
-    EXPECT_EQ(mainWindow(), 0u) << "the main window stays hidden during the lock";
-
-    // Another program, focused, hears nothing of what is typed.
-    X11Probe probe(QStringLiteral(X11_PROBE));
-    ASSERT_TRUE(probe.start());
-    ASSERT_TRUE(probe.nextLine().startsWith(QLatin1String("ready")));
-    for (const char* key : {"a", "Return", "space"})
-        input.tap(input.keycode(key));
-    input.click(1);
-    EXPECT_EQ(probe.received(), QStringList());
-
-    // Both Ctrl keys for the hold time.
-    const unsigned left = input.keycode("Control_L");
-    const unsigned right = input.keycode("Control_R");
-    input.key(left, true);
-    input.key(right, true);
-    const bool unlocked = eventually([&] { return !input.keyboardGrabbedByOther(); }, 6000);
-    input.key(right, false);
-    input.key(left, false);
-    ASSERT_TRUE(unlocked);
-    EXPECT_TRUE(eventually([&] { return mainWindow() != 0; }, 5000)) << "the main window did not come back";
-}
 
 TEST_F(AppEndToEndTest, ASecondLaunchExitsAndBringsTheFirstWindowForward)
 {
-    start(app);
-    ASSERT_TRUE(app.waitForStarted(5000));
-    ASSERT_TRUE(eventually([&] { return mainWindow() != 0; }, 10000));
+    ASSERT_NO_FATAL_FAILURE(makeHome(false));
+    ASSERT_NO_FATAL_FAILURE(start(app));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return mainWindow() != 0; }, 10000));
 
     // Ctrl+W closes the window; the application keeps running.
     input.focus(mainWindow());
@@ -165,23 +178,19 @@ TEST_F(AppEndToEndTest, ASecondLaunchExitsAndBringsTheFirstWindowForward)
     input.key(control, true);
     input.tap(input.keycode("w"));
     input.key(control, false);
-    ASSERT_TRUE(eventually([&] { return mainWindow() == 0; }, 5000)) << "Ctrl+W did not close the window";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return mainWindow() == 0; }, 5000)) << "Ctrl+W did not close the window";
     EXPECT_EQ(app.state(), QProcess::Running);
 
-    start(second);
+    ASSERT_NO_FATAL_FAILURE(start(second));
     ASSERT_TRUE(second.waitForFinished(10000));
     EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(second.exitCode(), 0);
-    EXPECT_TRUE(eventually([&] { return mainWindow() != 0; }, 5000)) << "the first instance did not come forward";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return mainWindow() != 0; }, 5000)) << "the first instance did not come forward";
     EXPECT_EQ(app.state(), QProcess::Running);
 }
 
-} // namespace
-
-namespace {
-
 // How a person gives the lock command, and what a cloth on the keyboard does meanwhile.
-enum class Command { Return, Click };
+enum class Command { Return, Click, TrayMenu };
 enum class Cloth {
     None,
     FromBeforeTheCommand, // a key held since before the command, let go well into the lock
@@ -201,40 +210,82 @@ void PrintTo(const LockWay& way, std::ostream* out)
 
 class LockCommandCycles : public AppEndToEndTest, public ::testing::WithParamInterface<LockWay> {
 protected:
+    void press(unsigned keycode, int ms)
+    {
+        input.key(keycode, true);
+        QTest::qWait(ms);
+        input.key(keycode, false);
+    }
+
     void giveCommand(const LockWay& way)
     {
-        if (way.command == Command::Return) {
+        switch (way.command) {
+        case Command::Return:
             input.focus(mainWindow());
-            input.key(input.keycode("Return"), true);
+            press(input.keycode("Return"), way.pressMs);
+            return;
+        case Command::Click: {
+            const QPoint button = lockButtonCentre(input, mainWindow());
+            ASSERT_FALSE(button.isNull()) << "no lock button found in the window";
+            input.motion(button.x(), button.y());
+            input.button(1, true);
             QTest::qWait(way.pressMs);
-            input.key(input.keycode("Return"), false);
+            input.button(1, false);
             return;
         }
-        const QPoint button = lockButtonCentre(input, mainWindow());
-        ASSERT_FALSE(button.isNull()) << "no lock button found in the window";
-        input.motion(button.x(), button.y());
-        input.button(1, true);
-        QTest::qWait(way.pressMs);
-        input.button(1, false);
+        case Command::TrayMenu: {
+            // A click opens the icon's menu; Down and Return choose its first item.
+            const QRect place = input.rootGeometry(trayIcon());
+            input.motion(place.center().x(), place.center().y());
+            input.button(1, true);
+            QTest::qWait(90);
+            input.button(1, false);
+            ASSERT_TRUE(QTest::qWaitFor([&] { return !topLevelWindowsOf(app.processId()).isEmpty(); }, 5000))
+                << "the click opened no menu";
+            press(input.keycode("Down"), way.pressMs);
+            press(input.keycode("Return"), way.pressMs);
+            return;
+        }
+        }
     }
 };
 
-// Whatever gave the command, the lock ends by the hold and stays ended: nothing the
-// command or the cloth pressed is left held down to come back as a new lock.
-TEST_P(LockCommandCycles, UnlockingLeavesTheSessionFree)
+// Whatever gave the command, the lock holds, ends by the hold and stays ended: nothing
+// the command or the cloth pressed is left held down to come back as a new lock.
+TEST_P(LockCommandCycles, LocksAndUnlockingLeavesTheSessionFree)
 {
     const LockWay way = GetParam();
+    const bool tray = way.command == Command::TrayMenu;
+    ASSERT_NO_FATAL_FAILURE(makeHome(tray));
+    ASSERT_NO_FATAL_FAILURE(start(app));
+    if (tray) {
+        ASSERT_TRUE(QTest::qWaitFor([&] { return trayIcon() != 0; }, 10000)) << "no icon in the tray";
+        EXPECT_TRUE(topLevelWindowsOf(app.processId()).isEmpty()) << "in the tray the window waits to be asked for";
+    }
+    const unsigned long icon = tray ? trayIcon() : 0;
     const unsigned clothKey = input.keycode("x");
-    start(app);
-    ASSERT_TRUE(app.waitForStarted(5000));
     for (int cycle = 1; cycle <= 3; ++cycle) {
         SCOPED_TRACE(cycle);
-        ASSERT_TRUE(eventually([&] { return mainWindow() != 0; }, 10000)) << "the main window is not there";
+        if (!tray) {
+            ASSERT_TRUE(QTest::qWaitFor([&] { return mainWindow() != 0; }, 10000)) << "the main window is not there";
+        }
         QTest::qWait(300); // as long as a person takes to reach for the key
         if (way.cloth == Cloth::FromBeforeTheCommand)
             input.key(clothKey, true);
-        giveCommand(way);
-        ASSERT_TRUE(eventually([&] { return input.keyboardGrabbedByOther(); }, 5000)) << "the command did not lock";
+        ASSERT_NO_FATAL_FAILURE(giveCommand(way));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return input.keyboardGrabbedByOther(); }, 5000)) << "the command did not lock";
+        EXPECT_TRUE(QTest::qWaitFor([&] { return hasWatchdogChild(app.processId()); }, 2000)) << "no watchdog";
+        EXPECT_EQ(mainWindow(), 0u) << "the main window stays hidden during the lock";
+        if (cycle == 1) {
+            // Another program, focused, hears nothing of what is typed.
+            X11Probe probe(QStringLiteral(X11_PROBE));
+            ASSERT_TRUE(probe.start());
+            ASSERT_TRUE(probe.nextLine().startsWith(QLatin1String("ready")));
+            for (const char* key : {"a", "Return", "space"})
+                press(input.keycode(key), 60);
+            input.click(1);
+            EXPECT_EQ(probe.received(), QStringList());
+        }
         if (way.cloth == Cloth::FromBeforeTheCommand) {
             QTest::qWait(1500);
             input.key(clothKey, false);
@@ -248,6 +299,13 @@ TEST_P(LockCommandCycles, UnlockingLeavesTheSessionFree)
         }
         const QString trouble = ow::test::troubleAfterUnlock(input, 3000);
         ASSERT_TRUE(trouble.isEmpty()) << qPrintable(trouble);
+        if (tray) {
+            // The window was not open before the lock, so nothing comes back but the icon.
+            EXPECT_TRUE(topLevelWindowsOf(app.processId()).isEmpty());
+            EXPECT_EQ(trayIcon(), icon);
+        } else {
+            EXPECT_NE(mainWindow(), 0u) << "the main window did not come back";
+        }
     }
 }
 
@@ -257,8 +315,79 @@ INSTANTIATE_TEST_SUITE_P(
                       LockWay{"Return150ms", Command::Return, 150, Cloth::None},
                       LockWay{"Return400ms", Command::Return, 400, Cloth::None},
                       LockWay{"Click200ms", Command::Click, 200, Cloth::None},
+                      LockWay{"TrayMenuDownReturn", Command::TrayMenu, 120, Cloth::None},
                       LockWay{"KeyHeldFromBeforeTheCommand", Command::Return, 150, Cloth::FromBeforeTheCommand},
                       LockWay{"KeyHeldThroughTheUnlock", Command::Return, 150, Cloth::ThroughTheUnlock}),
     [](const ::testing::TestParamInfo<LockWay>& row) { return std::string(row.param.name); });
+
+// The shell in this process with the real X11 services, checking in with a local server:
+// an unread message shows as a red dot on the icon in the tray.
+TEST_F(AppEndToEndTest, AnUnreadMessagePutsARedDotOnTheTrayIcon)
+{
+    ASSERT_NO_FATAL_FAILURE(makeHome(true));
+    QString ticket = QStringLiteral("none");
+    qint64 messageId = 0;
+    int checkIns = 0;
+    QHttpServer server;
+    server.route(QStringLiteral("/check"), [&](const QHttpServerRequest& request) {
+        ++checkIns;
+        return QHttpServerResponse(QJsonObject{
+            {QStringLiteral("n"), QJsonDocument::fromJson(request.body()).object().value(QStringLiteral("n"))},
+            {QStringLiteral("ts"), QDateTime::currentSecsSinceEpoch()},
+            {QStringLiteral("mid"), messageId},
+            {QStringLiteral("msg"), QStringLiteral("Did the lock hold?")},
+            {QStringLiteral("tk"), ticket},
+        });
+    });
+    const quint16 port = server.listen(QHostAddress::LocalHost, 0);
+
+    ow::QtClock clock;
+    ow::MemoryUserDefaults defaults;
+    defaults.setValue(QStringLiteral("OWMenuBarMode"), true);
+    defaults.setValue(QStringLiteral("OWOnboarded"), true);
+    ow::X11CursorVisibility cursor;
+    ow::FakeDisplaySleepAssertion sleep;
+    ow::QtScreenList screens;
+    ow::X11WindowStacking stacking;
+    ow::FakeLockWatchdog watchdog;
+    ow::X11InputAccessPermission permission([] { return QUrl(); });
+    ow::X11TaskbarPresence taskbar;
+    ow::FakeLauncherBadge launcher;
+    ow::QtHttpClient http;
+    ow::FakeLoginItem loginItem;
+    ow::FakeSystemLog log;
+    ow::AppDelegate delegate({.defaults = defaults,
+                              .lock = {clock, defaults, cursor, sleep, screens, stacking, watchdog},
+                              .permission = permission,
+                              .taskbar = taskbar,
+                              .launcher = launcher,
+                              .http = http,
+                              .loginItem = loginItem,
+                              .log = log,
+                              .installCrashReporter = {},
+                              .checkInUrl = QUrl(QStringLiteral("http://127.0.0.1:%1/check").arg(port))},
+                             std::make_unique<ow::TapLockEngine>(std::make_unique<ow::X11InputGrab>(),
+                                                                 std::make_unique<ow::FakePowerKeyInhibitor>(), clock),
+                             ow::test::ShellFakes::offlineUpdates(clock, home->filePath(QStringLiteral("updates.ini"))));
+    delegate.applicationDidFinishLaunching();
+
+    // Where the icon is now: Qt may embed a new window for it when the tray answers.
+    const qint64 self = QCoreApplication::applicationPid();
+    const auto iconPlace = [&] { return input.rootGeometry(input.findEmbeddedWindow(self, trayer.processId())); };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !iconPlace().isEmpty() && checkIns == 1; }, 10000))
+        << "the tray icon never appeared in the tray";
+    QTest::qWait(200); // the icon's first paint
+    EXPECT_EQ(redPixels(iconPlace()), 0);
+
+    ticket = QStringLiteral("open");
+    messageId = 12;
+    delegate.syncWithServer();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return redPixels(iconPlace()) >= 4; }, 5000)) << "no red dot on the icon";
+    ASSERT_NE(delegate.statusMenu(), nullptr);
+    bool listed = false;
+    for (const QAction* item : delegate.statusMenu()->actions())
+        listed = listed || (item->isVisible() && item->text() == ow::L("messages.banner_title"));
+    EXPECT_TRUE(listed);
+}
 
 } // namespace
