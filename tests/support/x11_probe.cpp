@@ -1,7 +1,7 @@
 // Another X client for the lock tests, on $DISPLAY:
 //
-//   x11_probe listen [x y w h]
-//     Maps a focused window (default 0 0 400 300), prints "ready <window id>", then one
+//   x11_probe listen
+//     Maps a focused 400 x 300 window, prints "ready <window id>", then one
 //     line per input event it receives: "key-press <keycode>", "key-release <keycode>",
 //     "button-press <button>", "button-release <button>", "motion <root x> <root y>".
 //     A second connection listens on the root window through XInput 2 to every device,
@@ -84,16 +84,12 @@ void printEvent(const XEvent& event)
 {
     switch (event.type) {
     case KeyPress:
-        say("key-press %u", event.xkey.keycode);
-        break;
     case KeyRelease:
-        say("key-release %u", event.xkey.keycode);
+        say("key-%s %u", event.type == KeyPress ? "press" : "release", event.xkey.keycode);
         break;
     case ButtonPress:
-        say("button-press %u", event.xbutton.button);
-        break;
     case ButtonRelease:
-        say("button-release %u", event.xbutton.button);
+        say("button-%s %u", event.type == ButtonPress ? "press" : "release", event.xbutton.button);
         break;
     case MotionNotify:
         say("motion %d %d", event.xmotion.x_root, event.xmotion.y_root);
@@ -132,25 +128,15 @@ void printDeviceEvent(XEvent& event)
     if (event.type != GenericEvent || cookie->extension != g_xiOpcode || !XGetEventData(g_devices, cookie))
         return;
     const auto* device = static_cast<const XIDeviceEvent*>(cookie->data);
-    switch (cookie->evtype) {
-    case XI_KeyPress:
-        say("xi2-key-press %d %d", device->detail, device->deviceid);
-        break;
-    case XI_KeyRelease:
-        say("xi2-key-release %d %d", device->detail, device->deviceid);
-        break;
-    case XI_ButtonPress:
-        say("xi2-button-press %d %d", device->detail, device->deviceid);
-        break;
-    case XI_ButtonRelease:
-        say("xi2-button-release %d %d", device->detail, device->deviceid);
-        break;
-    case XI_Motion:
+    const char* name = cookie->evtype == XI_KeyPress      ? "key-press"
+                       : cookie->evtype == XI_KeyRelease    ? "key-release"
+                       : cookie->evtype == XI_ButtonPress   ? "button-press"
+                       : cookie->evtype == XI_ButtonRelease ? "button-release"
+                                                             : nullptr;
+    if (name)
+        say("xi2-%s %d %d", name, device->detail, device->deviceid);
+    else if (cookie->evtype == XI_Motion)
         say("xi2-motion %d", device->deviceid);
-        break;
-    default:
-        break;
-    }
     XFreeEventData(g_devices, cookie);
 }
 
@@ -191,31 +177,17 @@ void runCommands(std::string& buffer, Display* display, Window window)
     }
 }
 
-int runListen(Display* display, int signals, int argc, char** argv)
+int runListen(Display* display, int signals)
 {
-    int x = 0, y = 0, w = 400, h = 300;
-    if (argc == 6) {
-        x = std::atoi(argv[2]);
-        y = std::atoi(argv[3]);
-        w = std::atoi(argv[4]);
-        h = std::atoi(argv[5]);
-    } else if (argc != 2) {
-        std::fprintf(stderr, "usage: x11_probe listen [x y w h]\n");
-        return 2;
-    }
     const int screen = XDefaultScreen(display);
-    const Window window = XCreateSimpleWindow(display, XRootWindow(display, screen), x, y,
-                                              unsigned(w), unsigned(h), 0,
-                                              XBlackPixel(display, screen),
-                                              XWhitePixel(display, screen));
+    const Window window = XCreateSimpleWindow(display, XRootWindow(display, screen), 0, 0, 400, 300, 0,
+                                              XBlackPixel(display, screen), XWhitePixel(display, screen));
     XStoreName(display, window, "x11_probe");
     // Asks a window manager to keep the requested geometry instead of placing it itself.
     XSizeHints hints = {};
     hints.flags = USPosition | USSize;
-    hints.x = x;
-    hints.y = y;
-    hints.width = w;
-    hints.height = h;
+    hints.width = 400;
+    hints.height = 300;
     XSetWMNormalHints(display, window, &hints);
     XSelectInput(display, window,
                  KeyPressMask | KeyReleaseMask | ButtonPressMask | ButtonReleaseMask
@@ -334,7 +306,7 @@ int main(int argc, char** argv)
 {
     const std::string mode = argc > 1 ? argv[1] : "";
     if (mode != "listen" && mode != "grab") {
-        std::fprintf(stderr, "usage: x11_probe listen [x y w h] | grab <ms>\n");
+        std::fprintf(stderr, "usage: x11_probe listen | grab <ms>\n");
         return 2;
     }
     Display* display = XOpenDisplay(nullptr);
@@ -344,7 +316,7 @@ int main(int argc, char** argv)
     }
     XSetErrorHandler(logXError);
     const int signals = terminationFd();
-    const int status = mode == "listen" ? runListen(display, signals, argc, argv)
+    const int status = mode == "listen" ? runListen(display, signals)
                                         : runGrab(display, signals, argc, argv);
     XCloseDisplay(display);
     return status;
