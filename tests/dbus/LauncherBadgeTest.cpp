@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 // Collects every LauncherEntry.Update seen on its own connection to the bus.
@@ -26,13 +28,13 @@ TEST(LauncherBadgeTest, ACountCrossesTheBusAsA64BitIntegerAndAnythingElseHidesTh
 {
     ASSERT_TRUE(QDBusConnection::sessionBus().isConnected()) << "run under dbus-run-session";
     // A second connection, as a dock would have: the signal must really cross the bus.
-    QDBusConnection dock = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("dock"));
+    QDBusConnection dock = QDBusConnection::connectToBus(QDBusConnection::SessionBus, u"dock"_s);
     UpdateListener listener;
     ASSERT_TRUE(dock.connect(QString(), ow::DBusLauncherBadge::kObjectPath,
-                             QStringLiteral("com.canonical.Unity.LauncherEntry"), QStringLiteral("Update"), &listener,
+                             u"com.canonical.Unity.LauncherEntry"_s, u"Update"_s, &listener,
                              SLOT(update(QDBusMessage))));
     // One round trip on the same connection: the match rule is in place after it.
-    ASSERT_TRUE(dock.interface()->isServiceRegistered(QStringLiteral("org.freedesktop.DBus")).value());
+    ASSERT_TRUE(dock.interface()->isServiceRegistered(u"org.freedesktop.DBus"_s).value());
 
     const struct {
         const char* label;
@@ -45,19 +47,19 @@ TEST(LauncherBadgeTest, ACountCrossesTheBusAsA64BitIntegerAndAnythingElseHidesTh
         badge.setBadgeLabel(QString::fromLatin1(row.label));
         ASSERT_TRUE(QTest::qWaitFor([&] { return listener.received.size() > before; }, 5000));
         const QDBusMessage update = listener.received.at(before);
-        ASSERT_EQ(update.signature(), QStringLiteral("sa{sv}"));
+        ASSERT_EQ(update.signature(), u"sa{sv}"_s);
         // Docks match the entry to a launcher by the desktop file's name.
-        EXPECT_EQ(update.arguments().at(0).toString(), QStringLiteral("application://orbinwash.desktop"));
+        EXPECT_EQ(update.arguments().at(0).toString(), u"application://orbinwash.desktop"_s);
         const auto props = qdbus_cast<QVariantMap>(update.arguments().at(1).value<QDBusArgument>());
-        EXPECT_EQ(props.keys(), (QStringList{QStringLiteral("count"), QStringLiteral("count-visible")}));
+        EXPECT_EQ(props.keys(), (QStringList{u"count"_s, u"count-visible"_s}));
         // Docks read "count" as a 64-bit integer only: 'x', not 'i'.
-        EXPECT_EQ(QDBusMetaType::typeToSignature(props.value(QStringLiteral("count")).metaType()), QByteArray("x"));
-        EXPECT_EQ(props.value(QStringLiteral("count")).toLongLong(), row.count);
-        EXPECT_EQ(QDBusMetaType::typeToSignature(props.value(QStringLiteral("count-visible")).metaType()), QByteArray("b"));
-        EXPECT_EQ(props.value(QStringLiteral("count-visible")).toBool(), row.count > 0);
+        EXPECT_EQ(QDBusMetaType::typeToSignature(props.value(u"count"_s).metaType()), QByteArray("x"));
+        EXPECT_EQ(props.value(u"count"_s).toLongLong(), row.count);
+        EXPECT_EQ(QDBusMetaType::typeToSignature(props.value(u"count-visible"_s).metaType()), QByteArray("b"));
+        EXPECT_EQ(props.value(u"count-visible"_s).toBool(), row.count > 0);
     }
     EXPECT_EQ(listener.received.size(), qsizetype(std::size(rows)));
-    QDBusConnection::disconnectFromBus(QStringLiteral("dock"));
+    QDBusConnection::disconnectFromBus(u"dock"_s);
 }
 
 } // namespace

@@ -20,6 +20,7 @@ namespace {
 
 const QString kLogind = u"org.freedesktop.login1"_s;
 const QString kLogindPath = u"/org/freedesktop/login1"_s;
+const QString kLogindManager = u"org.freedesktop.login1.Manager"_s;
 const QString kScreenSaver = u"org.freedesktop.ScreenSaver"_s;
 
 // A python-dbusmock service on the private session bus the binary runs under, gone with
@@ -32,7 +33,8 @@ public:
         QDBusConnection bus = QDBusConnection::sessionBus();
         ready = QTest::qWaitFor([&] { return bus.interface()->isServiceRegistered(name).value(); }, 10000);
         if (ready && !silentMethod.isEmpty()) {
-            QDBusMessage add = QDBusMessage::createMethodCall(name, args[1], u"org.freedesktop.DBus.Mock"_s, u"AddMethod"_s);
+            QDBusMessage add =
+                QDBusMessage::createMethodCall(name, args[1], u"org.freedesktop.DBus.Mock"_s, u"AddMethod"_s);
             add << args[2] << silentMethod[0] << silentMethod[1] << silentMethod[2] << u"time.sleep(10)"_s;
             ready = bus.call(add).type() == QDBusMessage::ReplyMessage;
         }
@@ -59,8 +61,8 @@ private:
 
 int inhibitorsHeld()
 {
-    const QDBusMessage reply = QDBusConnection::sessionBus().call(QDBusMessage::createMethodCall(
-        kLogind, kLogindPath, u"org.freedesktop.login1.Manager"_s, u"ListInhibitors"_s));
+    const QDBusMessage reply = QDBusConnection::sessionBus().call(
+        QDBusMessage::createMethodCall(kLogind, kLogindPath, kLogindManager, u"ListInhibitors"_s));
     if (reply.arguments().size() != 1)
         return -1;
     const auto list = reply.arguments().constFirst().value<QDBusArgument>();
@@ -93,7 +95,7 @@ TEST_P(LockBusCallsTest, PowerKeysAreHeldWithinTheShortTimeoutAndExactlyUntilRel
     if (row.logind == Logind::Mock)
         logind = std::make_unique<MockService>(kLogind, QStringList{u"--template"_s, u"logind"_s});
     if (row.logind == Logind::Silent) {
-        logind = std::make_unique<MockService>(kLogind, QStringList{kLogind, kLogindPath, u"org.freedesktop.login1.Manager"_s},
+        logind = std::make_unique<MockService>(kLogind, QStringList{kLogind, kLogindPath, kLogindManager},
                                                QStringList{u"Inhibit"_s, u"ssss"_s, u"h"_s});
     }
     if (row.silentScreenSaver) {

@@ -81,8 +81,8 @@ TEST_F(FileUserDefaultsTest, ValuesKeepTheirTypesInANewProcessAndAnswerOnlyTheir
     EXPECT_FALSE(open()->contains(u"0"_s));
     EXPECT_FALSE(QFileInfo::exists(path())) << "reading must not create the file";
     const QDateTime summer(QDate(2026, 7, 1), QTime(12, 34, 56, 789), Qt::OffsetFromUTC, 2 * 3600);
-    const QVariantMap message{
-        {"id", qint64(9007199254740993)}, {"body", u"line one\nline \"two\""_s}, {"date", summer.toUTC()}, {"mine", true}};
+    const QVariantMap message{{"id", qint64(9007199254740993)}, {"body", u"line one\nline \"two\""_s},
+                              {"date", summer.toUTC()}, {"mine", true}};
     struct Row {
         QVariant written;
         const char* getters; // some strings look like other types
@@ -261,13 +261,12 @@ TEST_F(FileUserDefaultsTest, ConcurrentWritesLeaveEveryKeyInAReadableFile)
     {
         auto store = open();
         store->setValue(u"first"_s, true);
-        std::atomic<bool> writing{true};
         // A newly started instance reading meanwhile must always find a whole document.
-        std::thread reader([&] {
-            while (writing)
+        std::jthread reader([&](const std::stop_token& stop) {
+            while (!stop.stop_requested())
                 partialFiles += !QJsonDocument::fromJson(readRaw(path())).isObject();
         });
-        std::vector<std::thread> writers;
+        std::vector<std::jthread> writers;
         for (int t = 0; t < kThreads; ++t) {
             writers.emplace_back([&store, &wrongReads, t] {
                 for (int i = 0; i < kWrites; ++i) {
@@ -277,10 +276,7 @@ TEST_F(FileUserDefaultsTest, ConcurrentWritesLeaveEveryKeyInAReadableFile)
                 }
             });
         }
-        for (std::thread& writer : writers)
-            writer.join();
-        writing = false;
-        reader.join();
+        writers.clear(); // joins them, before the reader stops and the store goes
     }
     EXPECT_EQ(wrongReads, 0);
     EXPECT_EQ(partialFiles, 0);
@@ -309,7 +305,8 @@ TEST_F(FileUserDefaultsTest, AWriterKilledAtAnyMomentLeavesTheOldOrTheNewFileNev
         const QVariantMap hammer = open()->dictionary(u"hammer"_s);
         ASSERT_TRUE(asideFiles().isEmpty()) << "the store found the file unreadable";
         const qint64 n = hammer.value(u"n"_s).toLongLong();
-        EXPECT_EQ(hammer.value(u"check"_s).toString(), hammer.isEmpty() ? QString() : QString::number(n).repeated(4096));
+        EXPECT_EQ(hammer.value(u"check"_s).toString(),
+                  hammer.isEmpty() ? QString() : QString::number(n).repeated(4096));
     }
     EXPECT_TRUE(QFileInfo::exists(path()));
     EXPECT_EQ(g_warnings, 0);

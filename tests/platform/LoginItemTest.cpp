@@ -82,7 +82,7 @@ TEST_P(SkippedEntryTest, CountsAsOffAndRegisteringTurnsItOnAgain)
 {
     XdgAutostartLoginItem item(path("autostart"), u"/usr/bin/orbinwash"_s);
     ASSERT_TRUE(QDir().mkpath(path("autostart")));
-    ASSERT_TRUE(writeFile(item.filePath(), QByteArray("[Desktop Entry]\nType=Application\nExec=x\n") + GetParam().entry));
+    ASSERT_TRUE(writeFile(item.filePath(), "[Desktop Entry]\nType=Application\nExec=x\n"_ba + GetParam().entry));
     EXPECT_EQ(item.isEnabled(), GetParam().enabled);
     ASSERT_TRUE(item.registerItem(nullptr));
     EXPECT_TRUE(item.isEnabled());
