@@ -68,6 +68,8 @@ struct LaunchRow {
     bool tray;       // the mode the application lives in afterwards
 };
 
+void PrintTo(const LaunchRow& row, std::ostream* out) { *out << row.name; }
+
 class LaunchModeTest : public AppShellTest, public ::testing::WithParamInterface<LaunchRow> {};
 
 // While the question waits, the store already knows it was asked, and nothing goes out:
