@@ -88,10 +88,14 @@ void FakeClock::advance(std::chrono::nanoseconds d)
         if (next == m_timers.end())
             break;
         const quint64 id = next->first;
-        // A timer that fell due during a stall fires late, at the current time.
+        // A timer that fell due during a stall fires late, at the current time; a repeating
+        // one fires once for all its missed ticks and goes on from now, as Qt's timers do.
         m_now = std::max(m_now, next->second.due);
-        if (next->second.repeating)
+        if (next->second.repeating) {
             next->second.due += next->second.interval;
+            if (next->second.due < m_now)
+                next->second.due = m_now + next->second.interval;
+        }
         // Copy: the callback may destroy its own timer.
         auto fn = next->second.fn;
         if (!m_timers.at(id).repeating)

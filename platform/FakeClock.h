@@ -27,7 +27,8 @@ public:
     // Moves time forward by d, firing every timer that falls due on the way.
     void advance(std::chrono::nanoseconds d);
     // Moves time forward by d with the main loop busy elsewhere: nothing fires until the
-    // next advance, which first fires, late, whatever fell due meanwhile.
+    // next advance, which first fires, late, whatever fell due meanwhile (each repeating
+    // timer once).
     void stall(std::chrono::nanoseconds d);
     // Runs the calls posted so far, and those they post in turn.
     void runPosted();

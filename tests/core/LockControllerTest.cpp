@@ -14,13 +14,17 @@
 #include "Localizer.h"
 #include "MemoryUserDefaults.h"
 #include "ModifierFlags.h"
+#include "QtScreenList.h"
 #include "TapLockEngine.h"
 
+#include <QApplication>
 #include <QLabel>
 #include <QPointer>
+#include <QScreen>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
 #include <vector>
 
@@ -43,11 +47,20 @@ protected:
         grab = fakeGrab.get();
         auto inhibitor = std::make_unique<FakePowerKeyInhibitor>();
         powerKeys = inhibitor.get();
-        auto tapEngine = std::make_unique<TapLockEngine>(std::move(fakeGrab), std::move(inhibitor), clock);
-        engine = tapEngine.get();
         controller = std::make_unique<LockController>(
-            std::move(tapEngine), LockController::Services{clock, defaults, cursor, sleep, screens, stacking, watchdog});
+            std::make_unique<TapLockEngine>(std::move(fakeGrab), std::move(inhibitor), clock), services(screens));
         controller->setOnUnlock([this] { unlockedAt.push_back(clock.monotonicNow()); });
+    }
+
+    LockController::Services services(ScreenList& list)
+    {
+        return {clock, defaults, cursor, sleep, list, stacking, watchdog};
+    }
+
+    std::unique_ptr<TapLockEngine> spareEngine()
+    {
+        return std::make_unique<TapLockEngine>(std::make_unique<FakeInputGrab>(),
+                                               std::make_unique<FakePowerKeyInhibitor>(), clock);
     }
 
     // Reports a modifier change the way the real grab does, and lets the main queue run.
@@ -72,7 +85,6 @@ protected:
     FakeLockWatchdog watchdog;
     FakeInputGrab* grab = nullptr;
     FakePowerKeyInhibitor* powerKeys = nullptr;
-    TapLockEngine* engine = nullptr;
     std::unique_ptr<LockController> controller;
     std::vector<MonoTime> unlockedAt;
 };
@@ -83,6 +95,7 @@ struct Step {
     std::optional<quint64> flags;
     int holdSeconds = 0; // a new user hold duration, when not 0
     bool screenChange = false;
+    Ms stall{}; // the main loop then stays busy this long
 };
 
 struct HoldRow {
@@ -110,6 +123,7 @@ TEST_P(LockTimingTest, UnlocksWhenTheKeysWereHeldLongEnoughOrTheSafetyTimeIsUp)
             screens.setScreens({QRect(0, 0, 800, 600), QRect(800, 0, 640, 480)});
         if (step.flags)
             press(*step.flags);
+        clock.stall(step.stall);
     }
     clock.advance(begun + 1000s - clock.monotonicNow());
     ASSERT_EQ(unlockedAt.size(), 1u);
@@ -130,6 +144,8 @@ INSTANTIATE_TEST_SUITE_P(Rows, LockTimingTest, ::testing::Values(
             {{0ms, kBoth}, {1500ms, kBoth | kShift}, {1600ms, kBoth | kShift | ModifierFlags::LeftOption | ModifierFlags::Option}},
             3s, true},
     HoldRow{"ScreenChangeKeepsTheHoldsSchedule", 0, {{0ms, kBoth}, {1s, std::nullopt, 0, true}}, 3s, true},
+    // Ticks missed while the main loop was busy come as one late tick: the hold is timed, not counted.
+    HoldRow{"BusyMainLoopDoesNotLengthenTheHold", 0, {{0ms, kBoth}, {1s, std::nullopt, 0, false, 1500ms}}, 3s, true},
     HoldRow{"HoldDurationChangeTakesEffectAtTheNextTick", 10, {{0ms, kBoth}, {2s, std::nullopt, 1}}, 2s, true},
     HoldRow{"UserHoldDuration", 5, {{0ms, kBoth}}, 5s, true}),
     [](const auto& row) { return std::string(row.param.name); });
@@ -145,7 +161,6 @@ TEST_F(LockControllerTest, RefusedEngineLeavesEverythingUnlocked)
     EXPECT_EQ(clock.pendingTimers(), 0);
     EXPECT_TRUE(stacking.guarded.isEmpty());
     EXPECT_FALSE(watchdog.isArmed);
-
     // The next attempt goes on even without a sleep assertion.
     grab->refuse = false;
     sleep.available = false;
@@ -164,10 +179,8 @@ TEST_F(LockControllerTest, LockCoversEveryScreenAndUnlockUndoesAllBeforeOnUnlock
     EXPECT_FALSE(cursor.visible());
     EXPECT_EQ(sleep.held.size(), 1);
     EXPECT_TRUE(powerKeys->held);
-
-    // Locking again changes nothing.
     const QList<LockWindow*> first = controller->lockWindows();
-    EXPECT_TRUE(controller->lock());
+    EXPECT_TRUE(controller->lock()); // changes nothing
     EXPECT_EQ(controller->lockWindows(), first);
     EXPECT_EQ(cursor.hideCount, 1);
     EXPECT_EQ(grab->grabCalls, 1);
@@ -191,9 +204,7 @@ TEST_F(LockControllerTest, LockCoversEveryScreenAndUnlockUndoesAllBeforeOnUnlock
     controller->unlock();
     controller->unlock();
     EXPECT_EQ(calls, 1);
-
-    // Unlocked: screen changes are no longer watched.
-    screens.setScreens({QRect(0, 0, 800, 600)});
+    screens.setScreens({QRect(0, 0, 800, 600)}); // no longer watched
     EXPECT_TRUE(controller->lockWindows().isEmpty());
 }
 
@@ -204,7 +215,6 @@ TEST_F(LockControllerTest, BarsAndHintsFollowTheHoldAcrossAScreenChange)
     press(kBoth);
     EXPECT_EQ(controller->holdHints()[0]->alpha(), 1.0);
     clock.advance(1s);
-
     screens.setScreens({QRect(0, 0, 800, 600), QRect(800, 0, 640, 480)});
     ASSERT_EQ(controller->lockWindows().size(), 2);
     EXPECT_EQ(stacking.guarded.size(), 2);
@@ -216,7 +226,6 @@ TEST_F(LockControllerTest, BarsAndHintsFollowTheHoldAcrossAScreenChange)
     clock.advance(1900ms);
     for (HoldBarView* bar : controller->holdBars())
         EXPECT_NEAR(bar->progress(), 2.9 / 3.0, 0.02);
-
     press(kLeftOnly);
     for (int i = 0; i < 2; ++i) {
         EXPECT_EQ(controller->holdBars()[i]->progress(), 0.0);
@@ -231,8 +240,7 @@ TEST_F(LockControllerTest, CountdownStartsAtFifteenMinutesAndNeverGoesNegative)
         EXPECT_TRUE(countdownText() == L("lock.auto_unlock_countdown", 15, 0)) << countdownText().toStdString();
         clock.advance(899s);
         EXPECT_TRUE(countdownText() == L("lock.auto_unlock_countdown", 0, 1)) << countdownText().toStdString();
-        // The main loop is busy past the deadline, and a screen change is handled before
-        // the late safety timer: the countdown shows zero, not a negative time.
+        // A screen change handled before the late safety timer shows zero, not a negative time.
         clock.stall(2s);
         screens.setScreens({QRect(0, 0, 1024, 768)});
         ASSERT_TRUE(controller->isLocked());
@@ -250,7 +258,6 @@ TEST_F(LockControllerTest, QueuedFlagsAndClosuresOutliveNothing)
     clock.runPosted();
     EXPECT_FALSE(controller->isHolding());
     EXPECT_EQ(clock.pendingTimers(), 0);
-
     // A discarded controller's queued reports and timers find it gone.
     ASSERT_TRUE(controller->lock());
     press(kBoth);
@@ -280,19 +287,15 @@ TEST_F(LockControllerTest, WatchdogIsArmedWithTheDeadlineFedEveryHalfSecondAndDi
     EXPECT_FALSE(watchdog.isArmed);
     clock.advance(5s);
     EXPECT_EQ(watchdog.heartbeats, 4);
-
-    // The safety timer's unlock disarms too.
     ASSERT_TRUE(controller->lock());
-    clock.advance(900s);
+    clock.advance(900s); // the safety timer's unlock disarms too
     EXPECT_EQ(watchdog.disarmCount, 2);
     EXPECT_FALSE(watchdog.isArmed);
 }
 
 TEST_F(LockControllerTest, ASlowBusInsideLockDoesNotPushTheEndPastTheWatchdogsDeadline)
 {
-    LockController shortLock(std::make_unique<TapLockEngine>(std::make_unique<FakeInputGrab>(),
-                                                             std::make_unique<FakePowerKeyInhibitor>(), clock),
-                             {clock, defaults, cursor, sleep, screens, stacking, watchdog}, nullptr, 1500ms);
+    LockController shortLock(spareEngine(), services(screens), nullptr, 1500ms);
     sleep.onCreate = [this] { clock.advance(400ms); };
     ASSERT_TRUE(shortLock.lock());
     EXPECT_EQ(watchdog.deadline, 1500ms);
@@ -300,6 +303,106 @@ TEST_F(LockControllerTest, ASlowBusInsideLockDoesNotPushTheEndPastTheWatchdogsDe
     EXPECT_TRUE(shortLock.isLocked());
     clock.advance(1ms);
     EXPECT_FALSE(shortLock.isLocked());
+}
+
+TEST_F(LockControllerTest, EveryScreenGetsAWindowExactlyCoveringItInScreenOrder)
+{
+    const QList<QScreen*> qtScreens = QGuiApplication::screens();
+    ASSERT_EQ(qtScreens.size(), 2) << "the test binary runs with two offscreen screens";
+    QtScreenList realScreens;
+    LockController overlay(spareEngine(), services(realScreens));
+    ASSERT_TRUE(overlay.lock());
+    QApplication::processEvents();
+    ASSERT_EQ(overlay.lockWindows().size(), 2);
+    for (int i = 0; i < 2; ++i) {
+        LockWindow* window = overlay.lockWindows()[i];
+        EXPECT_EQ(window->geometry(), qtScreens[i]->geometry());
+        EXPECT_EQ(window->screen(), qtScreens[i]);
+        EXPECT_TRUE(window->isVisible());
+        EXPECT_EQ(overlay.holdBars()[i], window->holdBar());
+        EXPECT_EQ(overlay.countdownLabels()[i], window->countdownLabel());
+    }
+    overlay.unlock();
+}
+
+struct DurationRow {
+    QVariant user; // not set when invalid
+    QVariant server;
+    double expected;
+};
+
+class HoldDurationTest : public ::testing::TestWithParam<DurationRow> {};
+
+TEST_P(HoldDurationTest, UserWinsThenServerThenThreeSeconds)
+{
+    MemoryUserDefaults defaults;
+    if (GetParam().user.isValid())
+        defaults.setValue(DefaultsKey::HoldSecondsUser, GetParam().user);
+    if (GetParam().server.isValid())
+        defaults.setValue(DefaultsKey::HoldSeconds, GetParam().server);
+    EXPECT_DOUBLE_EQ(holdDuration(defaults), GetParam().expected);
+}
+
+// Out of range is ignored, never clamped; so is a value of the wrong type.
+INSTANTIATE_TEST_SUITE_P(Values, HoldDurationTest, ::testing::Values(
+    DurationRow{{}, {}, 3.0}, DurationRow{0, 7, 7.0}, DurationRow{10, 7, 10.0}, DurationRow{1, {}, 1.0},
+    DurationRow{30, 5, 30.0}, DurationRow{31, {}, 3.0}, DurationRow{-2, {}, 3.0}, DurationRow{45, 12, 12.0},
+    DurationRow{{}, 30, 30.0}, DurationRow{{}, 31, 3.0}, DurationRow{{}, 0, 3.0},
+    DurationRow{QStringLiteral("5"), {}, 3.0}, DurationRow{true, {}, 3.0}));
+
+// Which of fill (mauve), knob (white) and track (grey) the bar shows along its middle line.
+std::string barLine(double progress)
+{
+    HoldBarView bar;
+    bar.setProgress(progress);
+    QImage image(bar.size(), QImage::Format_ARGB32);
+    image.fill(Qt::black);
+    bar.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+    std::string line;
+    for (int x = 0; x < image.width(); ++x) {
+        const QColor c = image.pixelColor(x, image.height() / 2);
+        const bool knob = c.red() > 230 && c.green() > 230 && c.blue() > 230;
+        const bool fill = c.blue() > 180 && c.red() > 90 && c.blue() > c.green() + 60;
+        const bool track = qAbs(c.red() - 51) <= 3 && qAbs(c.green() - 51) <= 3 && qAbs(c.blue() - 51) <= 3;
+        line += knob ? 'K' : fill ? 'F' : track ? 'T' : '.';
+    }
+    return line;
+}
+
+TEST(HoldBarView, EmptyIsAllTrackFullIsAllFillAndTheStartShowsAWholeCircle)
+{
+    const size_t height = size_t(HoldBarView().height());
+    const std::string empty = barLine(0.0);
+    const size_t width = empty.size();
+    EXPECT_EQ(empty, barLine(-0.5));
+    EXPECT_EQ(empty.find_first_not_of("T.", 0), std::string::npos) << empty;
+    EXPECT_GT(size_t(std::count(empty.begin(), empty.end(), 'T')), width * 9 / 10) << empty;
+    const std::string full = barLine(1.0);
+    EXPECT_EQ(full, barLine(1.7));
+    EXPECT_EQ(full.find('T'), std::string::npos) << full;
+    EXPECT_NE(full.rfind('K'), std::string::npos) << full;
+    EXPECT_GT(full.rfind('K'), width - height) << full;
+    const std::string half = barLine(0.5);
+    EXPECT_EQ(half[width / 2 - height], 'F') << half;
+    EXPECT_EQ(half[width * 3 / 4], 'T') << half;
+    // A hold just begun is no sliver: its fill is a circle of the bar's height, knob at its end.
+    const std::string start = barLine(0.01);
+    EXPECT_EQ(start[height / 4], 'F') << start;
+    EXPECT_GE(start.find('K'), height / 3) << start;
+    EXPECT_LT(start.find('K'), height) << start;
+    EXPECT_EQ(start[3 * height], 'T') << start;
+}
+
+TEST(LockWindow, InstructionNamesTheHoldTimeInTheRightForm)
+{
+    const auto shows = [](double seconds, const QString& text) {
+        const LockWindow window(QRect(0, 0, 1024, 768), seconds);
+        const QList<QLabel*> labels = window.findChildren<QLabel*>();
+        return std::any_of(labels.begin(), labels.end(), [&](const QLabel* label) { return label->text() == text; });
+    };
+    EXPECT_TRUE(shows(1.0, L("lock.instruction_one", 1)));
+    EXPECT_TRUE(shows(3.0, L("lock.instruction_other", 3)));
+    EXPECT_FALSE(shows(3.0, L("lock.instruction_one", 3)));
 }
 
 } // namespace
