@@ -23,7 +23,6 @@ public:
 
     MessageBanner(const QString& body, QWidget* parent);
 
-    QLabel* titleLabel() const { return m_title; }
     QLabel* bodyLabel() const { return m_body; }
     // Holds the body and scrolls it when it is taller than the banner allows.
     QScrollArea* bodyArea() const { return m_bodyArea; }

@@ -98,10 +98,10 @@ MessagesWindow::MessagesWindow(QWidget* parent)
         connect(shortcut, &QShortcut::activated, m_send, &QPushButton::click);
     }
 
-    m_hint = makeLabel(L("messages.hint"), 11, QFont::Normal, tertiaryColor(this), this);
-    m_hint->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    const QSize hint = m_hint->sizeHint();
-    m_hint->setGeometry(kInset, kSize.height() - kHintBottomMargin - hint.height(),
+    auto* hintLabel = makeLabel(L("messages.hint"), 11, QFont::Normal, tertiaryColor(this), this);
+    hintLabel->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    const QSize hint = hintLabel->sizeHint();
+    hintLabel->setGeometry(kInset, kSize.height() - kHintBottomMargin - hint.height(),
                         qMin(hint.width(), m_send->x() - kHintToSend - kInset), hint.height());
 
     setHistory({});

@@ -29,8 +29,6 @@ public:
 
     QScrollArea* list() const { return m_list; }
     QLineEdit* replyField() const { return m_reply; }
-    QPushButton* sendButton() const { return m_send; }
-    QLabel* hintLabel() const { return m_hint; }
 
 signals:
     void sendPressed();
@@ -39,7 +37,6 @@ private:
     QScrollArea* m_list;
     QLineEdit* m_reply;
     QPushButton* m_send;
-    QLabel* m_hint;
 };
 
 } // namespace ow

@@ -25,12 +25,12 @@ ReportProblemDialog::ReportProblemDialog(QWidget* parent)
     setModal(true);
 
     const QColor label = palette().color(QPalette::WindowText);
-    m_title = makeLabel(L("report.title"), 13, QFont::Bold, label, this);
-    m_title->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    m_message = makeLabel(L("report.message"), 11, QFont::Normal, label, this);
-    m_message->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    m_message->setWordWrap(true);
-    m_message->setFixedWidth(kTextSize.width());
+    auto* title = makeLabel(L("report.title"), 13, QFont::Bold, label, this);
+    title->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    auto* message = makeLabel(L("report.message"), 11, QFont::Normal, label, this);
+    message->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    message->setWordWrap(true);
+    message->setFixedWidth(kTextSize.width());
 
     m_text = new QPlainTextEdit(this);
     m_text->setFixedSize(kTextSize);
@@ -45,15 +45,15 @@ ReportProblemDialog::ReportProblemDialog(QWidget* parent)
     m_email->setPlaceholderText(L("report.email_placeholder"));
 
     auto* buttons = new QDialogButtonBox(this);
-    m_send = buttons->addButton(L("common.send"), QDialogButtonBox::AcceptRole);
+    auto* send = buttons->addButton(L("common.send"), QDialogButtonBox::AcceptRole);
     m_cancel = buttons->addButton(L("common.cancel"), QDialogButtonBox::RejectRole);
-    m_send->setDefault(true);
+    send->setDefault(true);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(m_title);
-    layout->addWidget(m_message);
+    layout->addWidget(title);
+    layout->addWidget(message);
     layout->addSpacing(6);
     layout->addWidget(m_text);
     layout->addWidget(m_email);

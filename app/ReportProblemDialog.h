@@ -17,19 +17,13 @@ class ReportProblemDialog : public QDialog {
 public:
     explicit ReportProblemDialog(QWidget* parent = nullptr);
 
-    QLabel* titleLabel() const { return m_title; }
-    QLabel* messageLabel() const { return m_message; }
     QPlainTextEdit* textEdit() const { return m_text; }
     QLineEdit* emailField() const { return m_email; }
-    QPushButton* sendButton() const { return m_send; }
     QPushButton* cancelButton() const { return m_cancel; }
 
 private:
-    QLabel* m_title;
-    QLabel* m_message;
     QPlainTextEdit* m_text;
     QLineEdit* m_email;
-    QPushButton* m_send;
     QPushButton* m_cancel;
 };
 

@@ -86,15 +86,15 @@ SettingsView::SettingsView(Services services, bool menuBarMode, QWidget* parent)
     m_back->setGeometry(18, 46, 28, 28);
     connect(m_back, &QToolButton::clicked, this, &SettingsView::backRequested);
 
-    m_title = makeLabel(L("settings.title"), 20, QFont::Bold, textColor(this, 1.0), this);
-    m_title->adjustSize();
-    m_title->move(54, 60 - m_title->height() / 2);
+    auto* title = makeLabel(L("settings.title"), 20, QFont::Bold, textColor(this, 1.0), this);
+    title->adjustSize();
+    title->move(54, 60 - title->height() / 2);
 
     addCard(QRect(24, 100, 382, 46), this);
-    m_holdLabel = makeLabel(L("settings.hold_label"), 13, QFont::Normal, textColor(this, 1.0), this);
-    m_holdLabel->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    m_holdLabel->adjustSize();
-    m_holdLabel->move(40, 123 - m_holdLabel->height() / 2);
+    auto* holdLabel = makeLabel(L("settings.hold_label"), 13, QFont::Normal, textColor(this, 1.0), this);
+    holdLabel->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    holdLabel->adjustSize();
+    holdLabel->move(40, 123 - holdLabel->height() / 2);
     m_holdPopUp = new QComboBox(this);
     m_holdPopUp->setGeometry(310, 110, 80, 26);
     buildHoldPopUp();
@@ -139,20 +139,20 @@ SettingsView::SettingsView(Services services, bool menuBarMode, QWidget* parent)
     separator->setPalette(line);
     separator->setGeometry(24, 368, 382, 1);
 
-    m_brandMark = new QLabel(this);
-    m_brandMark->setFixedSize(kBrandMark, kBrandMark);
+    auto* brandMark = new QLabel(this);
+    brandMark->setFixedSize(kBrandMark, kBrandMark);
     const QImage mark = orbinMark();
     if (!mark.isNull())
-        m_brandMark->setPixmap(QPixmap::fromImage(
+        brandMark->setPixmap(QPixmap::fromImage(
             mark.scaled(kBrandMark, kBrandMark, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
-    m_brandMark->move((kWidth - kBrandMark) / 2, 488);
+    brandMark->move((kWidth - kBrandMark) / 2, 488);
 
     const QString version = appVersion();
-    m_version = makeLabel(L("about.version_label", version.isEmpty() ? QStringLiteral("?") : version), 12,
+    auto* versionLabel = makeLabel(L("about.version_label", version.isEmpty() ? QStringLiteral("?") : version), 12,
                           QFont::DemiBold, textColor(this, 1.0), this);
-    centreHorizontally(m_version, 546);
-    m_developer = makeLabel(L("about.developed_by"), 11, QFont::Normal, textColor(this, 0.55), this);
-    centreHorizontally(m_developer, 565);
+    centreHorizontally(versionLabel, 546);
+    auto* developer = makeLabel(L("about.developed_by"), 11, QFont::Normal, textColor(this, 0.55), this);
+    centreHorizontally(developer, 565);
 
     m_website = new QPushButton(websiteUrl().host(), this);
     m_website->setFlat(true);

@@ -39,17 +39,12 @@ public:
     SettingsView(Services services, bool menuBarMode, QWidget* parent = nullptr);
 
     QToolButton* backButton() const { return m_back; }
-    QLabel* titleLabel() const { return m_title; }
-    QLabel* holdLabel() const { return m_holdLabel; }
     QComboBox* holdPopUp() const { return m_holdPopUp; }
     QCheckBox* autoUpdateBox() const { return m_autoUpdate; }
     QCheckBox* menuBarBox() const { return m_menuBar; }
     QCheckBox* launchAtLoginBox() const { return m_launchAtLogin; }
     QPushButton* checkUpdatesButton() const { return m_checkUpdates; }
     QPushButton* reportProblemButton() const { return m_reportProblem; }
-    QLabel* brandMark() const { return m_brandMark; }
-    QLabel* versionLabel() const { return m_version; }
-    QLabel* developerLabel() const { return m_developer; }
     QPushButton* websiteButton() const { return m_website; }
 
     // Shows the tray mode as chosen elsewhere, without asking for it again.
@@ -78,17 +73,12 @@ private:
 
     Services m_services;
     QToolButton* m_back;
-    QLabel* m_title;
-    QLabel* m_holdLabel;
     QComboBox* m_holdPopUp;
     QCheckBox* m_autoUpdate;
     QCheckBox* m_menuBar;
     QCheckBox* m_launchAtLogin;
     QPushButton* m_checkUpdates;
     QPushButton* m_reportProblem;
-    QLabel* m_brandMark;
-    QLabel* m_version;
-    QLabel* m_developer;
     QPushButton* m_website;
 };
 
