@@ -29,7 +29,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <functional>
 #include <vector>
 
 #include <unistd.h>
@@ -44,24 +43,6 @@ using ow::test::XTestInput;
 
 namespace {
 
-QString display()
-{
-    return qEnvironmentVariable("DISPLAY");
-}
-
-// Spins the event loop until done() holds or the time is up.
-bool waitUntil(const std::function<bool()>& done, int timeoutMs)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QTest::qWait(5);
-    }
-    return true;
-}
-
 class UnlockSignal : public QObject {
     Q_OBJECT
 signals:
@@ -71,7 +52,7 @@ signals:
 class InputLockTest : public ::testing::Test {
 protected:
     InputLockTest()
-        : input(display())
+        : input(qEnvironmentVariable("DISPLAY"))
     {
         defaults.setValue(DefaultsKey::HoldSecondsUser, 1);
         controller = std::make_unique<LockController>(
@@ -271,7 +252,7 @@ TEST_F(InputLockTest, AWindowMappedOrRaisedOverTheLockIsBelowTheOverlayWithinTen
     ASSERT_TRUE(controller->lock());
     ASSERT_EQ(controller->lockWindows().size(), 1);
     const unsigned long overlay = controller->lockWindows()[0]->winId();
-    ASSERT_TRUE(waitUntil([&] { return input.isViewable(overlay); }, 2000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return input.isViewable(overlay); }, 2000));
 
     // Qt raises a window it has just shown once more on its own; let that pass, so that
     // only the guard can put the overlay back on top.
@@ -315,7 +296,7 @@ TEST_F(InputLockTest, KilledLockingProcessFreesInputAtOnce)
     app.start(QStringLiteral(LOCK_CHILD), {});
     ASSERT_TRUE(app.waitForStarted(5000));
     // "locked" comes once every grab, the devices' too, is in place.
-    ASSERT_TRUE(waitUntil([&] { return app.canReadLine() || app.waitForReadyRead(10); }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return app.canReadLine() || app.waitForReadyRead(10); }, 10000));
     ASSERT_EQ(app.readLine().trimmed(), QByteArray("locked"));
     probe.refocus();
     injectEverything();
@@ -338,7 +319,7 @@ TEST_F(InputLockTest, AKeyLetGoDuringTheLockIsNotHeldAfterTheSafetyUnlock)
     QProcess app;
     app.start(QStringLiteral(LOCK_CHILD), {QStringLiteral("--safety-ms"), QStringLiteral("2500")});
     ASSERT_TRUE(app.waitForStarted(5000));
-    ASSERT_TRUE(waitUntil([&] { return input.keyboardGrabbedByOther(); }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return input.keyboardGrabbedByOther(); }, 10000));
     input.key(cloth, false);
     ASSERT_TRUE(app.waitForFinished(10000)) << "the safety deadline did not end the lock";
     const QString trouble = ow::test::troubleAfterUnlock(input, 1000);
