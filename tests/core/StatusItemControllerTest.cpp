@@ -13,17 +13,14 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-
 using namespace ow;
 using namespace std::chrono_literals;
 
 namespace {
 
-constexpr QRgb kRed = 0xFFE01B24;
-
 bool isRed(QRgb pixel)
 {
+    constexpr QRgb kRed = 0xFFE01B24;
     return qAlpha(pixel) == 255 && qAbs(qRed(pixel) - qRed(kRed)) <= 2
         && qAbs(qGreen(pixel) - qGreen(kRed)) <= 2 && qAbs(qBlue(pixel) - qBlue(kRed)) <= 2;
 }
@@ -41,8 +38,7 @@ int pixelsWhere(const QIcon& icon, Condition condition)
     return count;
 }
 
-// Every test runs with an icon theme that has no icons, so the glyphs are our own
-// drawing, whatever the machine has installed.
+// An icon theme with no icons, so the glyphs are our own drawing, whatever the machine has.
 class StatusItemTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -59,7 +55,20 @@ protected:
         QIcon::setThemeName(m_savedTheme);
     }
 
+    QSystemTrayIcon* tray() const
+    {
+        const auto trays = controller.findChildren<QSystemTrayIcon*>();
+        return trays.size() == 1 ? trays.first() : nullptr;
+    }
+
     FakeClock clock;
+    QMenu menu;
+    bool hostUp = true;
+    int asked = 0;
+    StatusItemController controller{clock, nullptr, [this] {
+        ++asked;
+        return hostUp;
+    }};
 
 private:
     QTemporaryDir m_themes;
@@ -68,17 +77,10 @@ private:
     const QString m_savedTheme = QIcon::themeName();
 };
 
-QSystemTrayIcon* trayOf(const StatusItemController& controller)
-{
-    const auto trays = controller.findChildren<QSystemTrayIcon*>();
-    return trays.size() == 1 ? trays.first() : nullptr;
-}
-
 TEST_F(StatusItemTest, PlainIconIsAMaskAndTheBadgedOneHasTheGlyphInTextColourAndARedDot)
 {
     EXPECT_TRUE(StatusItemController::icon(false).isMask());
     EXPECT_EQ(pixelsWhere(StatusItemController::icon(false), isRed), 0);
-
     // A text colour no drawing would come to by chance.
     const QPalette saved = QGuiApplication::palette();
     QPalette palette = saved;
@@ -94,59 +96,59 @@ TEST_F(StatusItemTest, PlainIconIsAMaskAndTheBadgedOneHasTheGlyphInTextColourAnd
 
 TEST_F(StatusItemTest, EnableShowsTheIconWithTheMenuOnceAndTheBadgeAsLastSet)
 {
-    QMenu first;
     QMenu second;
-    StatusItemController controller(clock, nullptr, [] { return true; });
     controller.setBadge(true); // remembered while disabled
-    EXPECT_EQ(trayOf(controller), nullptr);
-    controller.enable(&first);
+    EXPECT_EQ(tray(), nullptr);
+    controller.enable(&menu);
     controller.enable(&second);
-    QSystemTrayIcon* tray = trayOf(controller);
-    ASSERT_NE(tray, nullptr);
-    EXPECT_TRUE(tray->isVisible());
-    EXPECT_EQ(tray->contextMenu(), &second);
-    EXPECT_GT(pixelsWhere(tray->icon(), isRed), 0);
+    ASSERT_NE(tray(), nullptr);
+    EXPECT_TRUE(tray()->isVisible());
+    EXPECT_EQ(tray()->contextMenu(), &second);
+    EXPECT_GT(pixelsWhere(tray()->icon(), isRed), 0);
     controller.setBadge(false);
-    EXPECT_TRUE(tray->icon().isMask());
+    EXPECT_TRUE(tray()->icon().isMask());
     EXPECT_EQ(clock.pendingTimers(), 0); // the host is there: no retries
-
-    emit tray->activated(QSystemTrayIcon::Context); // the host's own menu
+    emit tray()->activated(QSystemTrayIcon::Context); // the host's own menu
     EXPECT_FALSE(second.isVisible());
     second.addAction(QStringLiteral("Lock"));
-    emit tray->activated(QSystemTrayIcon::Trigger);
+    emit tray()->activated(QSystemTrayIcon::Trigger);
     EXPECT_TRUE(second.isVisible());
     second.hide();
 }
 
 TEST_F(StatusItemTest, DisableHidesAtOnceAndRemovesTheTrayIcon)
 {
-    QMenu menu;
-    StatusItemController controller(clock, nullptr, [] { return true; });
     controller.disable(); // while disabled: nothing
     controller.enable(&menu);
-    const QPointer<QSystemTrayIcon> tray = trayOf(controller);
-    ASSERT_FALSE(tray.isNull());
-
+    const QPointer<QSystemTrayIcon> shown = tray();
+    ASSERT_FALSE(shown.isNull());
     controller.disable();
     controller.disable();
     EXPECT_FALSE(controller.isEnabled());
-    ASSERT_FALSE(tray.isNull()); // removed once control is back in the event loop
-    EXPECT_FALSE(tray->isVisible());
-    EXPECT_TRUE(QTest::qWaitFor([&] { return tray.isNull(); }));
+    ASSERT_FALSE(shown.isNull()); // removed once control is back in the event loop
+    EXPECT_FALSE(shown->isVisible());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return shown.isNull(); }));
     controller.enable(&menu);
-    EXPECT_NE(trayOf(controller), nullptr);
+    EXPECT_NE(tray(), nullptr);
 }
 
-// --- A tray host that starts after us ---
-
-TEST_F(StatusItemTest, MissingHostIsLookedForEveryTwoSecondsForTwoMinutes)
+// A tray host that starts after us is looked for every two seconds for two minutes, until
+// it appears or the icon is disabled.
+TEST_F(StatusItemTest, MissingHostIsLookedForUntilItAppearsOrTheTimeIsUp)
 {
-    QMenu menu;
-    int asked = 0;
-    StatusItemController controller(clock, nullptr, [&] {
-        ++asked;
-        return false;
-    });
+    hostUp = false;
+    controller.enable(&menu);
+    clock.advance(10s);
+    EXPECT_EQ(clock.pendingTimers(), 1);
+    hostUp = true;
+    clock.advance(2s);
+    EXPECT_EQ(clock.pendingTimers(), 0);
+    ASSERT_NE(tray(), nullptr);
+    EXPECT_EQ(tray()->contextMenu(), &menu);
+
+    controller.disable();
+    hostUp = false;
+    asked = 0;
     controller.enable(&menu);
     EXPECT_EQ(asked, 1);
     clock.advance(2s);
@@ -157,26 +159,9 @@ TEST_F(StatusItemTest, MissingHostIsLookedForEveryTwoSecondsForTwoMinutes)
     EXPECT_EQ(asked, 61);
     EXPECT_EQ(clock.pendingTimers(), 0);
     // Given up, but still shown: a host that appears later is Qt's to find.
-    ASSERT_NE(trayOf(controller), nullptr);
-    EXPECT_TRUE(trayOf(controller)->isVisible());
-}
-
-TEST_F(StatusItemTest, HostThatAppearsOrDisableStopsTheRetries)
-{
-    QMenu menu;
-    bool hostUp = false;
-    StatusItemController controller(clock, nullptr, [&] { return hostUp; });
-    controller.enable(&menu);
-    clock.advance(10s);
-    EXPECT_EQ(clock.pendingTimers(), 1);
-    hostUp = true;
-    clock.advance(2s);
-    EXPECT_EQ(clock.pendingTimers(), 0);
-    ASSERT_NE(trayOf(controller), nullptr);
-    EXPECT_EQ(trayOf(controller)->contextMenu(), &menu);
-
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tray() != nullptr; }));
+    EXPECT_TRUE(tray()->isVisible());
     controller.disable();
-    hostUp = false;
     controller.enable(&menu);
     EXPECT_EQ(clock.pendingTimers(), 1);
     controller.disable();

@@ -16,7 +16,23 @@ using namespace ow;
 
 namespace {
 
-constexpr QRgb kRed = 0xFFE01B24;
+// The pixels of a badge, unpremultiplied so that pixel() gives the colour as seen, where a
+// condition holds: how many, and their bounds.
+template <typename Condition>
+std::pair<int, QRect> badgePixels(int count, qreal diameter, Condition condition)
+{
+    const QImage image = quotaBadgeImage(count, diameter).convertToFormat(QImage::Format_ARGB32);
+    std::pair<int, QRect> found;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            if (condition(image.pixel(x, y))) {
+                ++found.first;
+                found.second |= QRect(x, y, 1, 1);
+            }
+        }
+    }
+    return found;
+}
 
 bool isWhite(QRgb pixel)
 {
@@ -25,66 +41,34 @@ bool isWhite(QRgb pixel)
 
 bool isRed(QRgb pixel)
 {
+    constexpr QRgb kRed = 0xFFE01B24;
     return qAlpha(pixel) == 255 && qAbs(qRed(pixel) - qRed(kRed)) <= 2
         && qAbs(qGreen(pixel) - qGreen(kRed)) <= 2 && qAbs(qBlue(pixel) - qBlue(kRed)) <= 2;
 }
 
-// Unpremultiplied, so that pixel() gives the colour as seen.
-QImage badge(int count, qreal diameter)
-{
-    return quotaBadgeImage(count, diameter).convertToFormat(QImage::Format_ARGB32);
-}
-
-QRect whiteBounds(const QImage& image)
-{
-    QRect bounds;
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            if (isWhite(image.pixel(x, y)))
-                bounds |= QRect(x, y, 1, 1);
-        }
-    }
-    return bounds;
-}
-
-TEST(QuotaBadgeTest, IsARedDiscWithWhiteDigitsAndTransparentCorners)
+TEST(QuotaBadgeTest, IsARedDiscWithWhiteDigitsCentredAndTransparentCorners)
 {
     const int d = 14;
-    const QImage image = badge(1, d);
+    const QImage image = quotaBadgeImage(1, d);
     ASSERT_EQ(image.size(), QSize(d, d));
-    int red = 0;
-    for (int y = 0; y < d; ++y) {
-        for (int x = 0; x < d; ++x)
-            red += isRed(image.pixel(x, y));
-    }
-    EXPECT_GT(red, d * d / 3);
-    EXPECT_FALSE(whiteBounds(image).isEmpty());
+    EXPECT_GT(badgePixels(1, d, isRed).first, d * d / 3);
+    EXPECT_GT(badgePixels(1, d, isWhite).first, 0);
     for (const QPoint corner : {QPoint(0, 0), QPoint(d - 1, 0), QPoint(0, d - 1), QPoint(d - 1, d - 1)})
         EXPECT_EQ(qAlpha(image.pixel(corner)), 0) << corner.x() << "," << corner.y();
     EXPECT_TRUE(quotaBadgeImage(3, 0).isNull());
-}
-
-TEST(QuotaBadgeTest, CountsBelowOneDrawAOne)
-{
-    const QImage one = quotaBadgeImage(1, 14);
-    EXPECT_TRUE(quotaBadgeImage(0, 14) == one);
-    EXPECT_TRUE(quotaBadgeImage(-5, 14) == one);
-    EXPECT_FALSE(quotaBadgeImage(2, 14) == one); // the comparison can tell digits apart
-}
-
-TEST(QuotaBadgeTest, DigitsAreDrawnInFullAndCentred)
-{
+    // Counts below one draw a one; the comparison can tell digits apart.
+    EXPECT_TRUE(quotaBadgeImage(0, d) == image);
+    EXPECT_TRUE(quotaBadgeImage(-5, d) == image);
+    EXPECT_FALSE(quotaBadgeImage(2, d) == image);
     // Large enough that an off-centre line would show past the image's own clipping.
-    const int d = 40;
-    const QRect one = whiteBounds(badge(1, d));
+    const int large = 40;
+    const QRect one = badgePixels(1, large, isWhite).second;
     for (const int count : {88, 1234}) {
-        const QRect digits = whiteBounds(badge(count, d));
+        const QRect digits = badgePixels(count, large, isWhite).second;
         EXPECT_GT(digits.width(), one.width()) << count;
-        EXPECT_NEAR((digits.left() + digits.right()) / 2.0, (d - 1) / 2.0, 1.0) << count;
+        EXPECT_NEAR((digits.left() + digits.right()) / 2.0, (large - 1) / 2.0, 1.0) << count;
     }
 }
-
-// --- The brand ---
 
 TEST(BrandTest, TheMarkDecodesAndTheColourFollowsTheAppearance)
 {
@@ -102,8 +86,6 @@ TEST(BrandTest, TheMarkDecodesAndTheColourFollowsTheAppearance)
     EXPECT_EQ(light, orbinMauveFixed());
 }
 
-// --- Labels ---
-
 TEST(MakeLabelTest, MarkupIsShownLiterally)
 {
     const std::unique_ptr<QLabel> markup(makeLabel("<b>x</b>", 20, QFont::Normal, Qt::black));
@@ -113,47 +95,23 @@ TEST(MakeLabelTest, MarkupIsShownLiterally)
     EXPECT_GT(markup->sizeHint().width(), 4 * plain->sizeHint().width());
 }
 
-// --- The badge over a button ---
-
-class BadgeOverButtonTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        m_window.resize(200, 100);
-        m_button = new QPushButton("Go", &m_window);
-        m_button->setGeometry(10, 10, 120, 50);
-    }
-
-    // Clicks the top-level window at the decoration's centre and counts the button's clicks.
-    int clicksThrough(QLabel* decoration)
-    {
+// A click on the badge over a button reaches the button; a plain label there would swallow it.
+TEST(BadgeOverButtonTest, ClickOnTheBadgeReachesTheButton)
+{
+    for (const bool badgeView : {true, false}) {
+        QWidget window;
+        window.resize(200, 100);
+        auto* button = new QPushButton("Go", &window);
+        button->setGeometry(10, 10, 120, 50);
+        QLabel* decoration = badgeView ? new BadgeImageView(&window) : new QLabel(&window);
+        decoration->setPixmap(QPixmap::fromImage(quotaBadgeImage(3, 20)));
         decoration->setGeometry(100, 20, 20, 20);
-        decoration->raise();
-        m_window.show();
-        if (!QTest::qWaitForWindowExposed(&m_window))
-            return -1;
-        QSignalSpy clicked(m_button, &QPushButton::clicked);
-        QTest::mouseClick(m_window.windowHandle(), Qt::LeftButton, {},
-                          decoration->geometry().center());
-        return int(clicked.count());
+        window.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+        QSignalSpy clicked(button, &QPushButton::clicked);
+        QTest::mouseClick(window.windowHandle(), Qt::LeftButton, {}, decoration->geometry().center());
+        EXPECT_EQ(clicked.count(), badgeView ? 1 : 0) << badgeView;
     }
-
-    QWidget m_window;
-    QPushButton* m_button = nullptr;
-};
-
-TEST_F(BadgeOverButtonTest, ClickOnTheBadgeReachesTheButton)
-{
-    auto* badgeView = new BadgeImageView(&m_window);
-    badgeView->setImage(quotaBadgeImage(3, 20));
-    EXPECT_EQ(clicksThrough(badgeView), 1);
-}
-
-TEST_F(BadgeOverButtonTest, APlainLabelInTheSamePlaceWouldSwallowIt)
-{
-    auto* label = new QLabel(&m_window);
-    label->setPixmap(QPixmap::fromImage(quotaBadgeImage(3, 20)));
-    EXPECT_EQ(clicksThrough(label), 0);
 }
 
 } // namespace
