@@ -1,6 +1,5 @@
 #include "Localizer.h"
 
-#include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QJsonDocument>
@@ -86,30 +85,18 @@ protected:
             ASSERT_TRUE(QDir(m_dir.path()).mkpath(QString::fromLatin1(folder)));
         const std::map<const char*, QByteArray> files = {
             {"strings/en.json", R"({"a": "A", "b": "B", "c": "C", "blank": "", "suffix": "beta"})"},
-            {"strings/de.json", R"({"a": "de", "suffix": ""})"},
-            {"strings/pt.json", R"({"a": "pt"})"},
-            {"strings/pt_BR.json", R"({"a": "pt-BR"})"},
-            {"strings/pt_PT.json", R"({"a": "pt-PT"})"},
-            {"strings/es_MX.json", R"({"a": "es-MX"})"},
-            {"strings/es_AR.json", R"({"a": "es-AR"})"},
-            {"strings/zh_CN.json", R"({"a": "Hans"})"},
-            {"strings/zh_TW.json", R"({"a": "Hant"})"},
-            {"strings/it.json", R"({"a": 3, "b": null, "c": "it-C"})"},
-            {"strings/fr.json", R"({"a": "fr-A", "b": )"},
-            {"strings/fr_CA.json", "[]"},
-            {"strings/nl.json", ""},
-            {"strings/sv.json", R"({"a": "sv"})"},
-            {"strings/sv_SE.json", "not json"},
-            {"strings/de_extra.json", R"({"a": "de-extra"})"},
-            {"strings/de_Latn_DE.json", R"({"a": "de-Latn-DE"})"},
-            {"strings/de_1.json", R"({"a": "de-1"})"},
-            {"strings/a/b.json", R"({"a": "a/b"})"},
-            {"outside.json", R"({"a": "outside"})"},
+            {"strings/de.json", R"({"a": "de", "suffix": ""})"}, {"strings/pt.json", R"({"a": "pt"})"},
+            {"strings/pt_BR.json", R"({"a": "pt-BR"})"}, {"strings/pt_PT.json", R"({"a": "pt-PT"})"},
+            {"strings/es_MX.json", R"({"a": "es-MX"})"}, {"strings/es_AR.json", R"({"a": "es-AR"})"},
+            {"strings/zh_CN.json", R"({"a": "Hans"})"}, {"strings/zh_TW.json", R"({"a": "Hant"})"},
+            {"strings/it.json", R"({"a": 3, "b": null, "c": "it-C"})"}, {"strings/fr.json", R"({"a": "fr-A", "b": )"},
+            {"strings/fr_CA.json", "[]"}, {"strings/nl.json", ""}, {"strings/sv.json", R"({"a": "sv"})"},
+            {"strings/sv_SE.json", "not json"}, {"strings/de_extra.json", R"({"a": "de-extra"})"},
+            {"strings/de_Latn_DE.json", R"({"a": "de-Latn-DE"})"}, {"strings/de_1.json", R"({"a": "de-1"})"},
+            {"strings/a/b.json", R"({"a": "a/b"})"}, {"outside.json", R"({"a": "outside"})"},
             {"pt_outside.json", R"({"a": "pt-outside"})"},
             // A language-only catalogue is in the language's usual script, Simplified for Chinese.
-            {"plain/en.json", R"({"a": "A"})"},
-            {"plain/zh.json", R"({"a": "zh"})"},
-        };
+            {"plain/en.json", R"({"a": "A"})"}, {"plain/zh.json", R"({"a": "zh"})"}};
         for (const auto& [name, contents] : files) {
             QFile file(m_dir.filePath(QString::fromLatin1(name)));
             ASSERT_TRUE(file.open(QIODevice::WriteOnly));
@@ -180,17 +167,12 @@ TEST_P(FormatTest, FillsPlaceholdersByTheirNumber)
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, FormatTest, ::testing::Values(
-    FormatRow{"%1 then %2", {"a", "b"}, "a then b"},
-    FormatRow{"%2 before %1", {"a", "b"}, "b before a"},
-    FormatRow{"%1 = %1", {"x"}, "x = x"},
-    FormatRow{"100% sure, %1%", {"7"}, "100% sure, 7%"},
+    FormatRow{"%1 then %2", {"a", "b"}, "a then b"}, FormatRow{"%2 before %1", {"a", "b"}, "b before a"},
+    FormatRow{"%1 = %1", {"x"}, "x = x"}, FormatRow{"100% sure, %1%", {"7"}, "100% sure, 7%"},
     FormatRow{"%11-%1", {"a", "b", "c", "d", "e", "f", "g", "h", "i", "j", "k"}, "k-a"},
-    FormatRow{"%1 then %2", {"%2", "b"}, "%2 then b"},
-    FormatRow{"%1 then %2", {"%1%2", "%1"}, "%1%2 then %1"},
-    FormatRow{"Nothing to fill", {"a", "b"}, "Nothing to fill"},
-    FormatRow{"%1 %2 %3", {"a"}, "a %2 %3"},
-    FormatRow{"%1 %2 %3", {}, "%1 %2 %3"},
-    FormatRow{"%1 and %3", {"a", "b"}, "a and %3"},
+    FormatRow{"%1 then %2", {"%2", "b"}, "%2 then b"}, FormatRow{"%1 then %2", {"%1%2", "%1"}, "%1%2 then %1"},
+    FormatRow{"Nothing to fill", {"a", "b"}, "Nothing to fill"}, FormatRow{"%1 %2 %3", {"a"}, "a %2 %3"},
+    FormatRow{"%1 %2 %3", {}, "%1 %2 %3"}, FormatRow{"%1 and %3", {"a", "b"}, "a and %3"},
     FormatRow{"%11-%1", {"a"}, "%11-a"}));
 
 TEST(SharedLocalizerTest, FillsIntegersAsPlainDigitsAndTextsAsGiven)

@@ -41,26 +41,19 @@ constexpr auto kTick = LockController::kHoldTickPeriod;
 
 class LockControllerTest : public ::testing::Test {
 protected:
-    LockControllerTest()
-    {
-        auto fakeGrab = std::make_unique<FakeInputGrab>();
-        grab = fakeGrab.get();
-        auto inhibitor = std::make_unique<FakePowerKeyInhibitor>();
-        powerKeys = inhibitor.get();
-        controller = std::make_unique<LockController>(
-            std::make_unique<TapLockEngine>(std::move(fakeGrab), std::move(inhibitor), clock), services(screens));
-        controller->setOnUnlock([this] { unlockedAt.push_back(clock.monotonicNow()); });
-    }
+    LockControllerTest() { controller->setOnUnlock([this] { unlockedAt.push_back(clock.monotonicNow()); }); }
 
     LockController::Services services(ScreenList& list)
     {
         return {clock, defaults, cursor, sleep, list, stacking, watchdog};
     }
 
-    std::unique_ptr<TapLockEngine> spareEngine()
+    // An engine on fakes; the controller's engine owns them.
+    std::unique_ptr<TapLockEngine> engine(FakeInputGrab* input = new FakeInputGrab,
+                                          FakePowerKeyInhibitor* inhibitor = new FakePowerKeyInhibitor)
     {
-        return std::make_unique<TapLockEngine>(std::make_unique<FakeInputGrab>(),
-                                               std::make_unique<FakePowerKeyInhibitor>(), clock);
+        return std::make_unique<TapLockEngine>(std::unique_ptr<InputGrab>(input),
+                                               std::unique_ptr<PowerKeyInhibitor>(inhibitor), clock);
     }
 
     // Reports a modifier change the way the real grab does, and lets the main queue run.
@@ -70,10 +63,16 @@ protected:
         clock.runPosted();
     }
 
-    QString countdownText() const
+    // What a refused or ended lock leaves behind: nothing.
+    void expectNothingHeld()
     {
-        const QList<QLabel*>& labels = controller->countdownLabels();
-        return labels.isEmpty() ? QStringLiteral("<no overlay>") : labels[0]->text();
+        EXPECT_FALSE(controller->isLocked());
+        EXPECT_FALSE(watchdog.isArmed);
+        EXPECT_TRUE(cursor.visible());
+        EXPECT_TRUE(sleep.held.isEmpty());
+        EXPECT_TRUE(controller->lockWindows().isEmpty());
+        EXPECT_TRUE(stacking.guarded.isEmpty());
+        EXPECT_EQ(clock.pendingTimers(), 0);
     }
 
     FakeClock clock;
@@ -83,9 +82,9 @@ protected:
     FakeScreenList screens{{QRect(0, 0, 800, 600)}};
     FakeWindowStacking stacking;
     FakeLockWatchdog watchdog;
-    FakeInputGrab* grab = nullptr;
-    FakePowerKeyInhibitor* powerKeys = nullptr;
-    std::unique_ptr<LockController> controller;
+    FakeInputGrab* grab = new FakeInputGrab;
+    FakePowerKeyInhibitor* powerKeys = new FakePowerKeyInhibitor;
+    std::unique_ptr<LockController> controller = std::make_unique<LockController>(engine(grab, powerKeys), services(screens));
     std::vector<MonoTime> unlockedAt;
 };
 
@@ -154,13 +153,7 @@ TEST_F(LockControllerTest, RefusedEngineLeavesEverythingUnlocked)
 {
     grab->refuse = true;
     EXPECT_FALSE(controller->lock());
-    EXPECT_FALSE(controller->isLocked());
-    EXPECT_TRUE(controller->lockWindows().isEmpty());
-    EXPECT_TRUE(cursor.visible());
-    EXPECT_TRUE(sleep.held.isEmpty());
-    EXPECT_EQ(clock.pendingTimers(), 0);
-    EXPECT_TRUE(stacking.guarded.isEmpty());
-    EXPECT_FALSE(watchdog.isArmed);
+    expectNothingHeld();
     // The next attempt goes on even without a sleep assertion.
     grab->refuse = false;
     sleep.available = false;
@@ -189,17 +182,11 @@ TEST_F(LockControllerTest, LockCoversEveryScreenAndUnlockUndoesAllBeforeOnUnlock
     int calls = 0;
     controller->setOnUnlock([&] {
         ++calls;
-        EXPECT_FALSE(controller->isLocked());
+        expectNothingHeld();
         EXPECT_FALSE(grab->grabbed);
         EXPECT_FALSE(powerKeys->held);
-        EXPECT_FALSE(watchdog.isArmed);
-        EXPECT_TRUE(cursor.visible());
-        EXPECT_TRUE(sleep.held.isEmpty());
-        EXPECT_TRUE(controller->lockWindows().isEmpty());
-        EXPECT_TRUE(stacking.guarded.isEmpty());
         for (const auto& window : windows)
             EXPECT_TRUE(!window || !window->isVisible());
-        EXPECT_EQ(clock.pendingTimers(), 0);
     });
     controller->unlock();
     controller->unlock();
@@ -235,16 +222,18 @@ TEST_F(LockControllerTest, BarsAndHintsFollowTheHoldAcrossAScreenChange)
 
 TEST_F(LockControllerTest, CountdownStartsAtFifteenMinutesAndNeverGoesNegative)
 {
+    const auto shown = [this] { return controller->countdownLabels().value(0)->text().toStdString(); };
+    const auto left = [](int minutes, int seconds) { return L("lock.auto_unlock_countdown", minutes, seconds).toStdString(); };
     for (int lock = 0; lock < 2; ++lock) { // each lock gets a fresh 900 s
         ASSERT_TRUE(controller->lock());
-        EXPECT_TRUE(countdownText() == L("lock.auto_unlock_countdown", 15, 0)) << countdownText().toStdString();
+        EXPECT_EQ(shown(), left(15, 0));
         clock.advance(899s);
-        EXPECT_TRUE(countdownText() == L("lock.auto_unlock_countdown", 0, 1)) << countdownText().toStdString();
+        EXPECT_EQ(shown(), left(0, 1));
         // A screen change handled before the late safety timer shows zero, not a negative time.
         clock.stall(2s);
         screens.setScreens({QRect(0, 0, 1024, 768)});
         ASSERT_TRUE(controller->isLocked());
-        EXPECT_TRUE(countdownText() == L("lock.auto_unlock_countdown", 0, 0)) << countdownText().toStdString();
+        EXPECT_EQ(shown(), left(0, 0));
         clock.advance(0s);
         EXPECT_FALSE(controller->isLocked());
     }
@@ -295,7 +284,7 @@ TEST_F(LockControllerTest, WatchdogIsArmedWithTheDeadlineFedEveryHalfSecondAndDi
 
 TEST_F(LockControllerTest, ASlowBusInsideLockDoesNotPushTheEndPastTheWatchdogsDeadline)
 {
-    LockController shortLock(spareEngine(), services(screens), nullptr, 1500ms);
+    LockController shortLock(engine(), services(screens), nullptr, 1500ms);
     sleep.onCreate = [this] { clock.advance(400ms); };
     ASSERT_TRUE(shortLock.lock());
     EXPECT_EQ(watchdog.deadline, 1500ms);
@@ -310,7 +299,7 @@ TEST_F(LockControllerTest, EveryScreenGetsAWindowExactlyCoveringItInScreenOrder)
     const QList<QScreen*> qtScreens = QGuiApplication::screens();
     ASSERT_EQ(qtScreens.size(), 2) << "the test binary runs with two offscreen screens";
     QtScreenList realScreens;
-    LockController overlay(spareEngine(), services(realScreens));
+    LockController overlay(engine(), services(realScreens));
     ASSERT_TRUE(overlay.lock());
     QApplication::processEvents();
     ASSERT_EQ(overlay.lockWindows().size(), 2);

@@ -1,11 +1,18 @@
 #include "BadgeImageView.h"
 #include "BrandMark.h"
+#include "FakeClock.h"
+#include "StatusItemController.h"
 #include "VisualKit.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QLabel>
+#include <QMenu>
+#include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QSystemTrayIcon>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -13,15 +20,16 @@
 #include <memory>
 
 using namespace ow;
+using namespace std::chrono_literals;
 
 namespace {
 
-// The pixels of a badge, unpremultiplied so that pixel() gives the colour as seen, where a
+// The pixels of an image, unpremultiplied so that pixel() gives the colour as seen, where a
 // condition holds: how many, and their bounds.
 template <typename Condition>
-std::pair<int, QRect> badgePixels(int count, qreal diameter, Condition condition)
+std::pair<int, QRect> pixelsWhere(const QImage& source, Condition condition)
 {
-    const QImage image = quotaBadgeImage(count, diameter).convertToFormat(QImage::Format_ARGB32);
+    const QImage image = source.convertToFormat(QImage::Format_ARGB32);
     std::pair<int, QRect> found;
     for (int y = 0; y < image.height(); ++y) {
         for (int x = 0; x < image.width(); ++x) {
@@ -32,6 +40,12 @@ std::pair<int, QRect> badgePixels(int count, qreal diameter, Condition condition
         }
     }
     return found;
+}
+
+// A tray icon as drawn at 1x.
+QImage drawn(const QIcon& icon)
+{
+    return icon.pixmap(QSize(23, 17), 1.0).toImage();
 }
 
 bool isWhite(QRgb pixel)
@@ -51,8 +65,8 @@ TEST(QuotaBadgeTest, IsARedDiscWithWhiteDigitsCentredAndTransparentCorners)
     const int d = 14;
     const QImage image = quotaBadgeImage(1, d);
     ASSERT_EQ(image.size(), QSize(d, d));
-    EXPECT_GT(badgePixels(1, d, isRed).first, d * d / 3);
-    EXPECT_GT(badgePixels(1, d, isWhite).first, 0);
+    EXPECT_GT(pixelsWhere(quotaBadgeImage(1, d), isRed).first, d * d / 3);
+    EXPECT_GT(pixelsWhere(quotaBadgeImage(1, d), isWhite).first, 0);
     for (const QPoint corner : {QPoint(0, 0), QPoint(d - 1, 0), QPoint(0, d - 1), QPoint(d - 1, d - 1)})
         EXPECT_EQ(qAlpha(image.pixel(corner)), 0) << corner.x() << "," << corner.y();
     EXPECT_TRUE(quotaBadgeImage(3, 0).isNull());
@@ -62,9 +76,9 @@ TEST(QuotaBadgeTest, IsARedDiscWithWhiteDigitsCentredAndTransparentCorners)
     EXPECT_FALSE(quotaBadgeImage(2, d) == image);
     // Large enough that an off-centre line would show past the image's own clipping.
     const int large = 40;
-    const QRect one = badgePixels(1, large, isWhite).second;
+    const QRect one = pixelsWhere(quotaBadgeImage(1, large), isWhite).second;
     for (const int count : {88, 1234}) {
-        const QRect digits = badgePixels(count, large, isWhite).second;
+        const QRect digits = pixelsWhere(quotaBadgeImage(count, large), isWhite).second;
         EXPECT_GT(digits.width(), one.width()) << count;
         EXPECT_NEAR((digits.left() + digits.right()) / 2.0, (large - 1) / 2.0, 1.0) << count;
     }
@@ -112,6 +126,138 @@ TEST(BadgeOverButtonTest, ClickOnTheBadgeReachesTheButton)
         QTest::mouseClick(window.windowHandle(), Qt::LeftButton, {}, decoration->geometry().center());
         EXPECT_EQ(clicked.count(), badgeView ? 1 : 0) << badgeView;
     }
+}
+
+// --- The tray icon ---
+
+// An icon theme with no icons, so the glyphs are our own drawing, whatever the machine has.
+class StatusItemTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        QIcon::setThemeSearchPaths({m_themes.path()});
+        QIcon::setFallbackSearchPaths({});
+        QIcon::setThemeName(QStringLiteral("ow-none"));
+    }
+
+    void TearDown() override
+    {
+        QIcon::setThemeSearchPaths(m_savedSearchPaths);
+        QIcon::setFallbackSearchPaths(m_savedFallbackPaths);
+        QIcon::setThemeName(m_savedTheme);
+    }
+
+    QSystemTrayIcon* tray() const
+    {
+        const auto trays = controller.findChildren<QSystemTrayIcon*>();
+        return trays.size() == 1 ? trays.first() : nullptr;
+    }
+
+    FakeClock clock;
+    QMenu menu;
+    bool hostUp = true;
+    int asked = 0;
+    StatusItemController controller{clock, nullptr, [this] {
+        ++asked;
+        return hostUp;
+    }};
+
+private:
+    QTemporaryDir m_themes;
+    const QStringList m_savedSearchPaths = QIcon::themeSearchPaths();
+    const QStringList m_savedFallbackPaths = QIcon::fallbackSearchPaths();
+    const QString m_savedTheme = QIcon::themeName();
+};
+
+TEST_F(StatusItemTest, PlainIconIsAMaskAndTheBadgedOneHasTheGlyphInTextColourAndARedDot)
+{
+    EXPECT_TRUE(StatusItemController::icon(false).isMask());
+    EXPECT_EQ(pixelsWhere(drawn(StatusItemController::icon(false)), isRed).first, 0);
+    // A text colour no drawing would come to by chance.
+    const QPalette saved = QGuiApplication::palette();
+    QPalette palette = saved;
+    const QColor text(0x12, 0x7A, 0x56);
+    palette.setColor(QPalette::WindowText, text);
+    QGuiApplication::setPalette(palette);
+    const QIcon badged = StatusItemController::icon(true);
+    QGuiApplication::setPalette(saved);
+    EXPECT_FALSE(badged.isMask());
+    EXPECT_GT(pixelsWhere(drawn(badged), isRed).first, 4);
+    EXPECT_GT(pixelsWhere(drawn(badged), [&](QRgb pixel) { return pixel == text.rgb(); }).first, 20);
+}
+
+TEST_F(StatusItemTest, EnableShowsTheIconWithTheMenuOnceAndTheBadgeAsLastSet)
+{
+    QMenu second;
+    controller.setBadge(true); // remembered while disabled
+    EXPECT_EQ(tray(), nullptr);
+    controller.enable(&menu);
+    controller.enable(&second);
+    ASSERT_NE(tray(), nullptr);
+    EXPECT_TRUE(tray()->isVisible());
+    EXPECT_EQ(tray()->contextMenu(), &second);
+    EXPECT_GT(pixelsWhere(drawn(tray()->icon()), isRed).first, 0);
+    controller.setBadge(false);
+    EXPECT_TRUE(tray()->icon().isMask());
+    EXPECT_EQ(clock.pendingTimers(), 0); // the host is there: no retries
+    emit tray()->activated(QSystemTrayIcon::Context); // the host's own menu
+    EXPECT_FALSE(second.isVisible());
+    second.addAction(QStringLiteral("Lock"));
+    emit tray()->activated(QSystemTrayIcon::Trigger);
+    EXPECT_TRUE(second.isVisible());
+    second.hide();
+}
+
+TEST_F(StatusItemTest, DisableHidesAtOnceAndRemovesTheTrayIcon)
+{
+    controller.disable(); // while disabled: nothing
+    controller.enable(&menu);
+    const QPointer<QSystemTrayIcon> shown = tray();
+    ASSERT_FALSE(shown.isNull());
+    controller.disable();
+    controller.disable();
+    EXPECT_FALSE(controller.isEnabled());
+    ASSERT_FALSE(shown.isNull()); // removed once control is back in the event loop
+    EXPECT_FALSE(shown->isVisible());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return shown.isNull(); }));
+    controller.enable(&menu);
+    EXPECT_NE(tray(), nullptr);
+}
+
+// A tray host that starts after us is looked for every two seconds for two minutes, until
+// it appears or the icon is disabled.
+TEST_F(StatusItemTest, MissingHostIsLookedForUntilItAppearsOrTheTimeIsUp)
+{
+    hostUp = false;
+    controller.enable(&menu);
+    clock.advance(10s);
+    EXPECT_EQ(clock.pendingTimers(), 1);
+    hostUp = true;
+    clock.advance(2s);
+    EXPECT_EQ(clock.pendingTimers(), 0);
+    ASSERT_NE(tray(), nullptr);
+    EXPECT_EQ(tray()->contextMenu(), &menu);
+
+    controller.disable();
+    hostUp = false;
+    asked = 0;
+    controller.enable(&menu);
+    EXPECT_EQ(asked, 1);
+    clock.advance(2s);
+    EXPECT_EQ(asked, 2);
+    clock.advance(StatusItemController::kHostRetryPeriod - 2s - 1ms);
+    EXPECT_EQ(asked, 60);
+    clock.advance(1ms);
+    EXPECT_EQ(asked, 61);
+    EXPECT_EQ(clock.pendingTimers(), 0);
+    // Given up, but still shown: a host that appears later is Qt's to find.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tray() != nullptr; }));
+    EXPECT_TRUE(tray()->isVisible());
+    controller.disable();
+    controller.enable(&menu);
+    EXPECT_EQ(clock.pendingTimers(), 1);
+    controller.disable();
+    EXPECT_EQ(clock.pendingTimers(), 0);
 }
 
 } // namespace
