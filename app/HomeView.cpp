@@ -1,7 +1,6 @@
 #include "HomeView.h"
 
 #include "BadgeImageView.h"
-#include "BrandMark.h"
 #include "Localizer.h"
 #include "MessageBanner.h"
 #include "ReleaseShortcut.h"
@@ -21,13 +20,6 @@ constexpr int kCornerMargin = 14;
 constexpr int kIconButton = 30;
 constexpr int kBadge = 14;
 constexpr int kEnvelope = 15;
-
-QColor labelColor(const QWidget* widget, qreal alpha)
-{
-    QColor color = widget->palette().color(QPalette::WindowText);
-    color.setAlphaF(float(alpha));
-    return color;
-}
 
 QToolButton* iconButton(const QIcon& icon, int pointSize, const QString& description, QWidget* parent)
 {
@@ -59,33 +51,27 @@ HomeView::HomeView(int holdSeconds, QWidget* parent)
 {
     auto* icon = new QLabel(this);
     icon->setFixedSize(92, 92);
-    const QImage mark = orbinMark();
-    if (!mark.isNull())
-        icon->setPixmap(QPixmap::fromImage(mark.scaled(92, 92, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+    icon->setPixmap(orbinMarkPixmap(92));
 
-    auto* title = makeLabel(L("app.name"), 24, QFont::Bold, labelColor(this, 1.0), this);
-    auto* subtitle = makeLabel(L("home.subtitle"), 13, QFont::Normal, labelColor(this, 0.55), this);
+    auto* title = makeLabel(L("app.name"), 24, QFont::Bold, textColor(this, 1.0), this);
+    auto* subtitle = makeLabel(L("home.subtitle"), 13, QFont::Normal, textColor(this, 0.55), this);
 
     m_lockButton = new QPushButton(L("lock.button"), this);
     m_lockButton->setDefault(true);
     m_lockButton->setMinimumHeight(32);
-    const QColor mauve = orbinMauveFixed();
-    m_lockButton->setStyleSheet(QStringLiteral(
-        "QPushButton { background: %1; color: white; border-radius: 8px; padding: 6px 22px; font-weight: 600; }"
-        "QPushButton:pressed { background: %2; }")
-                                    .arg(mauve.name(), mauve.darker(120).name()));
+    m_lockButton->setStyleSheet(mauveButtonStyle(8, 6, 22));
     connect(m_lockButton, &QPushButton::clicked, this, &HomeView::lockPressed);
     // Return presses the lock button, as in a dialog, once the key is up again.
     m_returnShortcut = new ReleaseShortcut(this);
     connect(m_returnShortcut, &ReleaseShortcut::activated, m_lockButton, &QPushButton::click);
 
-    m_hintLabel = makeLabel(QString(), 11, QFont::Normal, labelColor(this, 0.35), this);
+    m_hintLabel = makeLabel(QString(), 11, QFont::Normal, textColor(this, 0.35), this);
     setHoldSeconds(holdSeconds);
 
     // The column sits 4 px above the middle.
     centredColumn(this, {{icon, 14}, {title, 10}, {subtitle, 24}, {m_lockButton, 16}, {m_hintLabel, 0}}, 4);
 
-    const QColor secondary = labelColor(this, 0.55);
+    const QColor secondary = textColor(this, 0.55);
     m_settingsButton = iconButton(gearIcon(16, secondary), 16, L("settings.title"), this);
     connect(m_settingsButton, &QToolButton::clicked, this, &HomeView::showSettings);
     m_messagesButton = iconButton(QIcon(), kEnvelope, L("accessibility.messages"), this);
@@ -99,7 +85,7 @@ HomeView::HomeView(int holdSeconds, QWidget* parent)
 
 void HomeView::setMessagesState(bool open, bool unread)
 {
-    const QColor tint = unread ? palette().color(QPalette::Highlight) : labelColor(this, 0.55);
+    const QColor tint = unread ? palette().color(QPalette::Highlight) : textColor(this, 0.55);
     m_messagesButton->setIcon(tinted(envelopeIcon(kEnvelope, tint), kEnvelope, tint));
     m_messagesButton->setVisible(open);
     m_messagesBadge->setImage(unread ? quotaBadgeImage(1, kBadge) : QImage());

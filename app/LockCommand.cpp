@@ -1,12 +1,11 @@
 #include "LockCommand.h"
 
 #include "Alert.h"
-#include "BrandMark.h"
 #include "InputAccessPermission.h"
 #include "Localizer.h"
 #include "LockController.h"
+#include "VisualKit.h"
 
-#include <QPixmap>
 #include <QWidget>
 
 namespace ow {
@@ -55,11 +54,10 @@ void LockCommand::lockPressed()
 
 void LockCommand::explainThenAskPermission()
 {
-    const QImage mark = orbinMark();
     const int answer = Alert::run(bringForward(m_mainWindow()), QMessageBox::Information,
                                   L("permission.explain_title"), L("permission.explain_message"),
                                   {L("permission.allow_button"), L("common.later")},
-                                  mark.isNull() ? QPixmap() : QPixmap::fromImage(mark.scaled(64, 64, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+                                  orbinMarkPixmap(64));
     if (answer != Alert::FirstButton)
         return;
     m_permission.prompt();

@@ -30,16 +30,9 @@ constexpr int kSendBottomMargin = 14;
 constexpr int kHintBottomMargin = 20;
 constexpr int kHintToSend = 8;
 
-QColor textColor(const QWidget* widget, float alpha)
-{
-    QColor color = widget->palette().color(QPalette::WindowText);
-    color.setAlphaF(alpha);
-    return color;
-}
-
-QColor labelColor(const QWidget* widget) { return textColor(widget, 1.0f); }
-QColor secondaryColor(const QWidget* widget) { return textColor(widget, 0.55f); }
-QColor tertiaryColor(const QWidget* widget) { return textColor(widget, 0.35f); }
+QColor labelColor(const QWidget* widget) { return textColor(widget, 1.0); }
+QColor secondaryColor(const QWidget* widget) { return textColor(widget, 0.55); }
+QColor tertiaryColor(const QWidget* widget) { return textColor(widget, 0.35); }
 
 void addSeparator(QWidget* parent, const QRect& geometry)
 {
@@ -47,7 +40,7 @@ void addSeparator(QWidget* parent, const QRect& geometry)
     line->setFrameShape(QFrame::HLine);
     line->setFrameShadow(QFrame::Plain);
     QPalette palette = line->palette();
-    palette.setColor(QPalette::WindowText, textColor(parent, 0.12f));
+    palette.setColor(QPalette::WindowText, textColor(parent, 0.12));
     line->setPalette(palette);
     line->setGeometry(geometry);
 }
@@ -83,11 +76,7 @@ MessagesWindow::MessagesWindow(QWidget* parent)
     m_reply->setGeometry(kInset, kReplyTop, kContentWidth, kReplyHeight);
 
     m_send = new QPushButton(L("common.send"), this);
-    const QColor mauve = orbinMauveFixed();
-    m_send->setStyleSheet(QStringLiteral(
-        "QPushButton { background: %1; color: white; border-radius: 6px; padding: 4px 16px; font-weight: 600; }"
-        "QPushButton:pressed { background: %2; }")
-                              .arg(mauve.name(), mauve.darker(120).name()));
+    m_send->setStyleSheet(mauveButtonStyle(6, 4, 16));
     const QSize send = m_send->sizeHint();
     m_send->setGeometry(kInset + kContentWidth - send.width(), kSize.height() - kSendBottomMargin - send.height(),
                         send.width(), send.height());

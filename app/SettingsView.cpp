@@ -1,6 +1,5 @@
 #include "SettingsView.h"
 
-#include "BrandMark.h"
 #include "ClientInfo.h"
 #include "HoldDuration.h"
 #include "Localizer.h"
@@ -27,13 +26,6 @@ constexpr int kWidth = 430;
 constexpr int kBackIcon = 16;
 constexpr int kBrandMark = 48;
 constexpr int kHoldChoices[] = {1, 2, 3, 5, 10};
-
-QColor textColor(const QWidget* widget, qreal alpha)
-{
-    QColor color = widget->palette().color(QPalette::WindowText);
-    color.setAlphaF(float(alpha));
-    return color;
-}
 
 QString cssColor(const QColor& color)
 {
@@ -141,10 +133,7 @@ SettingsView::SettingsView(Services services, bool menuBarMode, QWidget* parent)
 
     auto* brandMark = new QLabel(this);
     brandMark->setFixedSize(kBrandMark, kBrandMark);
-    const QImage mark = orbinMark();
-    if (!mark.isNull())
-        brandMark->setPixmap(QPixmap::fromImage(
-            mark.scaled(kBrandMark, kBrandMark, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+    brandMark->setPixmap(orbinMarkPixmap(kBrandMark));
     brandMark->move((kWidth - kBrandMark) / 2, 488);
 
     const QString version = appVersion();

@@ -1,6 +1,5 @@
 #include "LockWindow.h"
 
-#include "BrandMark.h"
 #include "FadingLabel.h"
 #include "HoldBarView.h"
 #include "Localizer.h"
@@ -36,9 +35,7 @@ LockWindow::LockWindow(const QRect& screenGeometry, double holdSeconds)
 
     auto* icon = new QLabel(this);
     icon->setFixedSize(130, 130);
-    const QImage mark = orbinMark();
-    if (!mark.isNull())
-        icon->setPixmap(QPixmap::fromImage(mark.scaled(130, 130, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+    icon->setPixmap(orbinMarkPixmap(130));
 
     // Sizes are pixels, as the overlay was drawn; labels are plain single lines.
     const int seconds = int(holdSeconds);

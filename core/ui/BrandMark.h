@@ -1,15 +1,12 @@
 #pragma once
 
-#include <QByteArray>
 #include <QImage>
 
 namespace ow {
 
-// The brand mark's PNG file, decoded from its embedded Base64 text at each call.
-QByteArray orbinMarkPng();
-
-// The brand mark, 120 × 120 at 300 dpi, decoded afresh at each call; null if the
-// embedded data cannot be read.
+// Our brand mark: a mauve rounded square (#7C3AED to #AF92FD) with a white key cap and two
+// sparkles, 120 × 120 at 300 dpi, read from the application's resources afresh at each call;
+// null if it cannot be read.
 QImage orbinMark();
 
 } // namespace ow

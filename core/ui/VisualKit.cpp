@@ -1,5 +1,7 @@
 #include "VisualKit.h"
 
+#include "BrandMark.h"
+
 #include <QFontMetricsF>
 #include <QGuiApplication>
 #include <QLabel>
@@ -74,6 +76,13 @@ void centredColumn(QWidget* host, std::initializer_list<std::pair<QWidget*, int>
         centre->addSpacing(2 * raise);
 }
 
+QColor textColor(const QWidget* widget, qreal alpha)
+{
+    QColor color = widget->palette().color(QPalette::WindowText);
+    color.setAlphaF(float(alpha));
+    return color;
+}
+
 QColor orbinMauve()
 {
     if (darkAppearance())
@@ -85,6 +94,26 @@ const QColor& orbinMauveFixed()
 {
     static const QColor mauve = QColor::fromRgbF(0.486f, 0.227f, 0.929f, 1.0f);
     return mauve;
+}
+
+QString mauveButtonStyle(int cornerRadius, int verticalPadding, int horizontalPadding)
+{
+    const QColor& mauve = orbinMauveFixed();
+    return QStringLiteral("QPushButton { background: %1; color: white; border-radius: %3px; padding: %4px %5px; "
+                          "font-weight: 600; }"
+                          "QPushButton:pressed { background: %2; }")
+        .arg(mauve.name(), mauve.darker(120).name())
+        .arg(cornerRadius)
+        .arg(verticalPadding)
+        .arg(horizontalPadding);
+}
+
+QPixmap orbinMarkPixmap(int size)
+{
+    const QImage mark = orbinMark();
+    if (mark.isNull())
+        return {};
+    return QPixmap::fromImage(mark.scaled(size, size, Qt::KeepAspectRatio, Qt::SmoothTransformation));
 }
 
 QImage quotaBadgeImage(int count, qreal diameter)

@@ -3,6 +3,7 @@
 #include <QColor>
 #include <QFont>
 #include <QImage>
+#include <QPixmap>
 #include <QString>
 
 #include <initializer_list>
@@ -21,11 +22,21 @@ QLabel* makeLabel(const QString& text, qreal size, QFont::Weight weight, const Q
 // Gives an existing label (or a subclass of one) the same look as makeLabel.
 void styleLabel(QLabel* label, qreal size, QFont::Weight weight, const QColor& color);
 
+// The widget's text colour at the given opacity, for secondary and faint texts and lines.
+QColor textColor(const QWidget* widget, qreal alpha);
+
 // The brand colour for the current light or dark appearance, read afresh at each call.
 QColor orbinMauve();
 
 // The brand colour as drawn for light surfaces, whatever the appearance.
 const QColor& orbinMauveFixed();
+
+// The style sheet of a push button filled with the fixed brand colour, white text, a darker
+// fill while pressed. Sizes are pixels.
+QString mauveButtonStyle(int cornerRadius, int verticalPadding, int horizontalPadding);
+
+// The brand mark scaled to fit size × size; null if the mark cannot be read.
+QPixmap orbinMarkPixmap(int size);
 
 // Lays items out as one column centred in host, each followed by its spacing in pixels.
 // raise lifts the column that many pixels above the middle.

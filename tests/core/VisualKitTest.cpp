@@ -87,6 +87,7 @@ TEST(QuotaBadgeTest, IsARedDiscWithWhiteDigitsCentredAndTransparentCorners)
 TEST(BrandTest, TheMarkDecodesAndTheColourFollowsTheAppearance)
 {
     EXPECT_FALSE(orbinMark().isNull());
+    EXPECT_EQ(orbinMark().width(), orbinMark().height());
     const QPalette saved = QApplication::palette();
     QPalette palette = saved;
     palette.setColor(QPalette::Window, QColor(30, 30, 32));
