@@ -16,6 +16,7 @@
 
 namespace {
 
+// The app beats once a second: a main loop held up for a few seconds is not yet hung.
 constexpr long long kHeartbeatTimeoutMs = 5000;
 constexpr long long kDeadlineGraceMs = 2000;
 

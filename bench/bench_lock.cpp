@@ -40,6 +40,7 @@ public:
         return held;
     }
     void release() override { m_inner.release(); }
+    void reassert() override { m_inner.reassert(); }
 
     qint64 heldAtNs = 0;
 

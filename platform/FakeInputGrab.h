@@ -22,6 +22,7 @@ public:
         grabbed = false;
         m_sink = nullptr;
     }
+    void reassert() override { ++reassertCalls; }
     // Reports a modifier change as the real grab would, if grabbed.
     void report(quint64 flags)
     {
@@ -33,6 +34,7 @@ public:
     bool grabbed = false;
     int grabCalls = 0;
     int releaseCalls = 0;
+    int reassertCalls = 0;
 
 private:
     FlagsSink m_sink;

@@ -21,8 +21,6 @@ namespace {
 // A refused grab (an open menu, another locker) is retried for about this long.
 constexpr int kGrabPatienceMs = 1000;
 constexpr int kGrabRetryMs = 10;
-// Grabs are taken again at this period in case the server broke one without telling us.
-constexpr int kReassertMs = 1000;
 // How long the lock waits for the keys and buttons of the command that started it to go
 // up; a key held for longer (a cloth on the keyboard) does not stop the lock.
 constexpr int kNeutralPatienceMs = 1000;
@@ -102,14 +100,7 @@ struct DeviceMask {
 
 } // namespace
 
-X11InputGrab::X11InputGrab()
-{
-    m_reassertTimer.setInterval(kReassertMs);
-    QObject::connect(&m_reassertTimer, &QTimer::timeout, [this] {
-        reassert();
-        drain(); // the round trips may have queued events without waking the notifier
-    });
-}
+X11InputGrab::X11InputGrab() = default;
 
 X11InputGrab::~X11InputGrab()
 {
@@ -160,7 +151,6 @@ bool X11InputGrab::grab(FlagsSink sink)
     m_sink = std::move(sink);
     m_notifier = std::make_unique<QSocketNotifier>(m_connection->fd(), QSocketNotifier::Read);
     QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [this] { drain(); });
-    m_reassertTimer.start();
     drain(); // events read during the grab round trips are already queued
     return true;
 }
@@ -322,7 +312,7 @@ void X11InputGrab::drain()
         case FocusIn:
         case FocusOut:
             if (event.xfocus.mode == NotifyUngrab)
-                reassert();
+                retake();
             break;
         default:
             break;
@@ -351,7 +341,7 @@ void X11InputGrab::handleKey(unsigned keycode, bool press, unsigned device)
         m_sink(m_modifiers.flags());
 }
 
-void X11InputGrab::reassert()
+void X11InputGrab::retake()
 {
     if (!m_connection || m_connection->isBroken())
         return;
@@ -360,9 +350,14 @@ void X11InputGrab::reassert()
     XFlush(m_connection->display());
 }
 
+void X11InputGrab::reassert()
+{
+    retake();
+    drain(); // the round trips may have queued events without waking the notifier
+}
+
 void X11InputGrab::release()
 {
-    m_reassertTimer.stop();
     m_notifier.reset();
     m_sink = nullptr;
     m_keyFilter.reset();

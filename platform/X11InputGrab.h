@@ -5,7 +5,6 @@
 #include "X11KeyEventFilter.h"
 
 #include <QSocketNotifier>
-#include <QTimer>
 
 #include <array>
 #include <memory>
@@ -22,8 +21,10 @@ class X11Connection;
 // server discards pointer input without waking us; key events are dropped as Xlib reads
 // them, in bulk and without allocating, and only modifier keys are looked at. The grab
 // waits a moment for the keys and buttons of the command that started it to go up, and
-// leaves nothing held down when it ends. The server releases the grabs when the
-// connection closes, so a crashed process never leaves the session locked.
+// leaves nothing held down when it ends. A grab the server breaks is taken back at its
+// ungrab notice, and at the owner's once-a-second reassert() in case no notice came or the
+// first retake lost to another client. The server releases the grabs when the connection
+// closes, so a crashed process never leaves the session locked.
 class X11InputGrab final : public InputGrab {
 public:
     X11InputGrab();
@@ -31,6 +32,7 @@ public:
 
     bool grab(FlagsSink sink) override;
     void release() override;
+    void reassert() override;
 
 private:
     enum class GrabResult { Held, Busy, Impossible };
@@ -44,12 +46,11 @@ private:
     void readModifierKeymap();
     void drain();
     void handleKey(unsigned keycode, bool press, unsigned device);
-    void reassert();
+    void retake();
 
     std::unique_ptr<X11Connection> m_connection;
     std::unique_ptr<X11KeyEventFilter> m_keyFilter; // declared after the connection: goes first
     std::unique_ptr<QSocketNotifier> m_notifier;
-    QTimer m_reassertTimer;
     unsigned long m_blankCursor = 0;
     int m_xiOpcode = -1; // -1 without XInput 2
     bool m_holdsCoreGrabs = false;

@@ -67,15 +67,11 @@ bool LockController::lock()
     });
     m_countdownTimer = clock.schedule(kCountdownPeriod, true, [self] {
         if (self)
-            self->refreshCountdown();
+            self->tick();
     });
     refreshCountdown();
     m_screenObserver = connect(&m_services.screens, &ScreenList::changed, this,
                                &LockController::rebuildLockWindows);
-    m_heartbeatTimer = clock.schedule(kHeartbeatPeriod, true, [self] {
-        if (self)
-            self->m_services.watchdog.heartbeat();
-    });
     return true;
 }
 
@@ -127,6 +123,14 @@ void LockController::cancelHold()
         bar->setProgress(0.0);
     for (FadingLabel* hint : std::as_const(m_holdHints))
         hint->fadeTo(0.0);
+}
+
+void LockController::tick()
+{
+    m_engine->reassert();
+    refreshCountdown();
+    // The watchdog waits 5 s for a beat: a main loop held up for a few seconds is not killed.
+    m_services.watchdog.heartbeat();
 }
 
 void LockController::refreshCountdown()
@@ -191,7 +195,6 @@ void LockController::unlock()
     cancelHold();
     m_safetyTimer.reset();
     m_countdownTimer.reset();
-    m_heartbeatTimer.reset();
     m_services.watchdog.disarmed();
     m_safetyDeadline.reset();
     if (m_screenObserver) {

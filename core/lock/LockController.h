@@ -30,8 +30,10 @@ class WindowStacking;
 // or either Super key of each side) are held for the hold duration, or when the safety
 // timer runs out 15 minutes after the lock began, whatever the user does. A watchdog
 // outside the process is armed with that deadline and fed heartbeats from the main loop,
-// in case the process itself can no longer end the lock. Every way out goes through the
-// same ordered teardown and ends with one call of onUnlock.
+// in case the process itself can no longer end the lock. An idle lock wakes once a second
+// only: the countdown's tick also has the engine reassert its blocking and feeds the
+// watchdog. Every way out goes through the same ordered teardown and ends with one call
+// of onUnlock.
 class LockController : public QObject {
     Q_OBJECT
 public:
@@ -50,7 +52,6 @@ public:
     static constexpr std::chrono::seconds kCountdownPeriod{1};
     static constexpr std::chrono::nanoseconds kHoldTickPeriod{1'000'000'000 / 30};
     static constexpr quint64 kHoldKeyMask = 0x18;
-    static constexpr std::chrono::milliseconds kHeartbeatPeriod{500};
 
     // safetyTimeout is shorter only in tests that need the deadline to pass quickly.
     LockController(std::unique_ptr<LockEngine> engine, Services services, QObject* parent = nullptr,
@@ -80,6 +81,7 @@ private:
     void startHold();
     void cancelHold();
     void holdTick();
+    void tick();
     void refreshCountdown();
     void buildLockWindows();
     void rebuildLockWindows();
@@ -95,7 +97,6 @@ private:
     std::unique_ptr<Timer> m_holdTimer;
     std::unique_ptr<Timer> m_safetyTimer;
     std::unique_ptr<Timer> m_countdownTimer;
-    std::unique_ptr<Timer> m_heartbeatTimer;
     std::chrono::milliseconds m_safetyTimeout;
     std::optional<MonoTime> m_safetyDeadline;
     std::optional<QMetaObject::Connection> m_screenObserver;

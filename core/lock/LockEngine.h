@@ -19,6 +19,9 @@ public:
     virtual bool start(FlagsHandler handler) = 0;
     // Ends blocking and forgets the handler. Safe on a stopped engine.
     virtual void stop() = 0;
+    // Called once a second while running: takes back any part of the blocking that
+    // something outside broke. An engine that cannot lose it has nothing to do.
+    virtual void reassert() {}
 };
 
 // What the engine asks of the desktop's presentation while running (bits: hide the

@@ -44,6 +44,11 @@ void TapLockEngine::handleFlags(quint64 flags)
     });
 }
 
+void TapLockEngine::reassert()
+{
+    m_grab->reassert();
+}
+
 void TapLockEngine::stop()
 {
     if (m_running) {

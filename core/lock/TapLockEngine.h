@@ -25,6 +25,7 @@ public:
 
     bool start(FlagsHandler handler) override;
     void stop() override;
+    void reassert() override;
 
     bool isRunning() const { return m_running; }
     quint32 presentationOptions() const { return m_presentationOptions; }

@@ -257,7 +257,9 @@ TEST_F(LockControllerTest, QueuedFlagsAndClosuresOutliveNothing)
     EXPECT_EQ(unlockedAt.size(), 1u);
 }
 
-TEST_F(LockControllerTest, WatchdogIsArmedWithTheDeadlineFedEveryHalfSecondAndDisarmedAtUnlock)
+// An idle lock wakes once a second, and that one tick reasserts the grab and feeds the
+// watchdog besides refreshing the countdown.
+TEST_F(LockControllerTest, WatchdogIsArmedWithTheDeadlineFedEverySecondWithTheGrabAndDisarmedAtUnlock)
 {
     // Armed before the calls that may wait on the bus while input is taken.
     bool armedForPowerKeys = false;
@@ -268,14 +270,18 @@ TEST_F(LockControllerTest, WatchdogIsArmedWithTheDeadlineFedEveryHalfSecondAndDi
     EXPECT_TRUE(armedForPowerKeys);
     EXPECT_TRUE(armedForSleep);
     EXPECT_EQ(watchdog.deadline, Ms(900s));
-    clock.advance(499ms);
+    EXPECT_EQ(clock.pendingTimers(), 2); // that tick and the safety deadline, nothing else
+    clock.advance(999ms);
     EXPECT_EQ(watchdog.heartbeats, 0);
-    clock.advance(1501ms);
-    EXPECT_EQ(watchdog.heartbeats, 4);
+    EXPECT_EQ(grab->reassertCalls, 0);
+    clock.advance(2001ms);
+    EXPECT_EQ(watchdog.heartbeats, 3);
+    EXPECT_EQ(grab->reassertCalls, 3);
     controller->unlock();
     EXPECT_FALSE(watchdog.isArmed);
     clock.advance(5s);
-    EXPECT_EQ(watchdog.heartbeats, 4);
+    EXPECT_EQ(watchdog.heartbeats, 3);
+    EXPECT_EQ(grab->reassertCalls, 3);
     ASSERT_TRUE(controller->lock());
     clock.advance(900s); // the safety timer's unlock disarms too
     EXPECT_EQ(watchdog.disarmCount, 2);
