@@ -1,23 +1,9 @@
 #include "AppDelegate.h"
 #include "CrashReporter.h"
-#include "DBusLauncherBadge.h"
-#include "FileUserDefaults.h"
-#include "LinuxDisplaySleepAssertion.h"
-#include "LogindPowerKeyInhibitor.h"
-#include "ProcessLockWatchdog.h"
-#include "QtClock.h"
-#include "QtHttpClient.h"
-#include "QtScreenList.h"
+#include "LinuxPlatform.h"
 #include "SingleInstance.h"
-#include "SyslogSystemLog.h"
 #include "TapLockEngine.h"
 #include "UpdateController.h"
-#include "X11CursorVisibility.h"
-#include "X11InputAccessPermission.h"
-#include "X11InputGrab.h"
-#include "X11TaskbarPresence.h"
-#include "X11WindowStacking.h"
-#include "XdgAutostartLoginItem.h"
 
 #include <QApplication>
 #include <QDir>
@@ -80,32 +66,21 @@ int main(int argc, char* argv[])
         return 0;
     }
 
-    ow::QtClock clock;
-    ow::FileUserDefaults defaults(ow::FileUserDefaults::defaultPath());
-    ow::X11CursorVisibility cursor;
-    ow::LinuxDisplaySleepAssertion sleep;
-    ow::QtScreenList screens;
-    ow::X11WindowStacking stacking;
-    ow::ProcessLockWatchdog watchdog(watchdogHelper(), ow::CrashReporter::defaultPendingPath());
-    ow::X11InputAccessPermission permission(x11HelpPage);
-    ow::X11TaskbarPresence taskbar;
-    ow::DBusLauncherBadge launcher;
-    ow::QtHttpClient http;
-    ow::XdgAutostartLoginItem loginItem;
-    ow::SyslogSystemLog log;
-    ow::AppDelegate delegate({.defaults = defaults,
-                              .lock = {clock, defaults, cursor, sleep, screens, stacking, watchdog},
-                              .permission = permission,
-                              .taskbar = taskbar,
-                              .launcher = launcher,
-                              .http = http,
-                              .loginItem = loginItem,
-                              .log = log,
+    ow::LinuxPlatform platform({.watchdogHelper = watchdogHelper(),
+                                .watchdogRecord = ow::CrashReporter::defaultPendingPath(),
+                                .helpPage = x11HelpPage});
+    ow::AppDelegate delegate({.defaults = platform.defaults(),
+                              .lock = ow::LockController::Services::of(platform),
+                              .permission = platform.permission(),
+                              .taskbar = platform.taskbar(),
+                              .launcher = platform.launcher(),
+                              .http = platform.http(),
+                              .loginItem = platform.loginItem(),
+                              .log = platform.log(),
                               .installCrashReporter =
-                                  [&defaults, &http] { ow::CrashReporter::install(defaults, http); }},
-                             std::make_unique<ow::TapLockEngine>(std::make_unique<ow::X11InputGrab>(),
-                                                                 std::make_unique<ow::LogindPowerKeyInhibitor>(), clock),
-                             std::make_unique<ow::UpdateController>(clock));
+                                  [&platform] { ow::CrashReporter::install(platform.defaults(), platform.http()); }},
+                             std::make_unique<ow::TapLockEngine>(platform),
+                             std::make_unique<ow::UpdateController>(platform.clock()));
     QObject::connect(&instance, &ow::SingleInstance::reopenRequested, &delegate,
                      [&delegate] { delegate.applicationShouldHandleReopen(hasVisibleWindows()); });
     QTimer::singleShot(0, &delegate, &ow::AppDelegate::applicationDidFinishLaunching);

@@ -2,23 +2,18 @@
 // What a lock costs while it runs is measured from outside, beside other lockers, by
 // bench_lockers.
 #include "FakeLockWatchdog.h"
-#include "LinuxDisplaySleepAssertion.h"
-#include "LogindPowerKeyInhibitor.h"
+#include "LinuxPlatform.h"
 #include "LockController.h"
 #include "LockWindow.h"
-#include "MemoryUserDefaults.h"
-#include "QtClock.h"
-#include "QtScreenList.h"
 #include "TapLockEngine.h"
-#include "X11CursorVisibility.h"
 #include "X11InputGrab.h"
-#include "X11WindowStacking.h"
 #include "XvfbServer.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QSet>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <algorithm>
@@ -47,6 +42,29 @@ public:
 private:
     const QElapsedTimer& m_clock;
     X11InputGrab m_inner;
+};
+
+// The real services, with a timed grab and no watchdog process to start.
+class BenchPlatform final : public LinuxPlatform {
+public:
+    BenchPlatform(const QString& defaultsPath, const QElapsedTimer& clockNs)
+        : LinuxPlatform({.defaultsPath = defaultsPath})
+        , m_clockNs(clockNs)
+    {
+    }
+    LockWatchdog& watchdog() override { return m_watchdog; }
+    std::unique_ptr<InputGrab> makeInputGrab() override
+    {
+        auto grab = std::make_unique<TimedGrab>(m_clockNs);
+        timedGrab = grab.get();
+        return grab;
+    }
+
+    TimedGrab* timedGrab = nullptr;
+
+private:
+    const QElapsedTimer& m_clockNs;
+    FakeLockWatchdog m_watchdog;
 };
 
 // Counts the overlay windows painted since the last reset.
@@ -85,17 +103,10 @@ int main(int argc, char** argv)
 
     QElapsedTimer clockNs;
     clockNs.start();
-    QtClock clock;
-    MemoryUserDefaults defaults;
-    X11CursorVisibility cursor;
-    LinuxDisplaySleepAssertion sleep;
-    QtScreenList screens;
-    X11WindowStacking stacking;
-    FakeLockWatchdog watchdog;
-    auto grab = std::make_unique<TimedGrab>(clockNs);
-    TimedGrab* timedGrab = grab.get();
-    LockController controller(std::make_unique<TapLockEngine>(std::move(grab), std::make_unique<LogindPowerKeyInhibitor>(), clock),
-                              {clock, defaults, cursor, sleep, screens, stacking, watchdog});
+    const QTemporaryDir settings;
+    BenchPlatform platform(settings.filePath(QStringLiteral("defaults.json")), clockNs);
+    LockController controller(std::make_unique<TapLockEngine>(platform), LockController::Services::of(platform));
+    TimedGrab* timedGrab = platform.timedGrab;
     PaintWatcher paints;
     app.installEventFilter(&paints);
 

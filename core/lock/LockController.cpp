@@ -1,6 +1,7 @@
 #include "LockController.h"
 
 #include "CursorVisibility.h"
+#include "Platform.h"
 #include "DisplaySleepAssertion.h"
 #include "FadingLabel.h"
 #include "HoldBarView.h"
@@ -18,6 +19,12 @@
 #include <cmath>
 
 namespace ow {
+
+LockController::Services LockController::Services::of(Platform& platform)
+{
+    return {platform.clock(),   platform.defaults(), platform.cursor(),  platform.displaySleep(),
+            platform.screens(), platform.stacking(), platform.watchdog()};
+}
 
 LockController::LockController(std::unique_ptr<LockEngine> engine, Services services, QObject* parent,
                                std::chrono::milliseconds safetyTimeout)

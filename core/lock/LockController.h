@@ -21,6 +21,7 @@ class HoldBarView;
 class LockEngine;
 class LockWatchdog;
 class LockWindow;
+class Platform;
 class ScreenList;
 class UserDefaults;
 class WindowStacking;
@@ -46,6 +47,8 @@ public:
         ScreenList& screens;
         WindowStacking& stacking;
         LockWatchdog& watchdog;
+
+        static Services of(Platform& platform);
     };
 
     static constexpr std::chrono::seconds kSafetyTimeout{900};

@@ -3,6 +3,7 @@
 #include "Clock.h"
 #include "InputGrab.h"
 #include "Localizer.h"
+#include "Platform.h"
 #include "PowerKeyInhibitor.h"
 
 #include <QPointer>
@@ -14,6 +15,11 @@ TapLockEngine::TapLockEngine(std::unique_ptr<InputGrab> grab, std::unique_ptr<Po
     : m_grab(std::move(grab))
     , m_powerKeys(std::move(powerKeys))
     , m_clock(clock)
+{
+}
+
+TapLockEngine::TapLockEngine(Platform& platform)
+    : TapLockEngine(platform.makeInputGrab(), platform.makePowerKeyInhibitor(), platform.clock())
 {
 }
 

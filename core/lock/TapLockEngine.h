@@ -10,6 +10,7 @@ namespace ow {
 
 class Clock;
 class InputGrab;
+class Platform;
 class PowerKeyInhibitor;
 
 // Blocks input for the whole desktop session through a session-wide grab: no program,
@@ -21,6 +22,8 @@ class TapLockEngine final : public QObject, public LockEngine {
     Q_OBJECT
 public:
     TapLockEngine(std::unique_ptr<InputGrab> grab, std::unique_ptr<PowerKeyInhibitor> powerKeys, Clock& clock);
+    // The platform's own input grab and power-key inhibitor.
+    explicit TapLockEngine(Platform& platform);
     ~TapLockEngine() override;
 
     bool start(FlagsHandler handler) override;

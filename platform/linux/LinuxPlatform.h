@@ -27,8 +27,8 @@ public:
     struct Options {
         QString defaultsPath = FileUserDefaults::defaultPath();
         // The watchdog helper, and where it leaves its record when it ends a lock.
-        QString watchdogHelper;
-        QString watchdogRecord;
+        QString watchdogHelper = {};
+        QString watchdogRecord = {};
         // Opened when input cannot be taken over; none leaves the browser closed.
         std::function<QUrl()> helpPage = [] { return QUrl(); };
     };

@@ -1,16 +1,12 @@
 #include "HoldDuration.h"
 #include "LinuxDisplaySleepAssertion.h"
-#include "LogindPowerKeyInhibitor.h"
+#include "LinuxPlatform.h"
 #include "LockController.h"
 #include "LockCycle.h"
 #include "LockWindow.h"
-#include "MemoryUserDefaults.h"
-#include "ProcessLockWatchdog.h"
-#include "QtClock.h"
-#include "QtScreenList.h"
 #include "TapLockEngine.h"
+#include "UserDefaults.h"
 #include "X11Connection.h"
-#include "X11CursorVisibility.h"
 #include "X11InputGrab.h"
 #include "X11WindowStacking.h"
 #include "XTestInput.h"
@@ -54,11 +50,9 @@ protected:
     InputLockTest()
         : input(qEnvironmentVariable("DISPLAY"))
     {
-        defaults.setValue(DefaultsKey::HoldSecondsUser, 1);
-        controller = std::make_unique<LockController>(
-            std::make_unique<TapLockEngine>(std::make_unique<X11InputGrab>(),
-                                            std::make_unique<LogindPowerKeyInhibitor>(), clock),
-            LockController::Services{clock, defaults, cursor, sleep, screens, stacking, watchdog});
+        platform.defaults().setValue(DefaultsKey::HoldSecondsUser, 1);
+        controller = std::make_unique<LockController>(std::make_unique<TapLockEngine>(platform),
+                                                      LockController::Services::of(platform));
         controller->setOnUnlock([this] { emit unlockSignal.unlocked(); });
     }
 
@@ -110,15 +104,11 @@ protected:
         input.sync();
     }
 
-    QtClock clock;
-    MemoryUserDefaults defaults;
-    X11CursorVisibility cursor;
-    LinuxDisplaySleepAssertion sleep;
-    QtScreenList screens;
-    X11WindowStacking stacking;
     QTemporaryDir records;
-    // The real helper: each lock spawns it and opens a socket to it, both of which must go.
-    ProcessLockWatchdog watchdog{QStringLiteral(WATCHDOG_BIN), records.filePath(QStringLiteral("watchdog-record"))};
+    // The real watchdog helper: each lock spawns it and opens a socket to it, both of which must go.
+    LinuxPlatform platform{{.defaultsPath = records.filePath(QStringLiteral("defaults.json")),
+                            .watchdogHelper = QStringLiteral(WATCHDOG_BIN),
+                            .watchdogRecord = records.filePath(QStringLiteral("watchdog-record"))}};
     UnlockSignal unlockSignal;
     std::unique_ptr<LockController> controller;
     XTestInput input;

@@ -4,19 +4,12 @@
 //   --watchdog <helper> <record>   watched by that helper, which writes its record there
 //   --safety-ms <ms>               a safety deadline that passes within a test
 //   --block-after-ms <ms>          then hangs its main loop for good
-#include "LinuxDisplaySleepAssertion.h"
-#include "LogindPowerKeyInhibitor.h"
+#include "LinuxPlatform.h"
 #include "LockController.h"
-#include "MemoryUserDefaults.h"
-#include "ProcessLockWatchdog.h"
-#include "QtClock.h"
-#include "QtScreenList.h"
 #include "TapLockEngine.h"
-#include "X11CursorVisibility.h"
-#include "X11InputGrab.h"
-#include "X11WindowStacking.h"
 
 #include <QApplication>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <cstdio>
@@ -35,17 +28,12 @@ int main(int argc, char* argv[])
     const QString safetyMs = value("--safety-ms");
     const QString blockAfterMs = value("--block-after-ms");
 
-    ow::QtClock clock;
-    ow::MemoryUserDefaults defaults;
-    ow::X11CursorVisibility cursor;
-    ow::LinuxDisplaySleepAssertion sleep;
-    ow::QtScreenList screens;
-    ow::X11WindowStacking stacking;
-    ow::ProcessLockWatchdog watchdog(value("--watchdog"), value("--watchdog", 2));
+    const QTemporaryDir settings;
+    ow::LinuxPlatform platform({.defaultsPath = settings.filePath(QStringLiteral("defaults.json")),
+                                .watchdogHelper = value("--watchdog"),
+                                .watchdogRecord = value("--watchdog", 2)});
     ow::LockController controller(
-        std::make_unique<ow::TapLockEngine>(std::make_unique<ow::X11InputGrab>(),
-                                            std::make_unique<ow::LogindPowerKeyInhibitor>(), clock),
-        {clock, defaults, cursor, sleep, screens, stacking, watchdog}, nullptr,
+        std::make_unique<ow::TapLockEngine>(platform), ow::LockController::Services::of(platform), nullptr,
         safetyMs.isEmpty() ? std::chrono::milliseconds(ow::LockController::kSafetyTimeout)
                            : std::chrono::milliseconds(safetyMs.toLongLong()));
     controller.setOnUnlock([] { QCoreApplication::quit(); });
