@@ -25,14 +25,10 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// ---- Where the application lives ----
-
-// How the first launch's question is answered, on the real alert; None: it was asked before.
-enum class Answer { None, Return, TrayButton, Escape, CloseButton };
-
 struct LaunchRow {
     const char* name;
-    Answer answer;
+    // Answers the first launch's question on the real alert; none: it was asked before.
+    std::function<void(QMessageBox*)> answer;
     bool tray; // the mode stored before, when asked before; else the one chosen
 };
 
@@ -44,45 +40,33 @@ class LaunchModeTest : public ShellTest, public ::testing::WithParamInterface<La
 TEST_P(LaunchModeTest, TheModeIsAskedOnceWithNothingSentBeforeTheAnswer)
 {
     const LaunchRow& row = GetParam();
-    if (row.answer == Answer::None) {
+    if (!row.answer) {
         defaults.setValue(QStringLiteral("OWOnboarded"), true);
         defaults.setValue(QStringLiteral("OWMenuBarMode"), row.tray);
     }
     int questions = 0;
-    bool onboardedDuringQuestion = false;
-    qsizetype sentDuringQuestion = -1;
+    bool onboardedMeanwhile = false;
+    qsizetype sentMeanwhile = -1;
     QTimer answerer;
-    answerer.setInterval(10);
     QObject::connect(&answerer, &QTimer::timeout, [&] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box)
-            return;
-        answerer.stop();
-        ++questions;
-        onboardedDuringQuestion = defaults.boolean(QStringLiteral("OWOnboarded"));
-        clock.advance(UpdateController::kStartDelay + 1s);
-        delegate->applicationShouldHandleReopen(true);
-        sentDuringQuestion = service.checkIns.size() + feedRequests.requests + crashReporterInstalls;
-        if (row.answer == Answer::Return) // the default button keeps the taskbar
-            QTest::keyClick(box, Qt::Key_Return);
-        if (row.answer == Answer::Escape)
-            QTest::keyClick(box, Qt::Key_Escape);
-        if (row.answer == Answer::CloseButton)
-            box->close();
-        for (QAbstractButton* button : box->buttons()) {
-            if (row.answer == Answer::TrayButton && button->text() == L("onboarding.menubar_button"))
-                button->click();
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            answerer.stop();
+            ++questions;
+            onboardedMeanwhile = defaults.boolean(QStringLiteral("OWOnboarded"));
+            clock.advance(UpdateController::kStartDelay + 1s);
+            delegate->applicationShouldHandleReopen(true);
+            sentMeanwhile = service.checkIns.size() + feedRequests.requests + crashReporterInstalls;
+            row.answer(box);
         }
     });
-    answerer.start();
+    answerer.start(10);
     buildShell(service, false, true, false);
-    EXPECT_EQ(questions, row.answer == Answer::None ? 0 : 1);
-    EXPECT_EQ(onboardedDuringQuestion, questions == 1);
-    EXPECT_EQ(sentDuringQuestion, questions ? 0 : -1);
+    EXPECT_EQ(questions, row.answer ? 1 : 0);
+    EXPECT_EQ(onboardedMeanwhile, questions == 1);
+    EXPECT_EQ(sentMeanwhile, questions ? 0 : -1);
     EXPECT_EQ(service.checkIns.size(), 1);
     EXPECT_EQ(crashReporterInstalls, 1);
-    // Nobody asked about automatic update checks: they stay off.
-    clock.advance(UpdateController::kStartDelay + 1s);
+    clock.advance(UpdateController::kStartDelay + 1s); // nobody asked for update checks
     EXPECT_EQ(feedRequests.requests, 0);
 
     for (const bool relaunch : {false, true}) {
@@ -92,23 +76,28 @@ TEST_P(LaunchModeTest, TheModeIsAskedOnceWithNothingSentBeforeTheAnswer)
         EXPECT_EQ(trayIcon() != nullptr, row.tray);
         // In the tray the window waits for the user, except right after the question.
         EXPECT_EQ(window()->isVisible(), !row.tray || (questions && !relaunch));
-        if (window()->isVisible()) {
-            EXPECT_EQ(skipsTaskbar(), row.tray);
-        }
+        EXPECT_EQ(window()->isVisible() && skipsTaskbar(), window()->isVisible() && row.tray);
         Alert::setNextAnswer(Alert::SecondButton); // a wrong question must not block the test
         buildShell(service, false, true, false);
         EXPECT_TRUE(Alert::takeRecords().isEmpty());
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Answers, LaunchModeTest,
-                         ::testing::Values(LaunchRow{"Return", Answer::Return, false},
-                                           LaunchRow{"TrayButton", Answer::TrayButton, true},
-                                           LaunchRow{"Escape", Answer::Escape, false},
-                                           LaunchRow{"CloseButton", Answer::CloseButton, false},
-                                           LaunchRow{"AskedBeforeTaskbar", Answer::None, false},
-                                           LaunchRow{"AskedBeforeTray", Answer::None, true}),
-                         [](const auto& row) { return std::string(row.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Answers, LaunchModeTest,
+    ::testing::Values(LaunchRow{"Return", [](QMessageBox* box) { QTest::keyClick(box, Qt::Key_Return); }, false},
+                      LaunchRow{"TrayButton",
+                                [](QMessageBox* box) {
+                                    for (QAbstractButton* button : box->buttons()) {
+                                        if (button->text() == L("onboarding.menubar_button"))
+                                            button->click();
+                                    }
+                                },
+                                true},
+                      LaunchRow{"Escape", [](QMessageBox* box) { QTest::keyClick(box, Qt::Key_Escape); }, false},
+                      LaunchRow{"CloseButton", [](QMessageBox* box) { box->close(); }, false},
+                      LaunchRow{"AskedBeforeTaskbar", {}, false}, LaunchRow{"AskedBeforeTray", {}, true}),
+    [](const auto& row) { return std::string(row.param.name); });
 
 // Opened again, from the tray's open item, or at the end of a lock, the window comes
 // forward however it was out of sight, except a hidden one in the tray: its icon is the
@@ -117,13 +106,7 @@ TEST_F(ShellTest, TheWindowComesBackAsTheDisplayModeSays)
 {
     enum class Away { No, Hidden, Minimised, Covered };
     enum class Back { Reopen, TrayMenu, Unlock };
-    const struct {
-        bool tray;
-        bool host;
-        Away away;
-        Back back;
-        bool comesBack;
-    } rows[] = {
+    const struct { bool tray; bool host; Away away; Back back; bool comesBack; } rows[] = {
         {false, true, Away::Hidden, Back::Reopen, true},    {false, true, Away::Minimised, Back::Reopen, true},
         {false, true, Away::Covered, Back::Reopen, true},   {true, true, Away::Minimised, Back::Reopen, true},
         {true, true, Away::Covered, Back::Reopen, true},    {true, true, Away::Minimised, Back::TrayMenu, true},
@@ -162,11 +145,11 @@ TEST_F(ShellTest, TheWindowComesBackAsTheDisplayModeSays)
             ASSERT_FALSE(locked());
         }
         ASSERT_EQ(window()->isVisible(), row.comesBack);
-        if (!row.comesBack)
-            continue;
-        EXPECT_FALSE(window()->windowState() & Qt::WindowMinimized);
-        EXPECT_TRUE(QTest::qWaitForWindowActive(window()));
-        EXPECT_EQ(skipsTaskbar(), row.tray && row.host);
+        if (row.comesBack) {
+            EXPECT_FALSE(window()->windowState() & Qt::WindowMinimized);
+            EXPECT_TRUE(QTest::qWaitForWindowActive(window()));
+            EXPECT_EQ(skipsTaskbar(), row.tray && row.host);
+        }
     }
 }
 
@@ -175,22 +158,15 @@ TEST_F(ShellTest, TheWindowComesBackAsTheDisplayModeSays)
 // the window comes back as the display mode shows it, and the alert says so.
 TEST_F(ShellTest, ALockThatCannotStartKeepsTheWindowAndSaysWhy)
 {
-    const struct {
-        const char* name;
-        bool tray;
-        bool trusted;
-        int answer;
-        const char* alert;
-        const char* permissionCalls;
-    } rows[] = {
-        {"allow", false, false, Alert::FirstButton, "permission.explain_title", "prompt openSettings"},
-        {"later", false, false, Alert::SecondButton, "permission.explain_title", ""},
-        {"closed", true, false, Alert::Closed, "permission.explain_title", ""},
-        {"busy in the taskbar", false, true, Alert::FirstButton, "lock.keyboard_busy_title", ""},
-        {"busy in the tray", true, true, Alert::FirstButton, "lock.keyboard_busy_title", ""},
+    const struct { bool tray; bool trusted; int answer; const char* alert; const char* permissionCalls; } rows[] = {
+        {false, false, Alert::FirstButton, "permission.explain_title", "prompt openSettings"},
+        {false, false, Alert::SecondButton, "permission.explain_title", ""},
+        {true, false, Alert::Closed, "permission.explain_title", ""},
+        {false, true, Alert::FirstButton, "lock.keyboard_busy_title", ""},
+        {true, true, Alert::FirstButton, "lock.keyboard_busy_title", ""},
     };
     for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
+        SCOPED_TRACE(testing::Message() << "tray " << row.tray << ", trusted " << row.trusted << ", " << row.answer);
         launch(row.tray);
         delegate->showMainWindow();
         permission.trusted = row.trusted;
@@ -202,8 +178,8 @@ TEST_F(ShellTest, ALockThatCannotStartKeepsTheWindowAndSaysWhy)
         EXPECT_FALSE(locked());
         EXPECT_EQ(grab->grabCalls, row.trusted ? 1 : 0);
         EXPECT_TRUE(window()->isVisible());
-        EXPECT_EQ(taskbar.skipped.value(window()->winId(), false), row.trusted && row.tray);
         EXPECT_EQ(taskbar.skipped.contains(window()->winId()), row.trusted);
+        EXPECT_EQ(taskbar.skipped.value(window()->winId(), false), row.trusted && row.tray);
         const QList<Alert::Record> shown = Alert::takeRecords();
         ASSERT_EQ(shown.size(), 1);
         EXPECT_EQ(shown[0].title, L(row.alert));
@@ -211,60 +187,91 @@ TEST_F(ShellTest, ALockThatCannotStartKeepsTheWindowAndSaysWhy)
     }
 }
 
-// ---- The settings page and the menus ----
-
-// Chosen as the user does, in the open pop-up's list; the time already shown counts too.
-TEST_F(ShellTest, ChoosingAHoldTimeStoresItAndRewritesTheHintAtOnce)
+// The hold time in force shows at once on the home view and in the settings' pop-up: the
+// user's choice, else the server's, even one the pop-up does not offer; showing it is not
+// choosing it. Chosen in the open pop-up's list, as the user does, a time is stored and shown
+// at once; the time already shown counts too.
+TEST_F(ShellTest, TheHoldTimeShowsWhatIsInForceAndWhatTheUserChooses)
 {
-    for (const int seconds : {10, 3}) {
-        SCOPED_TRACE(seconds);
+    const struct { qint64 user; qint64 server; int shown; int chosen; } rows[] = {{0, 7, 7, 3}, {0, 2, 2, 2}, {10, 7, 10, 1}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << row.user << " " << row.server);
+        defaults.remove(QStringLiteral("OWHoldSeconds"));
         defaults.remove(QStringLiteral("OWHoldSecondsUser"));
+        if (row.user)
+            defaults.setValue(QStringLiteral("OWHoldSecondsUser"), row.user);
+        service.hold = row.server;
         launch();
-        delegate->showSettings();
         QComboBox* popUp = settings()->holdPopUp();
+        EXPECT_EQ(home()->hintLabel()->text(), L("home.unlock_hint", row.shown));
+        EXPECT_EQ(popUp->currentData().toInt(), row.shown);
+        EXPECT_EQ(defaults.integer(QStringLiteral("OWHoldSecondsUser")), row.user);
+
+        delegate->showSettings();
         popUp->showPopup();
         QAbstractItemView* list = popUp->view();
-        const int wanted = popUp->findData(seconds);
+        const int wanted = popUp->findData(row.chosen);
         while (list->currentIndex().row() != wanted)
             QTest::keyClick(list, list->currentIndex().row() < wanted ? Qt::Key_Down : Qt::Key_Up);
         QTest::keyClick(list, Qt::Key_Return);
         EXPECT_FALSE(list->isVisible());
-        EXPECT_EQ(defaults.integer(QStringLiteral("OWHoldSecondsUser")), seconds);
-        EXPECT_EQ(home()->hintLabel()->text(), L("home.unlock_hint", seconds));
+        EXPECT_EQ(defaults.integer(QStringLiteral("OWHoldSecondsUser")), row.chosen);
+        EXPECT_EQ(home()->hintLabel()->text(), L("home.unlock_hint", row.chosen));
     }
 }
 
-// Each switch flips what it stands for, both ways; the tray switch also brings the
-// window back in its new place. A refused login entry is logged and the box tells the truth.
-TEST_F(ShellTest, EachSettingsSwitchDrivesWhatItShows)
+// Each box shows at launch what is in force (half of the update setting on shows off and
+// turns the checks off too), then flips what it stands for, both ways, with the window on
+// show in its new place. The login entry is read again each time the page
+// shows; a refused one is logged and the box tells the truth.
+TEST_F(ShellTest, EachSettingsSwitchShowsAndDrivesWhatItStandsFor)
 {
     const struct {
-        const char* name;
         QCheckBox* (SettingsView::*box)() const;
+        std::function<void(ShellTest&, bool)> setBefore;
         std::function<QList<bool>(ShellTest&)> facts;
     } rows[] = {
-        {"updates", &SettingsView::autoUpdateBox,
+        {&SettingsView::autoUpdateBox,
+         [](ShellTest& t, bool on) {
+             t.updater->setAutomaticallyChecksForUpdates(true);
+             t.updater->setAutomaticallyDownloadsUpdates(on);
+         },
          [](ShellTest& t) {
              return QList<bool>{t.updater->automaticallyChecksForUpdates(), t.updater->automaticallyDownloadsUpdates()};
          }},
-        {"tray", &SettingsView::menuBarBox,
+        {&SettingsView::menuBarBox,
+         [](ShellTest& t, bool on) { t.defaults.setValue(QStringLiteral("OWMenuBarMode"), on); },
          [](ShellTest& t) {
              t.settle();
-             return QList<bool>{DisplayModeController::menuBarMode(t.defaults), t.trayIcon() != nullptr, t.skipsTaskbar()};
+             return QList<bool>{DisplayModeController::menuBarMode(t.defaults), t.trayIcon() != nullptr};
          }},
-        {"login", &SettingsView::launchAtLoginBox, [](ShellTest& t) { return QList<bool>{t.loginItem.enabled}; }},
+        {&SettingsView::launchAtLoginBox, [](ShellTest& t, bool on) { t.loginItem.enabled = on; },
+         [](ShellTest& t) { return QList<bool>{t.loginItem.enabled}; }},
     };
     for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        launch();
-        QCheckBox* box = (settings()->*row.box)();
-        for (const bool on : {true, false, true, false}) {
-            box->click();
-            EXPECT_EQ(box->isChecked(), on);
-            for (const bool fact : row.facts(*this))
-                EXPECT_EQ(fact, on);
-            EXPECT_TRUE(window()->isVisible());
+        for (const bool on : {true, false}) {
+            SCOPED_TRACE(testing::Message() << "box " << &row - rows << ", on " << on);
+            buildShell(service, false, false);
+            row.setBefore(*this, on);
+            delegate->applicationDidFinishLaunching();
+            settle();
+            QCheckBox* box = (settings()->*row.box)();
+            bool now = on;
+            for (int clicks = 0; clicks < 4; ++clicks, now = !now) {
+                if (clicks)
+                    box->click();
+                EXPECT_EQ(box->isChecked(), now);
+                for (const bool fact : row.facts(*this))
+                    EXPECT_EQ(fact, now);
+                EXPECT_TRUE(window()->isVisible() || !clicks);
+            }
         }
+    }
+    for (const bool enabled : {true, false}) {
+        loginItem.enabled = enabled; // changed in the desktop's own settings
+        delegate->showSettings();
+        EXPECT_EQ(settings()->launchAtLoginBox()->isChecked(), enabled);
+        delegate->showMain();
     }
     EXPECT_TRUE(log.lines.isEmpty());
     loginItem.failure = QStringLiteral("the autostart folder is read-only");
@@ -272,26 +279,6 @@ TEST_F(ShellTest, EachSettingsSwitchDrivesWhatItShows)
     EXPECT_FALSE(settings()->launchAtLoginBox()->isChecked());
     ASSERT_EQ(log.lines.size(), 1);
     EXPECT_TRUE(log.lines[0].endsWith(loginItem.failure));
-}
-
-// The boxes show what is in force: half of the update setting off shows off and turns
-// the checks off too; the login entry is read again each time the page shows.
-TEST_F(ShellTest, TheSettingsShowWhatIsInForce)
-{
-    for (const bool downloads : {false, true}) {
-        buildShell(service, false, false);
-        updater->setAutomaticallyChecksForUpdates(true);
-        updater->setAutomaticallyDownloadsUpdates(downloads);
-        delegate->applicationDidFinishLaunching();
-        EXPECT_EQ(settings()->autoUpdateBox()->isChecked(), downloads);
-        EXPECT_EQ(updater->automaticallyChecksForUpdates(), downloads);
-    }
-    for (const bool enabled : {true, false, true}) {
-        loginItem.enabled = enabled; // changed in the desktop's own settings
-        delegate->showSettings();
-        EXPECT_EQ(settings()->launchAtLoginBox()->isChecked(), enabled);
-        delegate->showMain();
-    }
 }
 
 // The settings page's buttons and the tray menu's items do what they say; Ctrl+W first
@@ -312,10 +299,9 @@ TEST_F(ShellTest, TheSettingsPageAndTheTrayMenuLeadWhereTheySay)
         fromTray ? trayMenuItem("menu.check_updates")->trigger() : page->checkUpdatesButton()->click();
         EXPECT_TRUE(updater->isChecking());
         fromTray ? trayMenuItem("menu.report_problem")->trigger() : page->reportProblemButton()->click();
-        ReportProblemDialog* dialog = topLevel<ReportProblemDialog>();
-        ASSERT_NE(dialog, nullptr);
-        EXPECT_TRUE(dialog->isVisible());
-        dialog->reject();
+        ASSERT_NE(topLevel<ReportProblemDialog>(), nullptr);
+        EXPECT_TRUE(topLevel<ReportProblemDialog>()->isVisible());
+        topLevel<ReportProblemDialog>()->reject();
         settle();
     }
     QSignalSpy quitting(qApp, &QCoreApplication::aboutToQuit);
@@ -351,9 +337,8 @@ TEST(SingleInstance, ASecondClaimInTheSameFolderHandsOverAndOtherFoldersStayApar
     QTemporaryDir otherFolder;
     const QString name = QStringLiteral("orbinwash-test");
     SingleInstance first(name, folder.path());
-    ASSERT_TRUE(first.claim());
     SingleInstance elsewhere(name, otherFolder.path());
-    ASSERT_TRUE(elsewhere.claim());
+    ASSERT_TRUE(first.claim() && elsewhere.claim());
     QSignalSpy reopened(&first, &SingleInstance::reopenRequested);
     QSignalSpy elsewhereReopened(&elsewhere, &SingleInstance::reopenRequested);
     for (int launch = 0; launch < 2; ++launch) {

@@ -43,9 +43,9 @@ public:
         } else {
             reports.append(asked);
         }
-        m_replies.append([context = QPointer<QObject>(context), done = std::move(done), bytes = QJsonDocument(reply).toJson()] {
+        m_replies.append([context = QPointer<QObject>(context), done = std::move(done), reply] {
             if (context)
-                done({true, 200, bytes});
+                done({true, 200, QJsonDocument(reply).toJson()});
         });
     }
 
@@ -55,7 +55,6 @@ public:
         while (!m_replies.isEmpty())
             m_replies.takeFirst()();
     }
-
     void setConversation(const char* ticketState, qint64 id = 0, const QString& body = {})
     {
         ticket = QLatin1String(ticketState);
