@@ -258,7 +258,7 @@ TEST_F(ConversationTest, RepliesAndReportsGoOnceAndSayWhenTheyFailed)
 
 // Showing the window, opening the application again or opening the tray menu checks in
 // only when the last check-in began more than two minutes before; before any, one is due.
-// The hourly check-in runs whatever the last one was.
+// The hourly check-in runs every hour, whatever the last one was.
 TEST_F(ConversationTest, ShowingTheApplicationChecksInWhenStale)
 {
     buildShell(service, true, false);
@@ -286,6 +286,8 @@ TEST_F(ConversationTest, ShowingTheApplicationChecksInWhenStale)
     EXPECT_EQ(service.checkIns.size(), 7);
     clock.advance(1ms);
     EXPECT_EQ(service.checkIns.size(), 8);
+    clock.advance(CheckInSchedule::kInterval);
+    EXPECT_EQ(service.checkIns.size(), 9);
 }
 
 } // namespace
