@@ -222,8 +222,8 @@ TEST_F(ShellTest, TheHoldTimeShowsWhatIsInForceAndWhatTheUserChooses)
 
 // Each box shows at launch what is in force (half of the update setting on shows off and
 // turns the checks off too), then flips what it stands for, both ways, with the window on
-// show in its new place. The login entry is read again each time the page
-// shows; a refused one is logged and the box tells the truth.
+// show in its new place. The login entry is read again each time the page shows; a refused
+// one is logged and the box tells the truth.
 TEST_F(ShellTest, EachSettingsSwitchShowsAndDrivesWhatItStandsFor)
 {
     const struct {
