@@ -3,7 +3,6 @@
 #include "LockController.h"
 #include "LockEngine.h"
 #include "ServiceClient.h"
-#include "StatusItemController.h"
 
 #include <QDesktopServices>
 #include <QObject>
@@ -14,14 +13,11 @@
 #include <chrono>
 #include <functional>
 #include <memory>
-#include <optional>
-
-class QAction;
-class QMenu;
 
 namespace ow {
 
-class HomeView;
+class CheckInSchedule;
+class DisplayModeController;
 class HttpClient;
 class InputAccessPermission;
 class LauncherBadge;
@@ -29,19 +25,18 @@ class LockCommand;
 class LoginItem;
 class MainMenu;
 class MainWindow;
-class MessagesWindow;
-class ReportProblemDialog;
-class SettingsView;
+class StatusItemController;
+class SupportConversation;
 class SystemLog;
 class TaskbarPresence;
+class TrayMenu;
 class UpdateController;
 class UserDefaults;
 
 // The application's one long-lived object: it owns the lock controller, the update
-// controller, the companion service client, the tray icon and the windows, runs the
-// launch sequence (asking once where the application should live), brings the window back
-// when a lock ends or the application is opened again, checks in with the server every
-// hour, and shows the support conversation.
+// controller, the companion service client, the tray icon and the main window, runs the
+// launch sequence and the navigation between pages, and hands the rest to the display
+// mode, the support conversation and the check-in schedule.
 class AppDelegate : public QObject {
     Q_OBJECT
 public:
@@ -64,15 +59,8 @@ public:
         std::function<bool()> trayAvailable = &QSystemTrayIcon::isSystemTrayAvailable;
     };
 
-    static constexpr std::chrono::seconds kSyncInterval{3600};
-    // Showing the window checks in again only if the last check-in is older than this.
-    static constexpr std::chrono::seconds kSyncOnShowAfter{120};
-
     AppDelegate(Services services, std::unique_ptr<LockEngine> engine, std::unique_ptr<UpdateController> updater);
     ~AppDelegate() override;
-
-    // "OWMenuBarMode": true when the application lives in the system tray.
-    static bool menuBarMode(const UserDefaults& defaults);
 
     void applicationDidFinishLaunching();
     // The application was opened again; hasVisibleWindows tells whether any of its
@@ -81,16 +69,10 @@ public:
     // way back to it.
     bool applicationShouldHandleReopen(bool hasVisibleWindows);
 
-    // The first launch asks once whether to live in the taskbar or in the tray.
+    // Where the application lives: see DisplayModeController.
     void showOnboardingIfNeeded();
-    // Puts the application where "OWMenuBarMode" says and, soon after, shows the window.
     void applyDisplayMode();
     void toggleMenuBarMode(bool on);
-    // A fresh tray menu: lock, open, the pending message, updates, report, quit. The
-    // delegate keeps it, and lets the one built before go.
-    QMenu* buildStatusMenu();
-    // The tray menu is about to open: its contents are brought up to date.
-    void menuWillOpen();
 
     void showMainWindow();
     void lockPressed();
@@ -99,66 +81,40 @@ public:
     void closeOrBack();
     void quit();
 
-    // The launcher badge, the home view's messages button and badge, the menu's and the
-    // tray menu's messages items and the tray icon's dot, from the conversation's state.
+    // The support conversation: see SupportConversation.
     void refreshMessageBadges();
-    // Shows a pending message in a banner on the home view, unless a lock is running.
     void presentMessageBanner();
     void dismissMessageBanner();
-    // Opens the messages window with the whole history; a pending message counts as read.
     void showMessages();
-    // Sends what the messages window's reply field holds.
     void sendReply();
     void reportProblemPressed();
-    // One check-in now; syncIfStale only if the last one began more than maxAge ago.
+    // One check-in now; syncIfStale only if the last one began more than maxAge ago. See
+    // CheckInSchedule.
     void syncWithServer();
     void syncIfStale(std::chrono::seconds maxAge);
 
-    LockController& controller() { return m_controller; }
-    UpdateController& updater() { return *m_updater; }
-    ServiceClient& serviceClient() { return m_service; }
-    StatusItemController& statusItem() { return m_statusItem; }
-    MainWindow* mainWindow() const;
-    MainMenu* mainMenu() const;
-    SettingsView* settingsView() const;
-    // The menu the tray icon shows, the last one built.
-    QMenu* statusMenu() const;
-    MessagesWindow* messagesWindow() const;
-    ReportProblemDialog* reportDialog() const;
-    bool restoreWindowAfterUnlock() const;
-
 private:
     void installCrashReporter();
-    // Whether the first launch's question was ever shown; see also m_askingDisplayMode.
-    bool onboarded() const;
     void buildMainWindow();
+    // A fresh tray menu; the one built before may still be closing and goes later.
+    TrayMenu* buildTrayMenu();
     void onUnlock();
-    // Shows the window as the display mode shows it, un-minimised, raised and active.
-    void bringWindowForward();
-    void showKeptOutOfTaskbar();
-    bool keepsOutOfTaskbar() const;
     void checkInFinished();
     // The home view's hint and the settings pop-up follow the hold time in force.
     void showHoldDuration();
-    void sendReport(const QString& typedText, const QString& email);
-    HomeView* homeView() const;
 
     Services m_services;
     LockController m_controller;
     std::unique_ptr<UpdateController> m_updater;
-    std::unique_ptr<LockCommand> m_lockCommand;
     ServiceClient m_service;
-    StatusItemController m_statusItem;
-    std::optional<MonoTime> m_lastSyncAt; // none yet: any check-in is due
-    // The first launch's question is on screen, unanswered.
-    bool m_askingDisplayMode = false;
-    std::unique_ptr<Timer> m_syncTimer;
+    StatusItemController* m_statusItem;
+    DisplayModeController* m_displayMode;
+    SupportConversation* m_conversation;
+    CheckInSchedule* m_checkIns;
+    std::unique_ptr<LockCommand> m_lockCommand;
     QPointer<MainWindow> m_mainWindow;
     QPointer<MainMenu> m_menu;
-    QPointer<QMenu> m_statusMenu;
-    QPointer<QAction> m_statusMessagesItem;
-    QPointer<MessagesWindow> m_messagesWindow;
-    QPointer<ReportProblemDialog> m_reportDialog;
+    QPointer<TrayMenu> m_trayMenu;
 };
 
 } // namespace ow

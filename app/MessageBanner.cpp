@@ -9,7 +9,6 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QShortcut>
-#include <QTextBoundaryFinder>
 
 #include <algorithm>
 
@@ -35,29 +34,6 @@ QColor mauveAt(float alpha)
     QColor color = orbinMauve();
     color.setAlphaF(alpha);
     return color;
-}
-
-// Word wrap cannot break a run of text without a break opportunity (a long address, a
-// row of one letter); such a run wider than the body ends in an ellipsis instead.
-QString elideUnbreakableRuns(const QString& text, const QFontMetrics& metrics, int width)
-{
-    QString fitted;
-    QTextBoundaryFinder breaks(QTextBoundaryFinder::Line, text);
-    qsizetype start = 0;
-    while (breaks.toNextBoundary() >= 0) {
-        const qsizetype end = breaks.position();
-        const QString run = text.mid(start, end - start);
-        const QString visible = run.trimmed();
-        if (metrics.horizontalAdvance(visible) > width) {
-            const qsizetype lead = run.indexOf(visible);
-            fitted += run.left(lead) + metrics.elidedText(visible, Qt::ElideRight, width)
-                + run.mid(lead + visible.size());
-        } else {
-            fitted += run;
-        }
-        start = end;
-    }
-    return fitted;
 }
 
 } // namespace

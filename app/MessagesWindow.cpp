@@ -122,8 +122,9 @@ void MessagesWindow::setHistory(const QList<ServiceClient::ArchivedMessage>& his
             y += header->height() + kHeaderToBody;
 
             // Server and user texts alike stay plain text: makeLabel sets that.
-            QLabel* body = makeLabel(message.body, 13, QFont::Normal,
+            QLabel* body = makeLabel(QString(), 13, QFont::Normal,
                                      message.mine ? secondaryColor(this) : labelColor(this), document);
+            body->setText(elideUnbreakableRuns(message.body, body->fontMetrics(), kContentWidth));
             body->setObjectName(QStringLiteral("body"));
             body->setAlignment(Qt::AlignLeft | Qt::AlignTop);
             body->setWordWrap(true);

@@ -83,12 +83,14 @@ SettingsView::SettingsView(Services services, bool menuBarMode, QWidget* parent)
     title->move(54, 60 - title->height() / 2);
 
     addCard(QRect(24, 100, 382, 46), this);
-    auto* holdLabel = makeLabel(L("settings.hold_label"), 13, QFont::Normal, textColor(this, 1.0), this);
-    holdLabel->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    holdLabel->adjustSize();
-    holdLabel->move(40, 123 - holdLabel->height() / 2);
     m_holdPopUp = new QComboBox(this);
     m_holdPopUp->setGeometry(310, 110, 80, 26);
+    auto* holdLabel = makeLabel(L("settings.hold_label"), 13, QFont::Normal, textColor(this, 1.0), this);
+    holdLabel->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    // A long translation takes two lines rather than run under the pop-up.
+    wrapBeyond(holdLabel, m_holdPopUp->x() - 8 - 40);
+    holdLabel->adjustSize();
+    holdLabel->move(40, 123 - holdLabel->height() / 2);
     buildHoldPopUp();
     // Activated, not changed: choosing the time already shown is a choice too.
     connect(m_holdPopUp, &QComboBox::activated, this, &SettingsView::holdChosen);

@@ -46,6 +46,7 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 
@@ -247,7 +248,7 @@ int main(int argc, char** argv)
     icon = iconPlace();
     input.motion(icon.center().x(), icon.center().y());
     input.click(1);
-    const QPointer<QMenu> menu = delegate.statusMenu();
+    const QPointer<QMenu> menu = delegate.findChild<QSystemTrayIcon*>()->contextMenu();
     if (!waitFor([&] { return menu && menu->isVisible(); }, 5000))
         return 1;
     settle(500);
@@ -261,7 +262,13 @@ int main(int argc, char** argv)
     // The settings page, in the window the tray icon opens.
     delegate.showMainWindow();
     delegate.showSettings();
-    if (!waitFor([&] { return delegate.mainWindow()->isVisible(); }, 5000))
+    const auto windowShown = [] {
+        const QWidgetList windows = QApplication::topLevelWidgets();
+        return std::any_of(windows.cbegin(), windows.cend(), [](const QWidget* shown) {
+            return qobject_cast<const MainWindow*>(shown) && shown->isVisible();
+        });
+    };
+    if (!waitFor(windowShown, 5000))
         return 1;
     settle(800);
     const bool settingsShot = shoot(folder + QStringLiteral("/settings.png"));

@@ -7,10 +7,11 @@
 
 #include <QLabel>
 
-
 namespace ow {
 
 namespace {
+
+constexpr int kSideMargin = 40;
 
 QColor white(qreal level)
 {
@@ -37,13 +38,16 @@ LockWindow::LockWindow(const QRect& screenGeometry, double holdSeconds)
     icon->setFixedSize(130, 130);
     icon->setPixmap(orbinMarkPixmap(130));
 
-    // Sizes are pixels, as the overlay was drawn; labels are plain single lines.
+    // Sizes are pixels, as the overlay was drawn; labels are plain text.
     const int seconds = int(holdSeconds);
     const QString instruction = seconds <= 1 ? L("lock.instruction_one", seconds)
                                              : L("lock.instruction_other", seconds);
     auto* title = makeLabel(L("lock.title"), 40, QFont::Bold, Qt::white, this);
     auto* subtitle = makeLabel(L("lock.subtitle"), 18, QFont::Normal, white(0.72), this);
     auto* instructionLabel = makeLabel(instruction, 15, QFont::Normal, white(0.62), this);
+    // On a narrow screen a long translation would push the column past its edges.
+    for (QLabel* label : {title, subtitle, instructionLabel})
+        wrapBeyond(label, screenGeometry.width() - 2 * kSideMargin);
     m_holdBar = new HoldBarView(this);
     m_holdHint = new FadingLabel(L("lock.keep_holding"), this);
     styleLabel(m_holdHint, 13, QFont::Medium, QColor::fromRgbF(0.686f, 0.573f, 0.992f));

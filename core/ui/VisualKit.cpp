@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPalette>
+#include <QTextBoundaryFinder>
 #include <QVBoxLayout>
 #include <QtMath>
 
@@ -56,6 +57,36 @@ void styleLabel(QLabel* label, qreal size, QFont::Weight weight, const QColor& c
     QPalette palette = label->palette();
     palette.setColor(QPalette::WindowText, color);
     label->setPalette(palette);
+}
+
+void wrapBeyond(QLabel* label, int width)
+{
+    if (label->sizeHint().width() <= width)
+        return;
+    label->setWordWrap(true);
+    // Fixed, as a column's layout would give the label the height of its single line.
+    label->setFixedSize(width, label->heightForWidth(width));
+}
+
+QString elideUnbreakableRuns(const QString& text, const QFontMetrics& metrics, int width)
+{
+    QString fitted;
+    QTextBoundaryFinder breaks(QTextBoundaryFinder::Line, text);
+    qsizetype start = 0;
+    while (breaks.toNextBoundary() >= 0) {
+        const qsizetype end = breaks.position();
+        const QString run = text.mid(start, end - start);
+        const QString visible = run.trimmed();
+        if (metrics.horizontalAdvance(visible) > width) {
+            const qsizetype lead = run.indexOf(visible);
+            fitted += run.left(lead) + metrics.elidedText(visible, Qt::ElideRight, width)
+                + run.mid(lead + visible.size());
+        } else {
+            fitted += run;
+        }
+        start = end;
+    }
+    return fitted;
 }
 
 void centredColumn(QWidget* host, std::initializer_list<std::pair<QWidget*, int>> items, int raise)

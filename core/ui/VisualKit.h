@@ -9,6 +9,7 @@
 #include <initializer_list>
 #include <utility>
 
+class QFontMetrics;
 class QLabel;
 class QWidget;
 
@@ -21,6 +22,14 @@ QLabel* makeLabel(const QString& text, qreal size, QFont::Weight weight, const Q
 
 // Gives an existing label (or a subclass of one) the same look as makeLabel.
 void styleLabel(QLabel* label, qreal size, QFont::Weight weight, const QColor& color);
+
+// A label wider than width breaks into lines of that width, so that a long translation stays
+// in its place; one that fits keeps its single line.
+void wrapBeyond(QLabel* label, int width);
+
+// Word wrap cannot break a run of text without a break opportunity (a long address, a row
+// of one letter); each such run wider than width ends in an ellipsis instead.
+QString elideUnbreakableRuns(const QString& text, const QFontMetrics& metrics, int width);
 
 // The widget's text colour at the given opacity, for secondary and faint texts and lines.
 QColor textColor(const QWidget* widget, qreal alpha);

@@ -1,76 +1,38 @@
-#include "Alert.h"
-#include "AppDelegate.h"
 #include "BadgeImageView.h"
-#include "Endpoints.h"
-#include "HomeView.h"
-#include "HttpClient.h"
+#include "DisplayModeController.h"
 #include "Localizer.h"
 #include "MainWindow.h"
 #include "ReportProblemDialog.h"
 #include "SettingsView.h"
-#include "ShellFakes.h"
+#include "ShellTest.h"
 #include "SingleInstance.h"
 
 #include <QAbstractItemView>
-#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QLabel>
-#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
-#include <QTest>
 #include <QTimer>
 #include <QToolButton>
-
-#include <gtest/gtest.h>
 
 #include <thread>
 
 using namespace ow;
+using namespace ow::test;
 using namespace std::chrono_literals;
 
 namespace {
 
-// Takes every request and never answers, as a network that is down for good would.
-class SilentHttpClient final : public HttpClient {
-public:
-    void post(const QUrl& url, const QByteArray&, std::chrono::milliseconds, QObject*,
-              std::function<void(Response)>) override
-    {
-        posted.append(url);
-    }
-
-    QList<QUrl> posted;
-};
-
-class AppShellTest : public ::testing::Test, public test::ShellFakes {
-protected:
-    void SetUp() override { Alert::reset(); }
-    void TearDown() override { tearDownShell(); }
-
-    void launch(bool tray = false) { buildShell(http, tray); }
-
-    SilentHttpClient http;
-};
-
-// ---- Where the application lives ----
-
-// How the first launch's question is answered, on the real alert; None: it was asked before.
-enum class Answer { None, Return, TrayButton, Escape, CloseButton };
-
 struct LaunchRow {
     const char* name;
-    Answer answer;
-    bool storedTray; // the mode stored before, when asked before
-    bool tray;       // the mode the application lives in afterwards
+    // Answers the first launch's question on the real alert; none: it was asked before.
+    std::function<void(QMessageBox*)> answer;
+    bool tray; // the mode stored before, when asked before; else the one chosen
 };
 
-void PrintTo(const LaunchRow& row, std::ostream* out) { *out << row.name; }
-
-class LaunchModeTest : public AppShellTest, public ::testing::WithParamInterface<LaunchRow> {};
+class LaunchModeTest : public ShellTest, public ::testing::WithParamInterface<LaunchRow> {};
 
 // While the question waits, the store already knows it was asked, and nothing goes out:
 // no check-in, not even on a reopen, no update feed, no crash report. Only the tray's
@@ -78,107 +40,84 @@ class LaunchModeTest : public AppShellTest, public ::testing::WithParamInterface
 TEST_P(LaunchModeTest, TheModeIsAskedOnceWithNothingSentBeforeTheAnswer)
 {
     const LaunchRow& row = GetParam();
-    if (row.answer == Answer::None) {
+    if (!row.answer) {
         defaults.setValue(QStringLiteral("OWOnboarded"), true);
-        if (row.storedTray)
-            defaults.setValue(QStringLiteral("OWMenuBarMode"), true);
+        defaults.setValue(QStringLiteral("OWMenuBarMode"), row.tray);
     }
     int questions = 0;
-    bool onboardedDuringQuestion = false;
-    qsizetype sentDuringQuestion = -1;
+    bool onboardedMeanwhile = false;
+    qsizetype sentMeanwhile = -1;
     QTimer answerer;
-    answerer.setInterval(10);
     QObject::connect(&answerer, &QTimer::timeout, [&] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box)
-            return;
-        answerer.stop();
-        ++questions;
-        onboardedDuringQuestion = defaults.boolean(QStringLiteral("OWOnboarded"));
-        clock.advance(UpdateController::kStartDelay + 1s);
-        delegate->applicationShouldHandleReopen(true);
-        sentDuringQuestion = http.posted.size() + feedRequests.requests + crashReporterInstalls;
-        switch (row.answer) {
-        case Answer::Return: // the default button keeps the taskbar
-            QTest::keyClick(box, Qt::Key_Return);
-            break;
-        case Answer::TrayButton:
-            for (QAbstractButton* button : box->buttons()) {
-                if (button->text() == L("onboarding.menubar_button"))
-                    button->click();
-            }
-            break;
-        case Answer::Escape:
-            QTest::keyClick(box, Qt::Key_Escape);
-            break;
-        default:
-            box->close();
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            answerer.stop();
+            ++questions;
+            onboardedMeanwhile = defaults.boolean(QStringLiteral("OWOnboarded"));
+            clock.advance(UpdateController::kStartDelay + 1s);
+            delegate->applicationShouldHandleReopen(true);
+            sentMeanwhile = service.checkIns.size() + feedRequests.requests + crashReporterInstalls;
+            row.answer(box);
         }
     });
-    answerer.start();
-    buildShell(http, false, true, false);
-    EXPECT_EQ(questions, row.answer == Answer::None ? 0 : 1);
-    if (questions) {
-        EXPECT_TRUE(onboardedDuringQuestion);
-        EXPECT_EQ(sentDuringQuestion, 0);
-    }
-    EXPECT_EQ(http.posted, QList<QUrl>{checkInEndpoint()});
+    answerer.start(10);
+    buildShell(service, false, true, false);
+    EXPECT_EQ(questions, row.answer ? 1 : 0);
+    EXPECT_EQ(onboardedMeanwhile, questions == 1);
+    EXPECT_EQ(sentMeanwhile, questions ? 0 : -1);
+    EXPECT_EQ(service.checkIns.size(), 1);
     EXPECT_EQ(crashReporterInstalls, 1);
-    // Nobody asked about automatic update checks: they stay off.
-    clock.advance(UpdateController::kStartDelay + 1s);
+    clock.advance(UpdateController::kStartDelay + 1s); // nobody asked for update checks
     EXPECT_EQ(feedRequests.requests, 0);
 
-    // In the tray the window waits for the user, except right after the question.
-    const bool shown = questions || !row.tray;
-    for (int launch = 0; launch < 2; ++launch) {
-        SCOPED_TRACE(launch ? "relaunch" : "launch");
-        EXPECT_EQ(AppDelegate::menuBarMode(defaults), row.tray);
+    for (const bool relaunch : {false, true}) {
+        SCOPED_TRACE(relaunch ? "relaunch" : "launch");
+        EXPECT_EQ(DisplayModeController::menuBarMode(defaults), row.tray);
         EXPECT_EQ(settings()->menuBarBox()->isChecked(), row.tray);
-        ASSERT_EQ(trayIcon() != nullptr, row.tray);
-        if (row.tray) {
-            EXPECT_EQ(trayIcon()->contextMenu(), delegate->statusMenu());
-        }
-        EXPECT_EQ(window()->isVisible(), launch ? !row.tray : shown);
-        if (window()->isVisible()) {
-            EXPECT_EQ(skipsTaskbar(), row.tray);
-        }
+        EXPECT_EQ(trayIcon() != nullptr, row.tray);
+        // In the tray the window waits for the user, except right after the question.
+        EXPECT_EQ(window()->isVisible(), !row.tray || (questions && !relaunch));
+        EXPECT_EQ(window()->isVisible() && skipsTaskbar(), window()->isVisible() && row.tray);
         Alert::setNextAnswer(Alert::SecondButton); // a wrong question must not block the test
-        buildShell(http, false, true, false);
+        buildShell(service, false, true, false);
         EXPECT_TRUE(Alert::takeRecords().isEmpty());
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Answers, LaunchModeTest,
-                         ::testing::Values(LaunchRow{"Return", Answer::Return, false, false},
-                                           LaunchRow{"TrayButton", Answer::TrayButton, false, true},
-                                           LaunchRow{"Escape", Answer::Escape, false, false},
-                                           LaunchRow{"CloseButton", Answer::CloseButton, false, false},
-                                           LaunchRow{"AskedBeforeTaskbar", Answer::None, false, false},
-                                           LaunchRow{"AskedBeforeTray", Answer::None, true, true}),
-                         [](const auto& row) { return std::string(row.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Answers, LaunchModeTest,
+    ::testing::Values(LaunchRow{"Return", [](QMessageBox* box) { QTest::keyClick(box, Qt::Key_Return); }, false},
+                      LaunchRow{"TrayButton",
+                                [](QMessageBox* box) {
+                                    for (QAbstractButton* button : box->buttons()) {
+                                        if (button->text() == L("onboarding.menubar_button"))
+                                            button->click();
+                                    }
+                                },
+                                true},
+                      LaunchRow{"Escape", [](QMessageBox* box) { QTest::keyClick(box, Qt::Key_Escape); }, false},
+                      LaunchRow{"CloseButton", [](QMessageBox* box) { box->close(); }, false},
+                      LaunchRow{"AskedBeforeTaskbar", {}, false}, LaunchRow{"AskedBeforeTray", {}, true}),
+    [](const auto& row) { return std::string(row.param.name); });
 
-// Opened again, or from the tray's open item: the window comes forward however it was
-// out of sight, except a hidden one in the tray, whose icon is the way back while a
-// tray host runs; without one, the window stays in the taskbar.
-TEST_F(AppShellTest, ReopeningBringsTheWindowForward)
+// Opened again, from the tray's open item, or at the end of a lock, the window comes
+// forward however it was out of sight, except a hidden one in the tray: its icon is the
+// way back while a tray host runs, and without one the window stays in the taskbar.
+TEST_F(ShellTest, TheWindowComesBackAsTheDisplayModeSays)
 {
-    enum class Away { Hidden, Minimised, Covered };
-    const struct {
-        bool tray;
-        bool host;
-        Away away;
-        bool fromTrayMenu;
-        bool comesBack;
-    } rows[] = {
-        {false, true, Away::Hidden, false, true},   {false, true, Away::Minimised, false, true},
-        {false, true, Away::Covered, false, true},  {true, true, Away::Minimised, false, true},
-        {true, true, Away::Covered, false, true},   {true, true, Away::Minimised, true, true},
-        {true, true, Away::Covered, true, true},    {true, true, Away::Hidden, false, false},
-        {true, false, Away::Hidden, false, true},
+    enum class Away { No, Hidden, Minimised, Covered };
+    enum class Back { Reopen, TrayMenu, Unlock };
+    const struct { bool tray; bool host; Away away; Back back; bool comesBack; } rows[] = {
+        {false, true, Away::Hidden, Back::Reopen, true},    {false, true, Away::Minimised, Back::Reopen, true},
+        {false, true, Away::Covered, Back::Reopen, true},   {true, true, Away::Minimised, Back::Reopen, true},
+        {true, true, Away::Covered, Back::Reopen, true},    {true, true, Away::Minimised, Back::TrayMenu, true},
+        {true, true, Away::Covered, Back::TrayMenu, true},  {true, true, Away::Hidden, Back::Reopen, false},
+        {true, false, Away::Hidden, Back::Reopen, true},    {false, true, Away::No, Back::Unlock, true},
+        {false, true, Away::Hidden, Back::Unlock, true},    {true, true, Away::No, Back::Unlock, true},
+        {true, true, Away::Hidden, Back::Unlock, false},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(testing::Message() << "tray " << row.tray << ", host " << row.host << ", away "
-                                        << int(row.away) << ", tray menu " << row.fromTrayMenu);
+                                        << int(row.away) << ", back " << int(row.back));
         trayHost = row.host;
         launch(row.tray);
         delegate->showMainWindow();
@@ -193,38 +132,23 @@ TEST_F(AppShellTest, ReopeningBringsTheWindowForward)
             other.activateWindow();
             ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
         }
-        if (row.fromTrayMenu)
-            trayMenuItem("menu.open_app")->trigger();
-        else
+        if (row.back == Back::Reopen) {
             EXPECT_TRUE(delegate->applicationShouldHandleReopen(window()->isVisible() || other.isVisible()));
-        ASSERT_EQ(window()->isVisible(), row.comesBack);
-        if (!row.comesBack)
-            continue;
-        EXPECT_FALSE(window()->windowState() & Qt::WindowMinimized);
-        EXPECT_TRUE(QTest::qWaitForWindowActive(window()));
-        EXPECT_EQ(skipsTaskbar(), row.tray && row.host);
-    }
-}
-
-// When a lock ends the window comes back in the taskbar always, in the tray only if it
-// was open.
-TEST_F(AppShellTest, AfterAnUnlockTheWindowComesBackAsTheModeSays)
-{
-    for (const bool tray : {false, true}) {
-        for (const bool open : {false, true}) {
-            SCOPED_TRACE(testing::Message() << "tray " << tray << ", open " << open);
-            launch(tray);
-            if (open)
-                delegate->showMainWindow();
-            else
-                window()->hide();
+        }
+        if (row.back == Back::TrayMenu)
+            trayMenuItem("menu.open_app")->trigger();
+        if (row.back == Back::Unlock) {
             delegate->lockPressed();
-            ASSERT_TRUE(delegate->controller().isLocked());
+            ASSERT_TRUE(locked());
             EXPECT_FALSE(window()->isVisible()); // hidden for the length of the lock
-            EXPECT_EQ(delegate->restoreWindowAfterUnlock(), open);
             holdToUnlock();
-            ASSERT_FALSE(delegate->controller().isLocked());
-            EXPECT_EQ(window()->isVisible(), open || !tray);
+            ASSERT_FALSE(locked());
+        }
+        ASSERT_EQ(window()->isVisible(), row.comesBack);
+        if (row.comesBack) {
+            EXPECT_FALSE(window()->windowState() & Qt::WindowMinimized);
+            EXPECT_TRUE(QTest::qWaitForWindowActive(window()));
+            EXPECT_EQ(skipsTaskbar(), row.tray && row.host);
         }
     }
 }
@@ -232,40 +156,30 @@ TEST_F(AppShellTest, AfterAnUnlockTheWindowComesBackAsTheModeSays)
 // Without permission no lock is tried: an explanation offers to ask for it, the prompt
 // first, the settings second. A refused grab means another program holds the keyboard:
 // the window comes back as the display mode shows it, and the alert says so.
-TEST_F(AppShellTest, ALockThatCannotStartKeepsTheWindowAndSaysWhy)
+TEST_F(ShellTest, ALockThatCannotStartKeepsTheWindowAndSaysWhy)
 {
-    const struct {
-        const char* name;
-        bool tray;
-        bool trusted;
-        int answer;
-        const char* alert;
-        const char* permissionCalls;
-    } rows[] = {
-        {"allow", false, false, Alert::FirstButton, "permission.explain_title", "prompt openSettings"},
-        {"later", false, false, Alert::SecondButton, "permission.explain_title", ""},
-        {"closed", true, false, Alert::Closed, "permission.explain_title", ""},
-        {"busy in the taskbar", false, true, Alert::FirstButton, "lock.keyboard_busy_title", ""},
-        {"busy in the tray", true, true, Alert::FirstButton, "lock.keyboard_busy_title", ""},
+    const struct { bool tray; bool trusted; int answer; const char* alert; const char* permissionCalls; } rows[] = {
+        {false, false, Alert::FirstButton, "permission.explain_title", "prompt openSettings"},
+        {false, false, Alert::SecondButton, "permission.explain_title", ""},
+        {true, false, Alert::Closed, "permission.explain_title", ""},
+        {false, true, Alert::FirstButton, "lock.keyboard_busy_title", ""},
+        {true, true, Alert::FirstButton, "lock.keyboard_busy_title", ""},
     };
     for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
+        SCOPED_TRACE(testing::Message() << "tray " << row.tray << ", trusted " << row.trusted << ", " << row.answer);
         launch(row.tray);
         delegate->showMainWindow();
         permission.trusted = row.trusted;
         permission.calls.clear();
         grab->refuse = true;
         Alert::setNextAnswer(row.answer);
-        // Window managers forget the taskbar state when the window is hidden.
-        taskbar.skipped.clear();
+        taskbar.skipped.clear(); // window managers forget it when the window is hidden
         delegate->lockPressed();
-        EXPECT_FALSE(delegate->controller().isLocked());
+        EXPECT_FALSE(locked());
         EXPECT_EQ(grab->grabCalls, row.trusted ? 1 : 0);
         EXPECT_TRUE(window()->isVisible());
-        if (row.trusted) {
-            ASSERT_TRUE(taskbar.skipped.contains(window()->winId()));
-            EXPECT_EQ(skipsTaskbar(), row.tray);
-        }
+        EXPECT_EQ(taskbar.skipped.contains(window()->winId()), row.trusted);
+        EXPECT_EQ(taskbar.skipped.value(window()->winId(), false), row.trusted && row.tray);
         const QList<Alert::Record> shown = Alert::takeRecords();
         ASSERT_EQ(shown.size(), 1);
         EXPECT_EQ(shown[0].title, L(row.alert));
@@ -273,90 +187,93 @@ TEST_F(AppShellTest, ALockThatCannotStartKeepsTheWindowAndSaysWhy)
     }
 }
 
-// ---- The settings page and the menus ----
-
-// Chosen as the user does, in the open pop-up's list; the time already shown counts too.
-TEST_F(AppShellTest, ChoosingAHoldTimeStoresItAndRewritesTheHintAtOnce)
+// The hold time in force shows at once on the home view and in the settings' pop-up: the
+// user's choice, else the server's, even one the pop-up does not offer; showing it is not
+// choosing it. Chosen in the open pop-up's list, as the user does, a time is stored and shown
+// at once; the time already shown counts too.
+TEST_F(ShellTest, TheHoldTimeShowsWhatIsInForceAndWhatTheUserChooses)
 {
-    for (const int seconds : {10, 3}) {
-        SCOPED_TRACE(seconds);
+    const struct { qint64 user; qint64 server; int shown; int chosen; } rows[] = {{0, 7, 7, 3}, {0, 2, 2, 2}, {10, 7, 10, 1}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << row.user << " " << row.server);
+        defaults.remove(QStringLiteral("OWHoldSeconds"));
         defaults.remove(QStringLiteral("OWHoldSecondsUser"));
+        if (row.user)
+            defaults.setValue(QStringLiteral("OWHoldSecondsUser"), row.user);
+        service.hold = row.server;
         launch();
-        delegate->showSettings();
         QComboBox* popUp = settings()->holdPopUp();
+        EXPECT_EQ(home()->hintLabel()->text(), L("home.unlock_hint", row.shown));
+        EXPECT_EQ(popUp->currentData().toInt(), row.shown);
+        EXPECT_EQ(defaults.integer(QStringLiteral("OWHoldSecondsUser")), row.user);
+
+        delegate->showSettings();
         popUp->showPopup();
         QAbstractItemView* list = popUp->view();
-        const int wanted = popUp->findData(seconds);
+        const int wanted = popUp->findData(row.chosen);
         while (list->currentIndex().row() != wanted)
             QTest::keyClick(list, list->currentIndex().row() < wanted ? Qt::Key_Down : Qt::Key_Up);
         QTest::keyClick(list, Qt::Key_Return);
         EXPECT_FALSE(list->isVisible());
-        EXPECT_EQ(defaults.integer(QStringLiteral("OWHoldSecondsUser")), seconds);
-        EXPECT_EQ(window()->homeView()->hintLabel()->text(), L("home.unlock_hint", seconds));
+        EXPECT_EQ(defaults.integer(QStringLiteral("OWHoldSecondsUser")), row.chosen);
+        EXPECT_EQ(home()->hintLabel()->text(), L("home.unlock_hint", row.chosen));
     }
 }
 
-// Each switch flips what it stands for, both ways; the tray switch also brings the
-// window back in its new place.
-TEST_F(AppShellTest, EachSettingsSwitchDrivesWhatItShows)
+// Each box shows at launch what is in force (half of the update setting on shows off and
+// turns the checks off too), then flips what it stands for, both ways, with the window on
+// show in its new place. The login entry is read again each time the page shows; a refused
+// one is logged and the box tells the truth.
+TEST_F(ShellTest, EachSettingsSwitchShowsAndDrivesWhatItStandsFor)
 {
     const struct {
-        const char* name;
         QCheckBox* (SettingsView::*box)() const;
-        std::function<QList<bool>(AppShellTest&)> facts;
+        std::function<void(ShellTest&, bool)> setBefore;
+        std::function<QList<bool>(ShellTest&)> facts;
     } rows[] = {
-        {"updates", &SettingsView::autoUpdateBox,
-         [](AppShellTest& t) {
-             return QList<bool>{t.delegate->updater().automaticallyChecksForUpdates(),
-                                t.delegate->updater().automaticallyDownloadsUpdates()};
+        {&SettingsView::autoUpdateBox,
+         [](ShellTest& t, bool on) {
+             t.updater->setAutomaticallyChecksForUpdates(true);
+             t.updater->setAutomaticallyDownloadsUpdates(on);
+         },
+         [](ShellTest& t) {
+             return QList<bool>{t.updater->automaticallyChecksForUpdates(), t.updater->automaticallyDownloadsUpdates()};
          }},
-        {"tray", &SettingsView::menuBarBox,
-         [](AppShellTest& t) {
+        {&SettingsView::menuBarBox,
+         [](ShellTest& t, bool on) { t.defaults.setValue(QStringLiteral("OWMenuBarMode"), on); },
+         [](ShellTest& t) {
              t.settle();
-             return QList<bool>{AppDelegate::menuBarMode(t.defaults), t.trayIcon() != nullptr, t.skipsTaskbar()};
+             return QList<bool>{DisplayModeController::menuBarMode(t.defaults), t.trayIcon() != nullptr};
          }},
-        {"login", &SettingsView::launchAtLoginBox, [](AppShellTest& t) { return QList<bool>{t.loginItem.enabled}; }},
+        {&SettingsView::launchAtLoginBox, [](ShellTest& t, bool on) { t.loginItem.enabled = on; },
+         [](ShellTest& t) { return QList<bool>{t.loginItem.enabled}; }},
     };
     for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        launch();
-        QCheckBox* box = (settings()->*row.box)();
-        for (const bool on : {true, false, true, false}) {
-            box->click();
-            EXPECT_EQ(box->isChecked(), on);
-            for (const bool fact : row.facts(*this))
-                EXPECT_EQ(fact, on);
-            EXPECT_TRUE(window()->isVisible());
+        for (const bool on : {true, false}) {
+            SCOPED_TRACE(testing::Message() << "box " << &row - rows << ", on " << on);
+            buildShell(service, false, false);
+            row.setBefore(*this, on);
+            delegate->applicationDidFinishLaunching();
+            settle();
+            QCheckBox* box = (settings()->*row.box)();
+            bool now = on;
+            for (int clicks = 0; clicks < 4; ++clicks, now = !now) {
+                if (clicks)
+                    box->click();
+                EXPECT_EQ(box->isChecked(), now);
+                for (const bool fact : row.facts(*this))
+                    EXPECT_EQ(fact, now);
+                EXPECT_TRUE(window()->isVisible() || !clicks);
+            }
         }
     }
-    EXPECT_TRUE(log.lines.isEmpty());
-}
-
-// The boxes show what is in force: half of the update setting off shows off and turns
-// the checks off too; the login entry is read again each time the page shows; a refused
-// entry is logged and the box tells the truth.
-TEST_F(AppShellTest, TheSettingsShowWhatIsInForce)
-{
-    buildShell(http, false, false);
-    delegate->updater().setAutomaticallyChecksForUpdates(true);
-    delegate->updater().setAutomaticallyDownloadsUpdates(false);
-    delegate->applicationDidFinishLaunching();
-    EXPECT_FALSE(settings()->autoUpdateBox()->isChecked());
-    EXPECT_FALSE(delegate->updater().automaticallyChecksForUpdates());
-    delegate->updater().setAutomaticallyChecksForUpdates(true);
-    delegate->updater().setAutomaticallyDownloadsUpdates(true);
-    loginItem.enabled = true;
-    launch();
-    EXPECT_TRUE(settings()->autoUpdateBox()->isChecked());
-    for (const bool enabled : {true, false, true}) {
+    for (const bool enabled : {true, false}) {
         loginItem.enabled = enabled; // changed in the desktop's own settings
         delegate->showSettings();
         EXPECT_EQ(settings()->launchAtLoginBox()->isChecked(), enabled);
         delegate->showMain();
     }
     EXPECT_TRUE(log.lines.isEmpty());
-
-    loginItem.enabled = false;
     loginItem.failure = QStringLiteral("the autostart folder is read-only");
     settings()->launchAtLoginBox()->click();
     EXPECT_FALSE(settings()->launchAtLoginBox()->isChecked());
@@ -366,27 +283,25 @@ TEST_F(AppShellTest, TheSettingsShowWhatIsInForce)
 
 // The settings page's buttons and the tray menu's items do what they say; Ctrl+W first
 // leaves the settings, then closes the window without quitting.
-TEST_F(AppShellTest, TheSettingsPageAndTheTrayMenuLeadWhereTheySay)
+TEST_F(ShellTest, TheSettingsPageAndTheTrayMenuLeadWhereTheySay)
 {
     launch(true);
-    EXPECT_FALSE(trayMenuItem("messages.banner_title")->isVisible()); // no message waits
     trayMenuItem("lock.button")->trigger();
-    EXPECT_TRUE(delegate->controller().isLocked());
+    EXPECT_TRUE(locked());
     holdToUnlock();
-    ASSERT_FALSE(delegate->controller().isLocked());
     trayMenuItem("menu.open_app")->trigger();
     delegate->showSettings();
     SettingsView* page = settings();
     QTest::mouseClick(page->websiteButton(), Qt::LeftButton);
-    EXPECT_EQ(opened, QList<QUrl>{SettingsView::websiteUrl()});
+    EXPECT_EQ(opened.value(0).host(), page->websiteButton()->text());
     for (const bool fromTray : {false, true}) {
         Alert::setNextAnswer(Alert::FirstButton); // the check's outcome, whatever it is
         fromTray ? trayMenuItem("menu.check_updates")->trigger() : page->checkUpdatesButton()->click();
-        EXPECT_TRUE(delegate->updater().isChecking());
+        EXPECT_TRUE(updater->isChecking());
         fromTray ? trayMenuItem("menu.report_problem")->trigger() : page->reportProblemButton()->click();
-        ASSERT_NE(delegate->reportDialog(), nullptr);
-        EXPECT_TRUE(delegate->reportDialog()->isVisible());
-        delegate->reportDialog()->reject();
+        ASSERT_NE(topLevel<ReportProblemDialog>(), nullptr);
+        EXPECT_TRUE(topLevel<ReportProblemDialog>()->isVisible());
+        topLevel<ReportProblemDialog>()->reject();
         settle();
     }
     QSignalSpy quitting(qApp, &QCoreApplication::aboutToQuit);
@@ -395,11 +310,11 @@ TEST_F(AppShellTest, TheSettingsPageAndTheTrayMenuLeadWhereTheySay)
     QTest::mouseClick(page->backButton(), Qt::LeftButton);
     EXPECT_FALSE(window()->isShowingSettings());
     delegate->showSettings();
-    QTest::keyClick(window(), Qt::Key_W, Qt::ControlModifier);
-    EXPECT_FALSE(window()->isShowingSettings());
-    EXPECT_TRUE(window()->isVisible());
-    QTest::keyClick(window(), Qt::Key_W, Qt::ControlModifier);
-    EXPECT_FALSE(window()->isVisible());
+    for (const bool visibleAfter : {true, false}) {
+        QTest::keyClick(window(), Qt::Key_W, Qt::ControlModifier);
+        EXPECT_FALSE(window()->isShowingSettings());
+        EXPECT_EQ(window()->isVisible(), visibleAfter);
+    }
     QApplication::processEvents();
     EXPECT_EQ(quitting.count(), 0);
 }
@@ -414,32 +329,27 @@ TEST(HomeView, AClickOnTheBadgeReachesTheMessagesButton)
     EXPECT_EQ(clicked.count(), 1);
 }
 
+// A second claim in the same runtime folder hands over to the first, from another
+// thread's blocking connect; another session's folder is another instance.
 TEST(SingleInstance, ASecondClaimInTheSameFolderHandsOverAndOtherFoldersStayApart)
 {
     QTemporaryDir folder;
     QTemporaryDir otherFolder;
     const QString name = QStringLiteral("orbinwash-test");
     SingleInstance first(name, folder.path());
-    ASSERT_TRUE(first.claim());
-    QSignalSpy reopened(&first, &SingleInstance::reopenRequested);
-
-    SingleInstance second(name, folder.path());
-    EXPECT_FALSE(second.claim());
-    // The running one is told from another thread's blocking connect; let the loop serve it.
-    bool delivered = false;
-    std::thread launcher([&] { delivered = second.notifyRunning(); });
-    EXPECT_TRUE(reopened.wait(3000));
-    launcher.join();
-    EXPECT_TRUE(delivered);
-
-    // Another session's runtime folder is another instance, whatever the name, and does
-    // not take the first one's messages.
     SingleInstance elsewhere(name, otherFolder.path());
-    EXPECT_TRUE(elsewhere.claim());
+    ASSERT_TRUE(first.claim() && elsewhere.claim());
+    QSignalSpy reopened(&first, &SingleInstance::reopenRequested);
     QSignalSpy elsewhereReopened(&elsewhere, &SingleInstance::reopenRequested);
-    std::thread again([&] { SingleInstance(name, folder.path()).notifyRunning(); });
-    EXPECT_TRUE(reopened.wait(3000));
-    again.join();
+    for (int launch = 0; launch < 2; ++launch) {
+        SingleInstance second(name, folder.path());
+        EXPECT_FALSE(second.claim());
+        bool delivered = false;
+        std::thread launcher([&] { delivered = second.notifyRunning(); });
+        EXPECT_TRUE(reopened.wait(3000));
+        launcher.join();
+        EXPECT_TRUE(delivered);
+    }
     EXPECT_EQ(elsewhereReopened.count(), 0);
 }
 

@@ -22,11 +22,7 @@ struct Stroke {
     Qt::KeyboardModifiers modifiers = Qt::NoModifier;
 };
 
-struct Typing {
-    const char* name;
-    std::vector<Stroke> strokes;
-    int commands;
-};
+struct Typing { const char* name; std::vector<Stroke> strokes; int commands; };
 
 void PrintTo(const Typing& typing, std::ostream* out) { *out << typing.name; }
 

@@ -8,8 +8,8 @@ int main(int argc, char** argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" TWO_SCREEN_CONFIG);
-    // Tests compare with the English texts.
-    qputenv("LANGUAGE", "en");
+    // Tests compare with the English texts; the layout test asks for each language in turn.
+    qputenv("LANGUAGE", qEnvironmentVariableIsSet("OW_TEST_LANGUAGE") ? qgetenv("OW_TEST_LANGUAGE") : "en");
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

@@ -3,11 +3,11 @@
 #include "Alert.h"
 #include "FakePowerKeyInhibitor.h"
 #include "Localizer.h"
-#include "MainWindow.h"
 #include "TapLockEngine.h"
 
 #include <QApplication>
 #include <QMenu>
+#include <QSystemTrayIcon>
 
 namespace ow::test {
 
@@ -33,7 +33,9 @@ std::unique_ptr<LockEngine> ShellFakes::lockEngine()
 
 std::unique_ptr<UpdateController> ShellFakes::updates()
 {
-    return offlineUpdates(clock, dir.filePath(QStringLiteral("updates.ini")), &feedRequests);
+    auto offline = offlineUpdates(clock, dir.filePath(QStringLiteral("updates.ini")), &feedRequests);
+    updater = offline.get();
+    return offline;
 }
 
 std::unique_ptr<UpdateController> ShellFakes::offlineUpdates(Clock& clock, const QString& settingsPath,
@@ -94,6 +96,11 @@ void ShellFakes::tearDownShell()
     Alert::reset();
 }
 
+SettingsView* ShellFakes::settings() const
+{
+    return window()->settingsView();
+}
+
 bool ShellFakes::skipsTaskbar() const
 {
     return taskbar.skipped.value(window()->winId());
@@ -101,7 +108,7 @@ bool ShellFakes::skipsTaskbar() const
 
 QSystemTrayIcon* ShellFakes::trayIcon() const
 {
-    for (QSystemTrayIcon* tray : delegate->statusItem().findChildren<QSystemTrayIcon*>()) {
+    for (QSystemTrayIcon* tray : delegate->findChildren<QSystemTrayIcon*>()) {
         if (tray->isVisible())
             return tray;
     }
@@ -110,7 +117,7 @@ QSystemTrayIcon* ShellFakes::trayIcon() const
 
 QAction* ShellFakes::trayMenuItem(const char* key) const
 {
-    for (QAction* item : delegate->statusMenu()->actions()) {
+    for (QAction* item : trayIcon()->contextMenu()->actions()) {
         if (item->text() == L(key))
             return item;
     }

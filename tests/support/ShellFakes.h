@@ -14,15 +14,16 @@
 #include "FakeSystemLog.h"
 #include "FakeTaskbarPresence.h"
 #include "FakeWindowStacking.h"
+#include "MainWindow.h"
 #include "MemoryUserDefaults.h"
 #include "UpdateController.h"
 
+#include <QApplication>
 #include <QTemporaryDir>
 
 #include <memory>
 
 namespace ow {
-class MainWindow;
 class SettingsView;
 }
 
@@ -36,7 +37,7 @@ struct ShellFakes {
     // The real lock engine over a fake grab, which `grab` then points to.
     std::unique_ptr<LockEngine> lockEngine();
     // Update checks that never reach the network, with their settings in `dir`, counted
-    // in `feedRequests`.
+    // in `feedRequests`; `updater` then points to them.
     std::unique_ptr<UpdateController> updates();
     static std::unique_ptr<UpdateController> offlineUpdates(Clock& clock, const QString& settingsPath,
                                                             QNetworkAccessManager* network = nullptr);
@@ -52,8 +53,18 @@ struct ShellFakes {
     // Destroys the shell before the test's own members it uses.
     void tearDownShell();
 
-    MainWindow* window() const { return delegate->mainWindow(); }
-    SettingsView* settings() const { return delegate->settingsView(); }
+    // The first top-level window of this type, as the user would find it on screen.
+    template <typename Window>
+    static Window* topLevel()
+    {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (auto* window = qobject_cast<Window*>(widget))
+                return window;
+        }
+        return nullptr;
+    }
+    MainWindow* window() const { return topLevel<MainWindow>(); }
+    SettingsView* settings() const;
     bool skipsTaskbar() const;
     // The tray icon on show, if any; a removed one may linger hidden until deleted.
     QSystemTrayIcon* trayIcon() const;
@@ -75,6 +86,7 @@ struct ShellFakes {
     FakeLoginItem loginItem;
     FakeSystemLog log;
     FakeInputGrab* grab = nullptr;
+    UpdateController* updater = nullptr;
     bool trayHost = true;
     int crashReporterInstalls = 0;
     QList<QUrl> opened; // by the user's browser
