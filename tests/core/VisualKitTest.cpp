@@ -1,4 +1,3 @@
-#include "BadgeImageView.h"
 #include "FakeClock.h"
 #include "StatusItemController.h"
 #include "VisualKit.h"
@@ -8,8 +7,6 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPointer>
-#include <QPushButton>
-#include <QSignalSpy>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
 #include <QTest>
@@ -87,23 +84,6 @@ TEST(MakeLabelTest, MarkupIsShownLiterally)
     EXPECT_EQ(markup->textFormat(), Qt::PlainText);
     // Eight characters drawn, not one bold x.
     EXPECT_GT(markup->sizeHint().width(), 4 * plain->sizeHint().width());
-}
-
-// A click on the badge over a button reaches the button.
-TEST(BadgeOverButtonTest, ClickOnTheBadgeReachesTheButton)
-{
-    QWidget window;
-    window.resize(200, 100);
-    auto* button = new QPushButton("Go", &window);
-    button->setGeometry(10, 10, 120, 50);
-    auto* badge = new BadgeImageView(&window);
-    badge->setImage(quotaBadgeImage(3, 20));
-    badge->setGeometry(100, 20, 20, 20);
-    window.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-    QSignalSpy clicked(button, &QPushButton::clicked);
-    QTest::mouseClick(window.windowHandle(), Qt::LeftButton, {}, badge->geometry().center());
-    EXPECT_EQ(clicked.count(), 1);
 }
 
 // --- The tray icon ---
