@@ -273,6 +273,22 @@ TEST_F(LockControllerTest, FlagsAreHandledInOrderAndQueuedOnesAndClosuresOutlive
     EXPECT_EQ(unlockedAt.size(), 1u);
 }
 
+// The engine hands flags on from the main queue only, and none once stopped.
+TEST_F(LockControllerTest, TheEngineHandsFlagsOnFromTheMainQueueOnlyAndNoneOnceStopped)
+{
+    auto* input = new FakeInputGrab;
+    const std::unique_ptr<TapLockEngine> tap = engine(input);
+    QList<quint64> reported;
+    ASSERT_TRUE(tap->start([&](quint64 flags) { reported.append(flags); }));
+    input->report(kBoth);
+    EXPECT_TRUE(reported.isEmpty());
+    clock.runPosted();
+    input->report(kLeftOnly); // queued when the engine stops: dropped
+    tap->stop();
+    clock.runPosted();
+    EXPECT_EQ(reported, QList<quint64>{kBoth});
+}
+
 // An idle lock wakes once a second, and that one tick reasserts the grab and feeds the
 // watchdog besides refreshing the countdown.
 TEST_F(LockControllerTest, WatchdogIsArmedWithTheDeadlineFedEverySecondWithTheGrabAndDisarmedAtUnlock)
