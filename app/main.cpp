@@ -1,4 +1,5 @@
 #include "AppDelegate.h"
+#include "ClientInfo.h"
 #include "CrashReporter.h"
 #include "DBusLauncherBadge.h"
 #include "FileUserDefaults.h"
@@ -90,7 +91,7 @@ int main(int argc, char* argv[])
     ow::X11InputAccessPermission permission(x11HelpPage);
     ow::X11TaskbarPresence taskbar;
     ow::DBusLauncherBadge launcher;
-    ow::QtHttpClient http;
+    ow::QtHttpClient http(QStringLiteral("OrbinWash/%1").arg(ow::appVersion()).toUtf8());
     ow::XdgAutostartLoginItem loginItem;
     ow::SyslogSystemLog log;
     ow::AppDelegate delegate({.defaults = defaults,
@@ -105,7 +106,7 @@ int main(int argc, char* argv[])
                                   [&defaults, &http] { ow::CrashReporter::install(defaults, http); }},
                              std::make_unique<ow::TapLockEngine>(std::make_unique<ow::X11InputGrab>(),
                                                                  std::make_unique<ow::LogindPowerKeyInhibitor>(), clock),
-                             std::make_unique<ow::UpdateController>(clock));
+                             std::make_unique<ow::UpdateController>(clock, http));
     QObject::connect(&instance, &ow::SingleInstance::reopenRequested, &delegate,
                      [&delegate] { delegate.applicationShouldHandleReopen(hasVisibleWindows()); });
     QTimer::singleShot(0, &delegate, &ow::AppDelegate::applicationDidFinishLaunching);

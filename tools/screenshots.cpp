@@ -9,6 +9,7 @@
 #include "FakeClock.h"
 #include "FakeCursorVisibility.h"
 #include "FakeDisplaySleepAssertion.h"
+#include "FakeHttpClient.h"
 #include "FakeInputAccessPermission.h"
 #include "FakeInputGrab.h"
 #include "FakeLauncherBadge.h"
@@ -17,7 +18,6 @@
 #include "FakePowerKeyInhibitor.h"
 #include "FakeSystemLog.h"
 #include "FakeWindowStacking.h"
-#include "HttpClient.h"
 #include "LockController.h"
 #include "MainWindow.h"
 #include "MemoryUserDefaults.h"
@@ -87,29 +87,19 @@ bool shoot(const QString& path, const QRect& area = {}, int zoom = 1)
     return true;
 }
 
-// The companion service as the pictures need it: every check-in is answered at once with
-// the conversation set here, without a network.
-class ConversationHttpClient final : public HttpClient {
-public:
-    void post(const QUrl&, const QByteArray& body, std::chrono::milliseconds, QObject* context,
-              std::function<void(Response)> done) override
-    {
-        const QJsonObject reply{
-            {QStringLiteral("n"), QJsonDocument::fromJson(body).object().value(QStringLiteral("n"))},
-            {QStringLiteral("ts"), QDateTime::currentSecsSinceEpoch()},
-            {QStringLiteral("mid"), message.isEmpty() ? 0 : 1},
-            {QStringLiteral("msg"), message},
-            {QStringLiteral("tk"), message.isEmpty() ? QStringLiteral("none") : QStringLiteral("open")},
-        };
-        QTimer::singleShot(0, context, [this, done = std::move(done), reply] {
-            done({.delivered = true, .status = 200, .body = QJsonDocument(reply).toJson()});
-            ++answered;
-        });
-    }
-
-    QString message;
-    int answered = 0;
-};
+// The companion service as the pictures need it: the check-in's reply carrying message,
+// without a network.
+QByteArray conversation(const QByteArray& checkIn, const QString& message)
+{
+    const QJsonObject reply{
+        {QStringLiteral("n"), QJsonDocument::fromJson(checkIn).object().value(QStringLiteral("n"))},
+        {QStringLiteral("ts"), QDateTime::currentSecsSinceEpoch()},
+        {QStringLiteral("mid"), message.isEmpty() ? 0 : 1},
+        {QStringLiteral("msg"), message},
+        {QStringLiteral("tk"), message.isEmpty() ? QStringLiteral("none") : QStringLiteral("open")},
+    };
+    return QJsonDocument(reply).toJson();
+}
 
 } // namespace
 
@@ -207,7 +197,16 @@ int main(int argc, char** argv)
     FakeInputAccessPermission permission;
     X11TaskbarPresence taskbar;
     FakeLauncherBadge launcher;
-    ConversationHttpClient http;
+    // Every check-in is answered at once; the update feed is never reached.
+    QString message;
+    int checkIns = 0;
+    FakeHttpClient http;
+    http.setHandler([&message, &checkIns](const FakeHttpClient::Request& request) {
+        if (request.kind != FakeHttpClient::Kind::Post)
+            return FakeHttpClient::Answer{0};
+        ++checkIns;
+        return FakeHttpClient::Answer{200, conversation(request.body, message)};
+    });
     FakeLoginItem loginItem;
     FakeSystemLog log;
     AppDelegate delegate({.defaults = shellDefaults,
@@ -222,12 +221,12 @@ int main(int argc, char** argv)
                           .openUrl = [](const QUrl&) { return true; }},
                          std::make_unique<TapLockEngine>(std::make_unique<FakeInputGrab>(),
                                                          std::make_unique<FakePowerKeyInhibitor>(), realClock),
-                         test::ShellFakes::offlineUpdates(realClock, home.filePath(QStringLiteral("updates.ini"))));
+                         test::ShellFakes::offlineUpdates(realClock, http, home.filePath(QStringLiteral("updates.ini"))));
     delegate.applicationDidFinishLaunching();
 
     const qint64 self = QCoreApplication::applicationPid();
     const auto iconPlace = [&] { return input.rootGeometry(input.findEmbeddedWindow(self, trayer.processId())); };
-    if (!waitFor([&] { return !iconPlace().isEmpty(); }, 10000) || !waitFor([&] { return http.answered == 1; }, 5000))
+    if (!waitFor([&] { return !iconPlace().isEmpty(); }, 10000) || !waitFor([&] { return checkIns == 1; }, 5000))
         return 1;
     settle(500);
     // The icon and a little of the tray around it, three times as large: an icon is small.
@@ -236,9 +235,9 @@ int main(int argc, char** argv)
     if (!shoot(folder + QStringLiteral("/tray-icon.png"), corner, 3))
         return 1;
 
-    http.message = QStringLiteral("Thanks for your report! It is fixed in the next version.");
+    message = QStringLiteral("Thanks for your report! It is fixed in the next version.");
     delegate.syncWithServer();
-    if (!waitFor([&] { return http.answered == 2; }, 5000))
+    if (!waitFor([&] { return checkIns == 2; }, 5000))
         return 1;
     settle(500);
     if (!shoot(folder + QStringLiteral("/tray-icon-message.png"), corner, 3))

@@ -3,7 +3,6 @@
 #include "BadgeImageView.h"
 #include "Endpoints.h"
 #include "HomeView.h"
-#include "HttpClient.h"
 #include "Localizer.h"
 #include "MainWindow.h"
 #include "ReportProblemDialog.h"
@@ -34,18 +33,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// Takes every request and never answers, as a network that is down for good would.
-class SilentHttpClient final : public HttpClient {
-public:
-    void post(const QUrl& url, const QByteArray&, std::chrono::milliseconds, QObject*,
-              std::function<void(Response)>) override
-    {
-        posted.append(url);
-    }
-
-    QList<QUrl> posted;
-};
-
 class AppShellTest : public ::testing::Test, public test::ShellFakes {
 protected:
     void SetUp() override { Alert::reset(); }
@@ -53,7 +40,8 @@ protected:
 
     void launch(bool tray = false) { buildShell(http, tray); }
 
-    SilentHttpClient http;
+    // Never answers, as a network that is down for good would.
+    FakeHttpClient http;
 };
 
 // ---- Where the application lives ----
@@ -97,7 +85,7 @@ TEST_P(LaunchModeTest, TheModeIsAskedOnceWithNothingSentBeforeTheAnswer)
         onboardedDuringQuestion = defaults.boolean(QStringLiteral("OWOnboarded"));
         clock.advance(UpdateController::kStartDelay + 1s);
         delegate->applicationShouldHandleReopen(true);
-        sentDuringQuestion = http.posted.size() + feedRequests.requests + crashReporterInstalls;
+        sentDuringQuestion = http.requests().size() + feedRequests.requests().size() + crashReporterInstalls;
         switch (row.answer) {
         case Answer::Return: // the default button keeps the taskbar
             QTest::keyClick(box, Qt::Key_Return);
@@ -122,11 +110,12 @@ TEST_P(LaunchModeTest, TheModeIsAskedOnceWithNothingSentBeforeTheAnswer)
         EXPECT_TRUE(onboardedDuringQuestion);
         EXPECT_EQ(sentDuringQuestion, 0);
     }
-    EXPECT_EQ(http.posted, QList<QUrl>{checkInEndpoint()});
+    ASSERT_EQ(http.requests().size(), 1);
+    EXPECT_EQ(http.requests()[0].url, checkInEndpoint());
     EXPECT_EQ(crashReporterInstalls, 1);
     // Nobody asked about automatic update checks: they stay off.
     clock.advance(UpdateController::kStartDelay + 1s);
-    EXPECT_EQ(feedRequests.requests, 0);
+    EXPECT_TRUE(feedRequests.requests().isEmpty());
 
     // In the tray the window waits for the user, except right after the question.
     const bool shown = questions || !row.tray;

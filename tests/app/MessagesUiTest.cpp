@@ -7,15 +7,11 @@
 #include "MainWindow.h"
 #include "MessageBanner.h"
 #include "MessagesWindow.h"
-#include "QtHttpClient.h"
 #include "ReportProblemDialog.h"
 #include "SettingsView.h"
 #include "ShellFakes.h"
 
 #include <QComboBox>
-#include <QHttpServer>
-#include <QHttpServerRequest>
-#include <QHttpServerResponse>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
@@ -37,30 +33,29 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// The companion service on 127.0.0.1: answers every check-in with the conversation and
-// hold time the test sets, on the test's own clock, and every report as told.
+// The companion service: answers every check-in at once with the conversation and hold
+// time the test sets, on the test's own clock, and every report as told.
 class ServiceStub {
 public:
     explicit ServiceStub(const FakeClock& clock)
     {
-        m_server.route(QStringLiteral("/check"), [this, &clock](const QHttpServerRequest& request) {
-            const QJsonObject asked = QJsonDocument::fromJson(request.body()).object();
+        http.setHandler([this, &clock](const FakeHttpClient::Request& request) {
+            const QJsonObject asked = QJsonDocument::fromJson(request.body).object();
+            if (request.url == url("/report")) {
+                reports.append(asked);
+                return FakeHttpClient::Answer{200, QJsonDocument(QJsonObject{{"ok", acceptReports}}).toJson()};
+            }
             checkIns.append(asked);
             QJsonObject reply{{"n", asked.value("n")}, {"ts", clock.wallNow().toSecsSinceEpoch()},
                               {"mid", messageId},      {"msg", message},
                               {"tk", ticket}};
             if (hold)
                 reply.insert("hold", *hold);
-            return QHttpServerResponse(reply);
+            return FakeHttpClient::Answer{200, QJsonDocument(reply).toJson()};
         });
-        m_server.route(QStringLiteral("/report"), [this](const QHttpServerRequest& request) {
-            reports.append(QJsonDocument::fromJson(request.body()).object());
-            return QHttpServerResponse(QJsonObject{{"ok", acceptReports}});
-        });
-        port = m_server.listen(QHostAddress::LocalHost, 0);
     }
 
-    QUrl url(const char* path) const { return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(port).arg(path)); }
+    static QUrl url(const char* path) { return QUrl(QStringLiteral("https://service.test%1").arg(path)); }
     void setConversation(const QString& ticketState, qint64 id = 0, const QString& body = {})
     {
         ticket = ticketState;
@@ -68,7 +63,6 @@ public:
         message = body;
     }
 
-    quint16 port = 0;
     QString ticket = QStringLiteral("none");
     qint64 messageId = 0;
     QString message;
@@ -76,29 +70,7 @@ public:
     bool acceptReports = true;
     QList<QJsonObject> checkIns;
     QList<QJsonObject> reports;
-
-private:
-    QHttpServer m_server;
-};
-
-// The real client, noting each post at once and each answer after its callback ran.
-class CountingHttpClient final : public HttpClient {
-public:
-    void post(const QUrl& url, const QByteArray& body, std::chrono::milliseconds timeout, QObject* context,
-              std::function<void(Response)> done) override
-    {
-        posted.append(url);
-        m_real.post(url, body, timeout, context, [this, done = std::move(done)](Response response) {
-            done(std::move(response));
-            ++answered;
-        });
-    }
-
-    QList<QUrl> posted;
-    qsizetype answered = 0;
-
-private:
-    QtHttpClient m_real;
+    FakeHttpClient http;
 };
 
 class MessagesUiTest : public ::testing::Test, protected test::ShellFakes {
@@ -106,7 +78,6 @@ protected:
     void SetUp() override
     {
         Alert::reset();
-        ASSERT_NE(stub.port, 0);
         checkInUrl = stub.url("/check");
         reportUrl = stub.url("/report");
     }
@@ -121,10 +92,7 @@ protected:
     }
 
     // Every request posted so far has been answered and its follow-up has run.
-    bool answered()
-    {
-        return QTest::qWaitFor([&] { return http.answered == http.posted.size(); }, 5000);
-    }
+    bool answered() const { return http.heldCount() == 0; }
 
     void checkIn()
     {
@@ -132,7 +100,7 @@ protected:
         ASSERT_TRUE(answered());
     }
 
-    qsizetype checkIns() const { return http.posted.count(checkInUrl); }
+    qsizetype checkIns() const { return http.requestsTo(checkInUrl).size(); }
     bool pending() { return delegate->serviceClient().pendingMessage().has_value(); }
     HomeView* home() const { return window()->homeView(); }
     MessageBanner* banner() const { return home()->messageBanner(); }
@@ -146,7 +114,7 @@ protected:
     }
 
     ServiceStub stub{clock};
-    CountingHttpClient http;
+    FakeHttpClient& http = stub.http;
 };
 
 // ---- Badges ----

@@ -33,18 +33,17 @@ std::unique_ptr<LockEngine> ShellFakes::lockEngine()
 
 std::unique_ptr<UpdateController> ShellFakes::updates()
 {
-    return offlineUpdates(clock, dir.filePath(QStringLiteral("updates.ini")), &feedRequests);
+    return offlineUpdates(clock, feedRequests, dir.filePath(QStringLiteral("updates.ini")));
 }
 
-std::unique_ptr<UpdateController> ShellFakes::offlineUpdates(Clock& clock, const QString& settingsPath,
-                                                             QNetworkAccessManager* network)
+std::unique_ptr<UpdateController> ShellFakes::offlineUpdates(Clock& clock, HttpClient& http,
+                                                             const QString& settingsPath)
 {
     UpdateController::Setup setup;
     setup.settingsPath = settingsPath;
-    setup.network = network;
     setup.feedUrl = QUrl(QStringLiteral("http://127.0.0.1:9/none.xml")); // the discard port: refused at once
     setup.openUrl = [](const QUrl&) { return true; };
-    return std::make_unique<UpdateController>(clock, setup);
+    return std::make_unique<UpdateController>(clock, http, setup);
 }
 
 void ShellFakes::buildShell(HttpClient& http, bool tray, bool start, bool asked)

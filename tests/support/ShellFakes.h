@@ -1,10 +1,10 @@
 #pragma once
 
 #include "AppDelegate.h"
-#include "CountingNetwork.h"
 #include "FakeClock.h"
 #include "FakeCursorVisibility.h"
 #include "FakeDisplaySleepAssertion.h"
+#include "FakeHttpClient.h"
 #include "FakeInputAccessPermission.h"
 #include "FakeInputGrab.h"
 #include "FakeLauncherBadge.h"
@@ -35,11 +35,12 @@ struct ShellFakes {
     AppDelegate::Services services(HttpClient& http);
     // The real lock engine over a fake grab, which `grab` then points to.
     std::unique_ptr<LockEngine> lockEngine();
-    // Update checks that never reach the network, with their settings in `dir`, counted
+    // Update checks that never reach the network, with their settings in `dir`, recorded
     // in `feedRequests`.
     std::unique_ptr<UpdateController> updates();
-    static std::unique_ptr<UpdateController> offlineUpdates(Clock& clock, const QString& settingsPath,
-                                                            QNetworkAccessManager* network = nullptr);
+    // Update checks whose feed a real client finds refused at once.
+    static std::unique_ptr<UpdateController> offlineUpdates(Clock& clock, HttpClient& http,
+                                                            const QString& settingsPath);
 
     // Builds `delegate` on these fakes, on a desktop whose tray host runs while `trayHost`
     // says so. `asked`: the first launch's question was answered with `tray`; otherwise the
@@ -61,7 +62,8 @@ struct ShellFakes {
     QAction* trayMenuItem(const char* key) const;
 
     QTemporaryDir dir;
-    CountingNetwork feedRequests;
+    // The update checks' requests, never answered.
+    FakeHttpClient feedRequests;
     FakeClock clock;
     MemoryUserDefaults defaults;
     FakeCursorVisibility cursor;

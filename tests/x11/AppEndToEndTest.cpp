@@ -368,7 +368,7 @@ TEST_F(AppEndToEndTest, AnUnreadMessagePutsARedDotOnTheTrayIcon)
                               .checkInUrl = QUrl(QStringLiteral("http://127.0.0.1:%1/check").arg(port))},
                              std::make_unique<ow::TapLockEngine>(std::make_unique<ow::X11InputGrab>(),
                                                                  std::make_unique<ow::FakePowerKeyInhibitor>(), clock),
-                             ow::test::ShellFakes::offlineUpdates(clock, home->filePath(QStringLiteral("updates.ini"))));
+                             ow::test::ShellFakes::offlineUpdates(clock, http, home->filePath(QStringLiteral("updates.ini"))));
     delegate.applicationDidFinishLaunching();
 
     // Where the icon is now: Qt may embed a new window for it when the tray answers.
