@@ -313,86 +313,68 @@ TEST_F(CrashReporterTest, OnlyTheUsersOwnReadableReportsAreReadAndOnlyTheirStart
 
 // ---- Real crashes, in a child process ----
 
-// A crash_child mode, the signal that ends it, and the record's headline (none when empty).
-struct ChildCase {
-    const char* mode;
-    int signal;
-    QString headline;
-    // This umask alone would leave the record read-only for its owner.
-    mode_t umask = 022;
-};
-
-void PrintTo(const ChildCase& child, std::ostream* out)
+// The record's form: headline, separator, 1 to 30 stack lines of the child's, no final line
+// feed, mode 0600, nothing else left beside it; sent once by the next start.
+TEST_F(CrashReporterTest, ACrashedChildLeavesItsRecordForTheNextStart)
 {
-    *out << child.mode;
-}
+    const struct {
+        const char* mode; // for crash_child
+        int signal;
+        QString headline; // none: no record
+        mode_t umask = 022; // 0277 alone would leave the record read-only for its owner
+    } rows[] = {
+        {"exception", SIGABRT, u"Exception: std::runtime_error — boom"_s},
+        {"exception-other", SIGABRT, u"Exception: int — "_s},
+        // The headline stays one line, so the record still splits where it should.
+        {"exception-lines", SIGABRT, u"Exception: std::runtime_error — first --- second  third"_s},
+        {"terminate", SIGABRT, u"Exception: none — "_s},
+        {"segv", SIGSEGV, u"Signal 11"_s, 0277},
+        {"abort", SIGABRT, u"Signal 6"_s},
+        {"overflow", SIGSEGV, u"Signal 11"_s},
+        {"exception-then-segv", SIGSEGV, {}},
+        // Without the hooks the same crash leaves nothing: the records above are theirs.
+        {"none", SIGABRT, {}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.mode);
+        const QString folder = m_dir.filePath(QString::fromLatin1(row.mode));
+        ASSERT_TRUE(QDir().mkpath(folder));
+        m_pendingPath = folder + u"/pending-crash.txt"_s;
+        QProcess child;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(u"XDG_DATA_HOME"_s, dataHome());
+        child.setProcessEnvironment(environment);
+        // The uncaught exception without hooks prints to stderr: keep the test output clean.
+        child.setStandardOutputFile(QProcess::nullDevice());
+        child.setStandardErrorFile(QProcess::nullDevice());
+        child.setChildProcessModifier([mask = row.umask] { ::umask(mask); });
+        child.start(QString::fromLocal8Bit(CRASH_CHILD), {QString::fromLatin1(row.mode), m_pendingPath});
+        ASSERT_TRUE(child.waitForFinished(20000));
+        EXPECT_EQ(std::tuple(child.exitStatus(), child.exitCode()), std::tuple(QProcess::CrashExit, row.signal));
+        if (row.headline.isEmpty()) {
+            EXPECT_FALSE(QFile::exists(m_pendingPath));
+            continue;
+        }
+        QFile file(m_pendingPath);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(file.readAll());
+        const QStringList pieces = text.split(u"\n---\n"_s);
+        ASSERT_EQ(pieces.size(), 2) << text.toStdString();
+        EXPECT_EQ(pieces[0], row.headline);
+        const QStringList lines = pieces[1].split(u'\n');
+        EXPECT_LE(lines.size(), 30);
+        EXPECT_TRUE(std::none_of(lines.cbegin(), lines.cend(), [](const QString& l) { return l.trimmed().isEmpty(); }));
+        EXPECT_TRUE(pieces[1].contains(u"crash_child"_s)) << text.toStdString();
+        struct stat info{};
+        EXPECT_TRUE(::stat(QFile::encodeName(m_pendingPath).constData(), &info) == 0 && (info.st_mode & 07777) == 0600);
+        EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{u"pending-crash.txt"_s});
 
-const std::vector<ChildCase> kChildren{
-    {"exception", SIGABRT, u"Exception: std::runtime_error — boom"_s},
-    {"exception-other", SIGABRT, u"Exception: int — "_s},
-    // The headline stays one line, so the record still splits where it should.
-    {"exception-lines", SIGABRT, u"Exception: std::runtime_error — first --- second  third"_s},
-    {"terminate", SIGABRT, u"Exception: none — "_s},
-    {"segv", SIGSEGV, u"Signal 11"_s, 0277},
-    {"abort", SIGABRT, u"Signal 6"_s},
-    {"overflow", SIGSEGV, u"Signal 11"_s},
-    {"exception-then-segv", SIGSEGV, {}},
-    // Without the hooks the same crash leaves nothing: the records above are theirs.
-    {"none", SIGABRT, {}},
-};
-
-class CrashChildTest : public CrashReporterTest, public ::testing::WithParamInterface<ChildCase> {};
-
-// The record's form: headline, separator, 1 to 30 stack lines of the child's, no final
-// line feed, mode 0600, nothing else left beside it; sent once by the next start.
-TEST_P(CrashChildTest, DiesAsToldLeavingItsRecordForTheNextStart)
-{
-    const QString folder = m_dir.filePath(u"child"_s);
-    ASSERT_TRUE(QDir().mkpath(folder));
-    m_pendingPath = folder + u"/pending-crash.txt"_s;
-    QProcess child;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(u"XDG_DATA_HOME"_s, dataHome());
-    child.setProcessEnvironment(environment);
-    // The uncaught exception without hooks prints to stderr: keep the test output clean.
-    child.setStandardOutputFile(QProcess::nullDevice());
-    child.setStandardErrorFile(QProcess::nullDevice());
-    const mode_t mask = GetParam().umask;
-    child.setChildProcessModifier([mask] { ::umask(mask); });
-    child.start(QString::fromLocal8Bit(CRASH_CHILD), {QString::fromLatin1(GetParam().mode), m_pendingPath});
-    ASSERT_TRUE(child.waitForFinished(20000));
-    EXPECT_EQ(child.exitStatus(), QProcess::CrashExit);
-    EXPECT_EQ(child.exitCode(), GetParam().signal);
-    if (GetParam().headline.isEmpty()) {
+        const qsizetype before = sent();
+        install();
+        ASSERT_EQ(sent(), before + 1);
+        EXPECT_EQ(std::tuple(field(before, u"message"_s), field(before, u"stack"_s)), std::tuple(pieces[0], pieces[1]));
         EXPECT_FALSE(QFile::exists(m_pendingPath));
-        return;
     }
-
-    QFile file(m_pendingPath);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    const QString text = QString::fromUtf8(file.readAll());
-    const QStringList pieces = text.split(u"\n---\n"_s);
-    ASSERT_EQ(pieces.size(), 2) << text.toStdString();
-    EXPECT_EQ(pieces[0], GetParam().headline);
-    const QStringList lines = pieces[1].split(u'\n');
-    EXPECT_LE(lines.size(), 30);
-    for (const QString& line : lines)
-        EXPECT_FALSE(line.trimmed().isEmpty()) << text.toStdString();
-    EXPECT_TRUE(pieces[1].contains(u"crash_child"_s)) << text.toStdString();
-    struct stat info{};
-    EXPECT_EQ(::stat(QFile::encodeName(m_pendingPath).constData(), &info), 0);
-    EXPECT_EQ(info.st_mode & 07777, 0600u);
-    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{u"pending-crash.txt"_s});
-
-    install();
-    ASSERT_EQ(sent(), 1);
-    EXPECT_EQ(std::tuple(field(0, u"message"_s), field(0, u"stack"_s)), std::tuple(pieces[0], pieces[1]));
-    EXPECT_FALSE(QFile::exists(m_pendingPath));
 }
-
-INSTANTIATE_TEST_SUITE_P(CrashChild, CrashChildTest, ::testing::ValuesIn(kChildren),
-                         [](const ::testing::TestParamInfo<ChildCase>& param) {
-                             return QString::fromLatin1(param.param.mode).remove(u'-').toStdString();
-                         });
 
 } // namespace

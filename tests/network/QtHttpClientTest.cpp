@@ -36,15 +36,6 @@ public:
             while (QTcpSocket* socket = m_server.nextPendingConnection())
                 QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket] { read(socket); });
         });
-        QObject::connect(&m_pacer, &QTimer::timeout, &m_server, [this] {
-            for (QTcpSocket* socket : m_server.findChildren<QTcpSocket*>()) {
-                const QByteArray unsent = socket->property("unsent").toByteArray();
-                if (!unsent.isEmpty() && socket->state() == QAbstractSocket::ConnectedState) {
-                    socket->write(unsent.left(1));
-                    socket->setProperty("unsent", unsent.mid(1));
-                }
-            }
-        });
         m_server.listen(QHostAddress::LocalHost);
     }
 
@@ -78,22 +69,21 @@ private:
             return;
         socket->setProperty("answered", true);
         requests.append(request);
-        if (answer.isEmpty())
-            return;
+        const qsizetype answerHead = answer.indexOf("\r\n\r\n") + 4;
+        socket->write(pace.count() > 0 ? answer.left(answerHead) : answer);
         if (pace.count() > 0) {
-            const qsizetype answerHead = answer.indexOf("\r\n\r\n") + 4;
-            socket->write(answer.left(answerHead));
-            socket->setProperty("unsent", answer.mid(answerHead));
-            m_pacer.start(pace);
-            return;
-        }
-        socket->write(answer);
-        if (close)
+            auto* pacer = new QTimer(socket);
+            QObject::connect(pacer, &QTimer::timeout, socket, [socket, rest = answer.mid(answerHead)]() mutable {
+                socket->write(rest.left(1));
+                rest.remove(0, 1);
+            });
+            pacer->start(pace);
+        } else if (close && !answer.isEmpty()) {
             socket->disconnectFromHost();
+        }
     }
 
     QTcpServer m_server;
-    QTimer m_pacer;
 };
 
 QByteArray reply(const QByteArray& status, const QByteArray& body, const QByteArray& headers = {})
