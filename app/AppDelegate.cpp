@@ -8,6 +8,7 @@
 #include "LockCommand.h"
 #include "MainMenu.h"
 #include "MainWindow.h"
+#include "Platform.h"
 #include "SettingsView.h"
 #include "StatusItemController.h"
 #include "SupportConversation.h"
@@ -17,6 +18,19 @@
 #include <QCoreApplication>
 
 namespace ow {
+
+AppDelegate::Services AppDelegate::Services::of(Platform& platform)
+{
+    return {.defaults = platform.defaults(),
+            .lock = LockController::Services::of(platform),
+            .permission = platform.permission(),
+            .taskbar = platform.taskbar(),
+            .launcher = platform.launcher(),
+            .http = platform.http(),
+            .loginItem = platform.loginItem(),
+            .log = platform.log(),
+            .installCrashReporter = {}};
+}
 
 namespace {
 

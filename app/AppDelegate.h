@@ -25,6 +25,7 @@ class LockCommand;
 class LoginItem;
 class MainMenu;
 class MainWindow;
+class Platform;
 class StatusItemController;
 class SupportConversation;
 class SystemLog;
@@ -57,6 +58,9 @@ public:
         std::function<bool(const QUrl&)> openUrl = &QDesktopServices::openUrl;
         // Whether a tray host is running; tests stand in for the desktop.
         std::function<bool()> trayAvailable = &QSystemTrayIcon::isSystemTrayAvailable;
+
+        // The platform's services; the caller sets how the crash reporter is installed.
+        static Services of(Platform& platform);
     };
 
     AppDelegate(Services services, std::unique_ptr<LockEngine> engine, std::unique_ptr<UpdateController> updater);

@@ -1,4 +1,5 @@
 #include "AppDelegate.h"
+#include "ClientInfo.h"
 #include "CrashReporter.h"
 #include "LinuxPlatform.h"
 #include "SingleInstance.h"
@@ -68,19 +69,12 @@ int main(int argc, char* argv[])
 
     ow::LinuxPlatform platform({.watchdogHelper = watchdogHelper(),
                                 .watchdogRecord = ow::CrashReporter::defaultPendingPath(),
-                                .helpPage = x11HelpPage});
-    ow::AppDelegate delegate({.defaults = platform.defaults(),
-                              .lock = ow::LockController::Services::of(platform),
-                              .permission = platform.permission(),
-                              .taskbar = platform.taskbar(),
-                              .launcher = platform.launcher(),
-                              .http = platform.http(),
-                              .loginItem = platform.loginItem(),
-                              .log = platform.log(),
-                              .installCrashReporter =
-                                  [&platform] { ow::CrashReporter::install(platform.defaults(), platform.http()); }},
-                             std::make_unique<ow::TapLockEngine>(platform),
-                             std::make_unique<ow::UpdateController>(platform.clock()));
+                                .helpPage = x11HelpPage,
+                                .userAgent = QStringLiteral("OrbinWash/%1").arg(ow::appVersion()).toUtf8()});
+    ow::AppDelegate::Services services = ow::AppDelegate::Services::of(platform);
+    services.installCrashReporter = [&platform] { ow::CrashReporter::install(platform.defaults(), platform.http()); };
+    ow::AppDelegate delegate(services, std::make_unique<ow::TapLockEngine>(platform),
+                             std::make_unique<ow::UpdateController>(platform.clock(), platform.http()));
     QObject::connect(&instance, &ow::SingleInstance::reopenRequested, &delegate,
                      [&delegate] { delegate.applicationShouldHandleReopen(hasVisibleWindows()); });
     QTimer::singleShot(0, &delegate, &ow::AppDelegate::applicationDidFinishLaunching);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QString>
 #include <QUrl>
 
 #include <chrono>
@@ -10,7 +11,8 @@ class QObject;
 
 namespace ow {
 
-// Posts a body to an address and hands back what came back, on the main thread.
+// The system's one way onto the web. Every answer comes on the main thread, once, unless
+// the context given with the request is destroyed first; a GET then stops at once.
 class HttpClient {
 public:
     struct Response {
@@ -19,12 +21,31 @@ public:
         QByteArray body;
     };
 
+    // How a GET ended, as far as a user is concerned.
+    enum class Fetch {
+        Complete,     // status 200 and the whole body, within its limit
+        NoConnection, // no answer at all, or silence for longer than the timeout
+        NotFound,     // status 404 or 410
+        Failed,       // anything else: another status, a body beyond the limit, a broken transfer
+    };
+
     virtual ~HttpClient() = default;
 
-    // done runs once, on the main thread, unless context is destroyed first. The request
-    // is given up when timeout has passed since this call, whatever it is waiting for.
+    // Posts a form-typed body. The request is given up when timeout has passed since this
+    // call, whatever it is waiting for.
     virtual void post(const QUrl& url, const QByteArray& body, std::chrono::milliseconds timeout,
                       QObject* context, std::function<void(Response)> done) = 0;
+
+    // GETs url into memory; the body is handed over only when Complete. A body declared or
+    // grown beyond maxBytes ends the transfer. timeout is the longest silence allowed, so
+    // that a slow transfer may go on as long as data keeps coming.
+    virtual void get(const QUrl& url, qint64 maxBytes, std::chrono::milliseconds timeout, QObject* context,
+                     std::function<void(Fetch, QByteArray)> done) = 0;
+
+    // As get, saving the body to path instead: the file there is replaced only when the
+    // transfer is Complete, and left as it was otherwise.
+    virtual void download(const QUrl& url, const QString& path, qint64 maxBytes, std::chrono::milliseconds timeout,
+                          QObject* context, std::function<void(Fetch)> done) = 0;
 };
 
 } // namespace ow

@@ -6,27 +6,13 @@
 // tray-icon-message.png and tray-menu.png: the tray icon in Debian's trayer, plain, with
 // the dot of an unread message, and with its menu open; settings.png: the settings page.
 #include "AppDelegate.h"
-#include "FakeClock.h"
-#include "FakeCursorVisibility.h"
-#include "FakeDisplaySleepAssertion.h"
-#include "FakeInputAccessPermission.h"
-#include "FakeInputGrab.h"
-#include "FakeLauncherBadge.h"
-#include "FakeLockWatchdog.h"
-#include "FakeLoginItem.h"
-#include "FakePowerKeyInhibitor.h"
-#include "FakeSystemLog.h"
-#include "FakeWindowStacking.h"
-#include "HttpClient.h"
+#include "FakePlatform.h"
 #include "LockController.h"
 #include "MainWindow.h"
-#include "MemoryUserDefaults.h"
 #include "ModifierFlags.h"
-#include "QtClock.h"
 #include "QtScreenList.h"
-#include "ShellFakes.h"
 #include "TapLockEngine.h"
-#include "X11TaskbarPresence.h"
+#include "UpdateController.h"
 #include "XTestInput.h"
 #include "XvfbServer.h"
 
@@ -88,29 +74,19 @@ bool shoot(const QString& path, const QRect& area = {}, int zoom = 1)
     return true;
 }
 
-// The companion service as the pictures need it: every check-in is answered at once with
-// the conversation set here, without a network.
-class ConversationHttpClient final : public HttpClient {
-public:
-    void post(const QUrl&, const QByteArray& body, std::chrono::milliseconds, QObject* context,
-              std::function<void(Response)> done) override
-    {
-        const QJsonObject reply{
-            {QStringLiteral("n"), QJsonDocument::fromJson(body).object().value(QStringLiteral("n"))},
-            {QStringLiteral("ts"), QDateTime::currentSecsSinceEpoch()},
-            {QStringLiteral("mid"), message.isEmpty() ? 0 : 1},
-            {QStringLiteral("msg"), message},
-            {QStringLiteral("tk"), message.isEmpty() ? QStringLiteral("none") : QStringLiteral("open")},
-        };
-        QTimer::singleShot(0, context, [this, done = std::move(done), reply] {
-            done({.delivered = true, .status = 200, .body = QJsonDocument(reply).toJson()});
-            ++answered;
-        });
-    }
-
-    QString message;
-    int answered = 0;
-};
+// The companion service as the pictures need it: the check-in's reply carrying message,
+// without a network.
+QByteArray conversation(const QByteArray& checkIn, const QString& message)
+{
+    const QJsonObject reply{
+        {QStringLiteral("n"), QJsonDocument::fromJson(checkIn).object().value(QStringLiteral("n"))},
+        {QStringLiteral("ts"), QDateTime::currentSecsSinceEpoch()},
+        {QStringLiteral("mid"), message.isEmpty() ? 0 : 1},
+        {QStringLiteral("msg"), message},
+        {QStringLiteral("tk"), message.isEmpty() ? QStringLiteral("none") : QStringLiteral("open")},
+    };
+    return QJsonDocument(reply).toJson();
+}
 
 } // namespace
 
@@ -130,25 +106,19 @@ int main(int argc, char** argv)
     QDir().mkpath(folder);
 
     // The real overlay; input and time are simulated so the picture is the same every run.
-    FakeClock clock;
-    MemoryUserDefaults defaults;
-    FakeCursorVisibility cursor;
-    FakeDisplaySleepAssertion sleep;
+    FakePlatform fakes;
+    FakeClock& clock = fakes.clock();
     QtScreenList screens;
-    FakeWindowStacking stacking;
-    FakeLockWatchdog watchdog;
-    auto grab = std::make_unique<FakeInputGrab>();
-    FakeInputGrab* keys = grab.get();
-    LockController controller(std::make_unique<TapLockEngine>(std::move(grab), std::make_unique<FakePowerKeyInhibitor>(),
-                                                              clock),
-                              {clock, defaults, cursor, sleep, screens, stacking, watchdog});
+    LockController controller(std::make_unique<TapLockEngine>(fakes),
+                              {clock, fakes.defaults(), fakes.cursor(), fakes.displaySleep(), screens,
+                               fakes.stacking(), fakes.watchdog()});
     if (!controller.lock())
         return 1;
     settle(500);
     if (!shoot(folder + QStringLiteral("/overlay-idle.png")))
         return 1;
 
-    keys->report(ModifierFlags::LeftCommand | ModifierFlags::RightCommand | ModifierFlags::Command);
+    fakes.grab->report(ModifierFlags::LeftCommand | ModifierFlags::RightCommand | ModifierFlags::Command);
     clock.runPosted();
     clock.advance(1800ms); // 60 % of the default 3 seconds
     settle(500);           // the hint fades in
@@ -201,34 +171,32 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "trayer did not start: scripts/install-deps.sh installs it\n");
         return 1;
     }
-    QtClock realClock;
-    MemoryUserDefaults shellDefaults;
-    shellDefaults.setValue(QStringLiteral("OWMenuBarMode"), true);
-    shellDefaults.setValue(QStringLiteral("OWOnboarded"), true);
-    FakeInputAccessPermission permission;
-    X11TaskbarPresence taskbar;
-    FakeLauncherBadge launcher;
-    ConversationHttpClient http;
-    FakeLoginItem loginItem;
-    FakeSystemLog log;
-    AppDelegate delegate({.defaults = shellDefaults,
-                          .lock = {realClock, shellDefaults, cursor, sleep, screens, stacking, watchdog},
-                          .permission = permission,
-                          .taskbar = taskbar,
-                          .launcher = launcher,
-                          .http = http,
-                          .loginItem = loginItem,
-                          .log = log,
-                          .installCrashReporter = {},
-                          .openUrl = [](const QUrl&) { return true; }},
-                         std::make_unique<TapLockEngine>(std::make_unique<FakeInputGrab>(),
-                                                         std::make_unique<FakePowerKeyInhibitor>(), realClock),
-                         test::ShellFakes::offlineUpdates(realClock, home.filePath(QStringLiteral("updates.ini"))));
+    // From here on virtual time keeps up with the real one.
+    QTimer pump;
+    QObject::connect(&pump, &QTimer::timeout, [&clock] { clock.advance(10ms); });
+    pump.start(10);
+    fakes.defaults().setValue(QStringLiteral("OWMenuBarMode"), true);
+    fakes.defaults().setValue(QStringLiteral("OWOnboarded"), true);
+    // Every check-in is answered at once; the update feed is never reached.
+    QString message;
+    int checkIns = 0;
+    fakes.http().setHandler([&message, &checkIns](const FakeHttpClient::Request& request) {
+        if (request.kind != FakeHttpClient::Kind::Post)
+            return FakeHttpClient::Answer{0};
+        ++checkIns;
+        return FakeHttpClient::Answer{200, conversation(request.body, message)};
+    });
+    AppDelegate::Services services = AppDelegate::Services::of(fakes);
+    services.openUrl = [](const QUrl&) { return true; };
+    UpdateController::Setup updates;
+    updates.settingsPath = home.filePath(QStringLiteral("updates.ini"));
+    AppDelegate delegate(services, std::make_unique<TapLockEngine>(fakes),
+                         std::make_unique<UpdateController>(clock, fakes.http(), updates));
     delegate.applicationDidFinishLaunching();
 
     const qint64 self = QCoreApplication::applicationPid();
     const auto iconPlace = [&] { return input.rootGeometry(input.findEmbeddedWindow(self, trayer.processId())); };
-    if (!waitFor([&] { return !iconPlace().isEmpty(); }, 10000) || !waitFor([&] { return http.answered == 1; }, 5000))
+    if (!waitFor([&] { return !iconPlace().isEmpty(); }, 10000) || !waitFor([&] { return checkIns == 1; }, 5000))
         return 1;
     settle(500);
     // The icon and a little of the tray around it, three times as large: an icon is small.
@@ -237,9 +205,9 @@ int main(int argc, char** argv)
     if (!shoot(folder + QStringLiteral("/tray-icon.png"), corner, 3))
         return 1;
 
-    http.message = QStringLiteral("Thanks for your report! It is fixed in the next version.");
+    message = QStringLiteral("Thanks for your report! It is fixed in the next version.");
     delegate.syncWithServer();
-    if (!waitFor([&] { return http.answered == 2; }, 5000))
+    if (!waitFor([&] { return checkIns == 2; }, 5000))
         return 1;
     settle(500);
     if (!shoot(folder + QStringLiteral("/tray-icon-message.png"), corner, 3))

@@ -7,10 +7,6 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
-#include <QSaveFile>
 #include <QSettings>
 #include <QStandardPaths>
 
@@ -32,14 +28,15 @@ bool isWebUrl(const QUrl& url)
 
 } // namespace
 
-UpdateController::UpdateController(Clock& clock, QObject* parent)
-    : UpdateController(clock, Setup{}, parent)
+UpdateController::UpdateController(Clock& clock, HttpClient& http, QObject* parent)
+    : UpdateController(clock, http, Setup{}, parent)
 {
 }
 
-UpdateController::UpdateController(Clock& clock, Setup setup, QObject* parent)
+UpdateController::UpdateController(Clock& clock, HttpClient& http, Setup setup, QObject* parent)
     : QObject(parent)
     , m_clock(clock)
+    , m_http(http)
     , m_settings(std::make_unique<QSettings>(
           setup.settingsPath.isEmpty()
               ? QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
@@ -49,8 +46,6 @@ UpdateController::UpdateController(Clock& clock, Setup setup, QObject* parent)
     , m_currentVersion(setup.currentVersion.isNull() ? QVersionNumber::fromString(QLatin1String(OW_VERSION))
                                                      : setup.currentVersion)
     , m_feedUrl(setup.feedUrl.isEmpty() ? QUrl(QStringLiteral(OW_UPDATE_FEED_URL)) : setup.feedUrl)
-    , m_ownNetwork(setup.network ? nullptr : std::make_unique<QNetworkAccessManager>())
-    , m_network(setup.network ? setup.network : m_ownNetwork.get())
     , m_downloadsFolder(setup.downloadsFolder.isEmpty()
                             ? QStandardPaths::writableLocation(QStandardPaths::DownloadLocation)
                             : setup.downloadsFolder)
@@ -62,15 +57,7 @@ UpdateController::UpdateController(Clock& clock, Setup setup, QObject* parent)
     scheduleBackgroundCheck();
 }
 
-UpdateController::~UpdateController()
-{
-    // Aborting reports the transfer as finished, to a controller that is going away.
-    if (m_reply) {
-        m_reply->disconnect(this);
-        m_reply->abort();
-        m_reply->deleteLater();
-    }
-}
+UpdateController::~UpdateController() = default;
 
 void UpdateController::setUpdateCheckInterval(int seconds)
 {
@@ -165,24 +152,16 @@ void UpdateController::beginCheck(bool userVisible)
         fail(L("update.feed_unreadable"));
         return;
     }
-    m_feedBytes.clear();
-    transfer(
-        m_feedUrl, Appcast::kMaxFeedBytes,
-        [this](const QByteArray& chunk) {
-            m_feedBytes += chunk;
-            return true;
-        },
-        [this](TransferEnd end) { feedArrived(end); });
+    m_http.get(m_feedUrl, Appcast::kMaxFeedBytes, kTransferTimeout, this,
+               [this](Fetch end, const QByteArray& feed) { feedArrived(end, feed); });
 }
 
-void UpdateController::feedArrived(TransferEnd end)
+void UpdateController::feedArrived(Fetch end, const QByteArray& feed)
 {
-    std::optional<Appcast::Item> item =
-        end == TransferEnd::Complete ? Appcast::newestItem(m_feedBytes) : std::nullopt;
-    m_feedBytes.clear();
+    std::optional<Appcast::Item> item = end == Fetch::Complete ? Appcast::newestItem(feed) : std::nullopt;
     if (!item) {
         // Only a feed that never came is a matter of the user's connection.
-        fail(end == TransferEnd::NoConnection ? L("update.failed") : L("update.feed_unreadable"));
+        fail(end == Fetch::NoConnection ? L("update.failed") : L("update.feed_unreadable"));
     } else if (item->version <= m_currentVersion) {
         finish(Outcome::UpToDate);
     } else if (item->signature.size() != UpdateSignature::kSignatureBytes) {
@@ -210,38 +189,34 @@ void UpdateController::startDownload()
         downloadEnded();
         return;
     }
-    m_file = std::make_unique<QSaveFile>(path);
-    if (declared > kMaxDownloadBytes || !folder.mkpath(QStringLiteral("."))
-        || !m_file->open(QIODevice::WriteOnly)) {
-        m_file.reset();
+    if (declared > kMaxDownloadBytes || !folder.mkpath(QStringLiteral("."))) {
         m_downloadProblem = QStringList{L("update.not_saved")};
         downloadEnded();
         return;
     }
-    transfer(
-        m_found->downloadUrl, kMaxDownloadBytes,
-        [this](const QByteArray& chunk) { return m_file->write(chunk) == chunk.size(); },
-        [this, path](TransferEnd end) { downloadArrived(end, path); });
+    // Never more than the feed announced, when it announced a size.
+    m_http.download(m_found->downloadUrl, path, declared > 0 ? declared : kMaxDownloadBytes, kTransferTimeout, this,
+                    [this, path](Fetch end) { downloadArrived(end, path); });
 }
 
-void UpdateController::downloadArrived(TransferEnd end, const QString& path)
+void UpdateController::downloadArrived(Fetch end, const QString& path)
 {
-    // A package shorter or longer than the feed said is not the one it announced.
-    const bool complete = end == TransferEnd::Complete
-        && (m_found->length == 0 || m_received == m_found->length) && m_file->commit();
-    // Not committed, the partial file is discarded.
-    m_file.reset();
-    if (complete && !UpdateSignature::verifies(m_publicKey, m_found->signature, path)) {
-        // Not what the publisher signed: never left where the user might open it.
+    // A package shorter than the feed said is not the one it announced, and a package the
+    // publisher did not sign is never left where the user might open it.
+    if (end == Fetch::Complete && m_found->length > 0 && QFileInfo(path).size() != m_found->length) {
+        QFile::remove(path);
+        end = Fetch::Failed;
+    }
+    if (end == Fetch::Complete && !UpdateSignature::verifies(m_publicKey, m_found->signature, path)) {
         QFile::remove(path);
         fail(L("update.unverified"));
         return;
     }
-    if (complete) {
+    if (end == Fetch::Complete) {
         m_downloadedPath = path;
-    } else if (end == TransferEnd::NotFound) {
+    } else if (end == Fetch::NotFound) {
         m_downloadProblem = QStringList{L("update.download_not_found")};
-    } else if (end == TransferEnd::NoConnection) {
+    } else if (end == Fetch::NoConnection) {
         m_downloadProblem = QStringList{L("update.not_saved"), L("update.failed")};
     } else {
         m_downloadProblem = QStringList{L("update.not_saved")};
@@ -324,72 +299,6 @@ void UpdateController::showDownloadResult()
                    {L("common.ok")});
     }
     finish(Outcome::UpdateAvailable);
-}
-
-void UpdateController::transfer(const QUrl& url, qint64 limit, std::function<bool(const QByteArray&)> write,
-                                std::function<void(TransferEnd)> done)
-{
-    QNetworkRequest request(url);
-    // Never from https down to http, nor to anything but the web.
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
-    // The bytes as served, so that a package's size is the one the feed announced.
-    request.setRawHeader("Accept-Encoding", "identity");
-    request.setHeader(QNetworkRequest::UserAgentHeader,
-                      QStringLiteral("OrbinWash/%1").arg(m_currentVersion.toString()));
-    m_received = 0;
-    m_refused = false;
-    m_stalled = false;
-    m_reply = m_network->get(request);
-    restartStallTimer();
-
-    connect(m_reply, &QNetworkReply::metaDataChanged, this, [this, limit] {
-        const QVariant declared = m_reply->header(QNetworkRequest::ContentLengthHeader);
-        if (declared.isValid() && declared.toLongLong() > limit)
-            refuseTransfer();
-    });
-    connect(m_reply, &QNetworkReply::readyRead, this, [this, limit, write] {
-        restartStallTimer();
-        consume(limit, write);
-    });
-    connect(m_reply, &QNetworkReply::finished, this, [this, limit, write, done] {
-        if (!m_refused)
-            consume(limit, write);
-        QNetworkReply* reply = std::exchange(m_reply, nullptr);
-        reply->deleteLater();
-        m_stallTimer.reset();
-        const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-        const int code = status.isValid() ? status.toInt() : 0;
-        if (!m_refused && reply->error() == QNetworkReply::NoError)
-            done(TransferEnd::Complete);
-        else if (m_stalled || (!m_refused && code == 0))
-            done(TransferEnd::NoConnection);
-        else if (!m_refused && (code == 404 || code == 410))
-            done(TransferEnd::NotFound);
-        else
-            done(TransferEnd::Failed);
-    });
-}
-
-void UpdateController::consume(qint64 limit, const std::function<bool(const QByteArray&)>& write)
-{
-    const QByteArray chunk = m_reply->readAll();
-    m_received += chunk.size();
-    if (m_received > limit || !write(chunk))
-        refuseTransfer();
-}
-
-void UpdateController::refuseTransfer()
-{
-    m_refused = true;
-    m_reply->abort();
-}
-
-void UpdateController::restartStallTimer()
-{
-    m_stallTimer = m_clock.schedule(kTransferTimeout, false, [this] {
-        m_stalled = true;
-        refuseTransfer();
-    });
 }
 
 } // namespace ow

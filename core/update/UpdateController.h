@@ -2,6 +2,7 @@
 
 #include "Appcast.h"
 #include "Clock.h"
+#include "HttpClient.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -15,9 +16,6 @@
 #include <memory>
 #include <optional>
 
-class QNetworkAccessManager;
-class QNetworkReply;
-class QSaveFile;
 class QSettings;
 
 namespace ow {
@@ -43,8 +41,6 @@ public:
         QVersionNumber currentVersion;
         // The OW_UPDATE_FEED_URL this build was configured with.
         QUrl feedUrl;
-        // The controller makes its own when none is given.
-        QNetworkAccessManager* network = nullptr;
         // The user's downloads folder.
         QString downloadsFolder;
         // QDesktopServices::openUrl, to show the downloads folder.
@@ -62,8 +58,8 @@ public:
     static constexpr std::chrono::seconds kStartDelay{10};
     static constexpr qint64 kMaxDownloadBytes = qint64(512) << 20;
 
-    explicit UpdateController(Clock& clock, QObject* parent = nullptr);
-    UpdateController(Clock& clock, Setup setup, QObject* parent = nullptr);
+    UpdateController(Clock& clock, HttpClient& http, QObject* parent = nullptr);
+    UpdateController(Clock& clock, HttpClient& http, Setup setup, QObject* parent = nullptr);
     ~UpdateController() override;
 
     // The application reaches the schedule and the switches through the updater; here
@@ -94,32 +90,25 @@ signals:
     void checkFinished(ow::UpdateController::Outcome outcome);
 
 private:
-    // How a transfer ended, as far as the user is concerned.
-    enum class TransferEnd { Complete, NoConnection, NotFound, Failed };
+    using Fetch = HttpClient::Fetch;
 
     void backgroundCheckDue();
     void beginCheck(bool userVisible);
     void scheduleBackgroundCheck();
-    void feedArrived(TransferEnd end);
+    void feedArrived(Fetch end, const QByteArray& feed);
     void startDownload();
-    void downloadArrived(TransferEnd end, const QString& path);
+    void downloadArrived(Fetch end, const QString& path);
     void downloadEnded();
     void fail(const QString& reason);
     void finish(Outcome outcome);
     void announce();
     void showDownloadResult();
-    void transfer(const QUrl& url, qint64 limit, std::function<bool(const QByteArray&)> write,
-                  std::function<void(TransferEnd)> done);
-    void consume(qint64 limit, const std::function<bool(const QByteArray&)>& write);
-    void refuseTransfer();
-    void restartStallTimer();
 
     Clock& m_clock;
+    HttpClient& m_http;
     std::unique_ptr<QSettings> m_settings;
     QVersionNumber m_currentVersion;
     QUrl m_feedUrl;
-    std::unique_ptr<QNetworkAccessManager> m_ownNetwork;
-    QNetworkAccessManager* m_network;
     QString m_downloadsFolder;
     std::function<bool(const QUrl&)> m_openUrl;
     QByteArray m_publicKey;
@@ -130,8 +119,6 @@ private:
     bool m_checking = false;
     bool m_userVisible = false;
     std::optional<Appcast::Item> m_found;
-    QByteArray m_feedBytes;
-    std::unique_ptr<QSaveFile> m_file;
     QString m_downloadedPath;
     // Why the package was not saved, in paragraphs; empty while nothing went wrong.
     QStringList m_downloadProblem;
@@ -139,13 +126,6 @@ private:
     bool m_downloadRequested = false;
     // Why the check failed, shown when the user sees the failure.
     QString m_failure;
-
-    // The transfer under way; its manager owns it.
-    QNetworkReply* m_reply = nullptr;
-    qint64 m_received = 0;
-    bool m_refused = false;
-    bool m_stalled = false;
-    std::unique_ptr<Timer> m_stallTimer;
 };
 
 } // namespace ow

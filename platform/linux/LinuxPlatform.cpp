@@ -9,6 +9,7 @@ LinuxPlatform::LinuxPlatform(Options options)
     : m_defaults(std::move(options.defaultsPath))
     , m_watchdog(std::move(options.watchdogHelper), std::move(options.watchdogRecord))
     , m_permission(std::move(options.helpPage))
+    , m_http(std::move(options.userAgent))
 {
 }
 

@@ -31,6 +31,8 @@ public:
         QString watchdogRecord = {};
         // Opened when input cannot be taken over; none leaves the browser closed.
         std::function<QUrl()> helpPage = [] { return QUrl(); };
+        // Sent with every GET, so that the update server can tell versions apart.
+        QByteArray userAgent = {};
     };
 
     explicit LinuxPlatform(Options options);

@@ -3,6 +3,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QSaveFile>
 #include <QTimer>
 
 #include <memory>
@@ -20,7 +21,34 @@ bool isTransportError(QNetworkReply::NetworkError error)
         || error == QNetworkReply::ProtocolFailure;
 }
 
+// A manager of its own, gone with the request: a connection Qt keeps for a host, one whose
+// TLS handshake never completes for instance, cannot hold up later requests. Ending the
+// request ends its manager and with it the connection, so the server sees it given up.
+QNetworkReply* send(QObject* parent, const std::function<QNetworkReply*(QNetworkAccessManager&)>& start)
+{
+    auto* manager = new QNetworkAccessManager(parent);
+    QNetworkReply* reply = start(*manager);
+    // Always cleaned up, also when nobody hears the answer; the reply is the manager's child.
+    QObject::connect(reply, &QNetworkReply::finished, manager, &QObject::deleteLater);
+    return reply;
+}
+
+QTimer* preciseTimer(QNetworkReply* reply, std::chrono::milliseconds interval)
+{
+    auto* timer = new QTimer(reply);
+    timer->setSingleShot(true);
+    timer->setTimerType(Qt::PreciseTimer);
+    timer->setInterval(interval);
+    timer->start();
+    return timer;
+}
+
 } // namespace
+
+QtHttpClient::QtHttpClient(QByteArray userAgent)
+    : m_userAgent(std::move(userAgent))
+{
+}
 
 void QtHttpClient::post(const QUrl& url, const QByteArray& body, std::chrono::milliseconds timeout,
                         QObject* context, std::function<void(Response)> done)
@@ -32,21 +60,14 @@ void QtHttpClient::post(const QUrl& url, const QByteArray& body, std::chrono::mi
     // The body is all the service gets to know: no cookies go back to it.
     request.setAttribute(QNetworkRequest::CookieLoadControlAttribute, QNetworkRequest::Manual);
     request.setAttribute(QNetworkRequest::CookieSaveControlAttribute, QNetworkRequest::Manual);
-
-    // A manager of its own, gone with the request: a connection Qt keeps for a host,
-    // one whose TLS handshake never completes for instance, cannot hold up later requests.
-    auto* manager = new QNetworkAccessManager(&m_requests);
-    QNetworkReply* reply = manager->post(request, body);
+    QNetworkReply* reply = send(&m_requests, [&](QNetworkAccessManager& manager) {
+        return manager.post(request, body);
+    });
     // The whole request ends at its deadline, whatever phase it is in (waiting for a
     // connection, connecting, the TLS handshake, headers, body). Qt's transfer timeout
     // counts only silence while data flows, so a handshake that never completes or a
-    // trickling answer would go on indefinitely. Ending the request ends its manager and
-    // with it the connection, so the server sees the request given up.
-    auto* deadline = new QTimer(reply);
-    deadline->setSingleShot(true);
-    deadline->setTimerType(Qt::PreciseTimer);
-    QObject::connect(deadline, &QTimer::timeout, reply, &QNetworkReply::abort);
-    deadline->start(timeout);
+    // trickling answer would go on indefinitely.
+    QObject::connect(preciseTimer(reply, timeout), &QTimer::timeout, reply, &QNetworkReply::abort);
 
     auto tooLarge = std::make_shared<bool>(false);
     // Stops reading as soon as the answer is too large, rather than holding all of it.
@@ -56,9 +77,6 @@ void QtHttpClient::post(const QUrl& url, const QByteArray& body, std::chrono::mi
             reply->abort();
         }
     });
-    // Always cleaned up, also when the context is gone and nobody hears the answer; the
-    // reply is the manager's child.
-    QObject::connect(reply, &QNetworkReply::finished, manager, &QObject::deleteLater);
     QObject::connect(reply, &QNetworkReply::finished, context, [reply, tooLarge, done = std::move(done)] {
         const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
         Response response;
@@ -67,6 +85,109 @@ void QtHttpClient::post(const QUrl& url, const QByteArray& body, std::chrono::mi
         if (response.delivered)
             response.body = reply->readAll();
         done(std::move(response));
+    });
+}
+
+void QtHttpClient::get(const QUrl& url, qint64 maxBytes, std::chrono::milliseconds timeout, QObject* context,
+                       std::function<void(Fetch, QByteArray)> done)
+{
+    auto body = std::make_shared<QByteArray>();
+    fetch(
+        url, maxBytes, timeout, context,
+        [body](const QByteArray& chunk) {
+            *body += chunk;
+            return true;
+        },
+        [body, done = std::move(done)](Fetch end) { done(end, end == Fetch::Complete ? *body : QByteArray()); });
+}
+
+void QtHttpClient::download(const QUrl& url, const QString& path, qint64 maxBytes, std::chrono::milliseconds timeout,
+                            QObject* context, std::function<void(Fetch)> done)
+{
+    // Replaces the file only on commit; destroyed without one, it leaves no trace.
+    auto file = std::make_shared<QSaveFile>(path);
+    if (!file->open(QIODevice::WriteOnly)) {
+        QMetaObject::invokeMethod(context, [done = std::move(done)] { done(Fetch::Failed); }, Qt::QueuedConnection);
+        return;
+    }
+    fetch(
+        url, maxBytes, timeout, context,
+        [file](const QByteArray& chunk) { return file->write(chunk) == chunk.size(); },
+        [file, done = std::move(done)](Fetch end) {
+            if (end == Fetch::Complete && !file->commit())
+                end = Fetch::Failed;
+            else if (end != Fetch::Complete)
+                file->cancelWriting();
+            done(end);
+        });
+}
+
+void QtHttpClient::fetch(const QUrl& url, qint64 maxBytes, std::chrono::milliseconds timeout, QObject* context,
+                         std::function<bool(const QByteArray&)> write, std::function<void(Fetch)> done)
+{
+    QNetworkRequest request(url);
+    // Never from https down to http, nor to anything but the web.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
+    // The bytes as served, so that the limit and a size announced elsewhere count them.
+    request.setRawHeader(QByteArrayLiteral("Accept-Encoding"), QByteArrayLiteral("identity"));
+    if (!m_userAgent.isEmpty())
+        request.setHeader(QNetworkRequest::UserAgentHeader, m_userAgent);
+    QNetworkReply* reply = send(&m_requests, [&](QNetworkAccessManager& manager) { return manager.get(request); });
+
+    struct State {
+        qint64 received = 0;
+        bool refused = false;
+        bool silent = false;
+        bool abandoned = false;
+    };
+    auto state = std::make_shared<State>();
+    const auto refuse = [reply, state] {
+        state->refused = true;
+        reply->abort();
+    };
+    QTimer* silence = preciseTimer(reply, timeout);
+    QObject::connect(silence, &QTimer::timeout, reply, [state, refuse] {
+        state->silent = true;
+        refuse();
+    });
+    // A size announced beyond the limit ends the transfer before anything is read.
+    QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, [reply, maxBytes, refuse] {
+        const QVariant declared = reply->header(QNetworkRequest::ContentLengthHeader);
+        if (declared.isValid() && declared.toLongLong() > maxBytes)
+            refuse();
+    });
+    // Counted as it comes, for answers that announce no size or another one.
+    const auto consume = [reply, state, maxBytes, refuse, write = std::move(write)] {
+        const QByteArray chunk = reply->readAll();
+        state->received += chunk.size();
+        if (state->received > maxBytes || !write(chunk))
+            refuse();
+    };
+    QObject::connect(reply, &QNetworkReply::readyRead, reply, [silence, consume] {
+        silence->start();
+        consume();
+    });
+    // Nobody waits for the rest any more: a large download stops here.
+    QObject::connect(context, &QObject::destroyed, reply, [reply, state] {
+        state->abandoned = true;
+        reply->abort();
+    });
+    QObject::connect(reply, &QNetworkReply::finished, context, [reply, state, silence, consume, done = std::move(done)] {
+        if (state->abandoned)
+            return;
+        if (!state->refused)
+            consume();
+        silence->stop();
+        const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+        const int code = status.isValid() ? status.toInt() : 0;
+        if (!state->refused && reply->error() == QNetworkReply::NoError)
+            done(Fetch::Complete);
+        else if (state->silent || (!state->refused && code == 0))
+            done(Fetch::NoConnection);
+        else if (!state->refused && (code == 404 || code == 410))
+            done(Fetch::NotFound);
+        else
+            done(Fetch::Failed);
     });
 }
 

@@ -10,13 +10,26 @@ namespace ow {
 // when it is destroyed are dropped without calling back.
 class QtHttpClient final : public HttpClient {
 public:
-    // Bodies beyond this are not read: the service never sends anything close.
+    // Answers to posts beyond this are not read: the service never sends anything close.
     static constexpr qint64 kMaxResponseBytes = 1024 * 1024;
+
+    // userAgent names the program to the servers it GETs from; Qt's own name when empty.
+    explicit QtHttpClient(QByteArray userAgent = {});
 
     void post(const QUrl& url, const QByteArray& body, std::chrono::milliseconds timeout,
               QObject* context, std::function<void(Response)> done) override;
+    void get(const QUrl& url, qint64 maxBytes, std::chrono::milliseconds timeout, QObject* context,
+             std::function<void(Fetch, QByteArray)> done) override;
+    void download(const QUrl& url, const QString& path, qint64 maxBytes, std::chrono::milliseconds timeout,
+                  QObject* context, std::function<void(Fetch)> done) override;
 
 private:
+    // The GET behind get and download: each chunk goes to write, which returns false to
+    // end the transfer as Failed.
+    void fetch(const QUrl& url, qint64 maxBytes, std::chrono::milliseconds timeout, QObject* context,
+               std::function<bool(const QByteArray&)> write, std::function<void(Fetch)> done);
+
+    QByteArray m_userAgent;
     // Parent of one network manager per request in flight.
     QObject m_requests;
 };

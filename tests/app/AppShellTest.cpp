@@ -41,8 +41,8 @@ TEST_P(LaunchModeTest, TheModeIsAskedOnceWithNothingSentBeforeTheAnswer)
 {
     const LaunchRow& row = GetParam();
     if (!row.answer) {
-        defaults.setValue(QStringLiteral("OWOnboarded"), true);
-        defaults.setValue(QStringLiteral("OWMenuBarMode"), row.tray);
+        defaults().setValue(QStringLiteral("OWOnboarded"), true);
+        defaults().setValue(QStringLiteral("OWMenuBarMode"), row.tray);
     }
     int questions = 0;
     bool onboardedMeanwhile = false;
@@ -52,33 +52,33 @@ TEST_P(LaunchModeTest, TheModeIsAskedOnceWithNothingSentBeforeTheAnswer)
         if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
             answerer.stop();
             ++questions;
-            onboardedMeanwhile = defaults.boolean(QStringLiteral("OWOnboarded"));
-            clock.advance(UpdateController::kStartDelay + 1s);
+            onboardedMeanwhile = defaults().boolean(QStringLiteral("OWOnboarded"));
+            clock().advance(UpdateController::kStartDelay + 1s);
             delegate->applicationShouldHandleReopen(true);
-            sentMeanwhile = service.checkIns.size() + feedRequests.requests + crashReporterInstalls;
+            sentMeanwhile = http().requests().size() + crashReporterInstalls;
             row.answer(box);
         }
     });
     answerer.start(10);
-    buildShell(service, false, true, false);
+    buildShell(false, true, false);
     EXPECT_EQ(questions, row.answer ? 1 : 0);
     EXPECT_EQ(onboardedMeanwhile, questions == 1);
     EXPECT_EQ(sentMeanwhile, questions ? 0 : -1);
-    EXPECT_EQ(service.checkIns.size(), 1);
+    EXPECT_EQ(service.checkIns().size(), 1);
     EXPECT_EQ(crashReporterInstalls, 1);
-    clock.advance(UpdateController::kStartDelay + 1s); // nobody asked for update checks
-    EXPECT_EQ(feedRequests.requests, 0);
+    clock().advance(UpdateController::kStartDelay + 1s); // nobody asked for update checks
+    EXPECT_EQ(http().requests().size(), 1); // the check-in alone
 
     for (const bool relaunch : {false, true}) {
         SCOPED_TRACE(relaunch ? "relaunch" : "launch");
-        EXPECT_EQ(DisplayModeController::menuBarMode(defaults), row.tray);
+        EXPECT_EQ(DisplayModeController::menuBarMode(defaults()), row.tray);
         EXPECT_EQ(settings()->menuBarBox()->isChecked(), row.tray);
         EXPECT_EQ(trayIcon() != nullptr, row.tray);
         // In the tray the window waits for the user, except right after the question.
         EXPECT_EQ(window()->isVisible(), !row.tray || (questions && !relaunch));
         EXPECT_EQ(window()->isVisible() && skipsTaskbar(), window()->isVisible() && row.tray);
         Alert::setNextAnswer(Alert::SecondButton); // a wrong question must not block the test
-        buildShell(service, false, true, false);
+        buildShell(false, true, false);
         EXPECT_TRUE(Alert::takeRecords().isEmpty());
     }
 }
@@ -169,21 +169,21 @@ TEST_F(ShellTest, ALockThatCannotStartKeepsTheWindowAndSaysWhy)
         SCOPED_TRACE(testing::Message() << "tray " << row.tray << ", trusted " << row.trusted << ", " << row.answer);
         launch(row.tray);
         delegate->showMainWindow();
-        permission.trusted = row.trusted;
-        permission.calls.clear();
+        permission().trusted = row.trusted;
+        permission().calls.clear();
         grab->refuse = true;
         Alert::setNextAnswer(row.answer);
-        taskbar.skipped.clear(); // window managers forget it when the window is hidden
+        taskbar().skipped.clear(); // window managers forget it when the window is hidden
         delegate->lockPressed();
         EXPECT_FALSE(locked());
         EXPECT_EQ(grab->grabCalls, row.trusted ? 1 : 0);
         EXPECT_TRUE(window()->isVisible());
-        EXPECT_EQ(taskbar.skipped.contains(window()->winId()), row.trusted);
-        EXPECT_EQ(taskbar.skipped.value(window()->winId(), false), row.trusted && row.tray);
+        EXPECT_EQ(taskbar().skipped.contains(window()->winId()), row.trusted);
+        EXPECT_EQ(taskbar().skipped.value(window()->winId(), false), row.trusted && row.tray);
         const QList<Alert::Record> shown = Alert::takeRecords();
         ASSERT_EQ(shown.size(), 1);
         EXPECT_EQ(shown[0].title, L(row.alert));
-        EXPECT_EQ(permission.calls.join(QLatin1Char(' ')), QLatin1String(row.permissionCalls));
+        EXPECT_EQ(permission().calls.join(QLatin1Char(' ')), QLatin1String(row.permissionCalls));
     }
 }
 
@@ -196,16 +196,16 @@ TEST_F(ShellTest, TheHoldTimeShowsWhatIsInForceAndWhatTheUserChooses)
     const struct { qint64 user; qint64 server; int shown; int chosen; } rows[] = {{0, 7, 7, 3}, {0, 2, 2, 2}, {10, 7, 10, 1}};
     for (const auto& row : rows) {
         SCOPED_TRACE(testing::Message() << row.user << " " << row.server);
-        defaults.remove(QStringLiteral("OWHoldSeconds"));
-        defaults.remove(QStringLiteral("OWHoldSecondsUser"));
+        defaults().remove(QStringLiteral("OWHoldSeconds"));
+        defaults().remove(QStringLiteral("OWHoldSecondsUser"));
         if (row.user)
-            defaults.setValue(QStringLiteral("OWHoldSecondsUser"), row.user);
+            defaults().setValue(QStringLiteral("OWHoldSecondsUser"), row.user);
         service.hold = row.server;
         launch();
         QComboBox* popUp = settings()->holdPopUp();
         EXPECT_EQ(home()->hintLabel()->text(), L("home.unlock_hint", row.shown));
         EXPECT_EQ(popUp->currentData().toInt(), row.shown);
-        EXPECT_EQ(defaults.integer(QStringLiteral("OWHoldSecondsUser")), row.user);
+        EXPECT_EQ(defaults().integer(QStringLiteral("OWHoldSecondsUser")), row.user);
 
         delegate->showSettings();
         popUp->showPopup();
@@ -215,7 +215,7 @@ TEST_F(ShellTest, TheHoldTimeShowsWhatIsInForceAndWhatTheUserChooses)
             QTest::keyClick(list, list->currentIndex().row() < wanted ? Qt::Key_Down : Qt::Key_Up);
         QTest::keyClick(list, Qt::Key_Return);
         EXPECT_FALSE(list->isVisible());
-        EXPECT_EQ(defaults.integer(QStringLiteral("OWHoldSecondsUser")), row.chosen);
+        EXPECT_EQ(defaults().integer(QStringLiteral("OWHoldSecondsUser")), row.chosen);
         EXPECT_EQ(home()->hintLabel()->text(), L("home.unlock_hint", row.chosen));
     }
 }
@@ -240,18 +240,18 @@ TEST_F(ShellTest, EachSettingsSwitchShowsAndDrivesWhatItStandsFor)
              return QList<bool>{t.updater->automaticallyChecksForUpdates(), t.updater->automaticallyDownloadsUpdates()};
          }},
         {&SettingsView::menuBarBox,
-         [](ShellTest& t, bool on) { t.defaults.setValue(QStringLiteral("OWMenuBarMode"), on); },
+         [](ShellTest& t, bool on) { t.defaults().setValue(QStringLiteral("OWMenuBarMode"), on); },
          [](ShellTest& t) {
              t.settle();
-             return QList<bool>{DisplayModeController::menuBarMode(t.defaults), t.trayIcon() != nullptr};
+             return QList<bool>{DisplayModeController::menuBarMode(t.defaults()), t.trayIcon() != nullptr};
          }},
-        {&SettingsView::launchAtLoginBox, [](ShellTest& t, bool on) { t.loginItem.enabled = on; },
-         [](ShellTest& t) { return QList<bool>{t.loginItem.enabled}; }},
+        {&SettingsView::launchAtLoginBox, [](ShellTest& t, bool on) { t.loginItem().enabled = on; },
+         [](ShellTest& t) { return QList<bool>{t.loginItem().enabled}; }},
     };
     for (const auto& row : rows) {
         for (const bool on : {true, false}) {
             SCOPED_TRACE(testing::Message() << "box " << &row - rows << ", on " << on);
-            buildShell(service, false, false);
+            buildShell(false, false);
             row.setBefore(*this, on);
             delegate->applicationDidFinishLaunching();
             settle();
@@ -268,17 +268,17 @@ TEST_F(ShellTest, EachSettingsSwitchShowsAndDrivesWhatItStandsFor)
         }
     }
     for (const bool enabled : {true, false}) {
-        loginItem.enabled = enabled; // changed in the desktop's own settings
+        loginItem().enabled = enabled; // changed in the desktop's own settings
         delegate->showSettings();
         EXPECT_EQ(settings()->launchAtLoginBox()->isChecked(), enabled);
         delegate->showMain();
     }
-    EXPECT_TRUE(log.lines.isEmpty());
-    loginItem.failure = QStringLiteral("the autostart folder is read-only");
+    EXPECT_TRUE(log().lines.isEmpty());
+    loginItem().failure = QStringLiteral("the autostart folder is read-only");
     settings()->launchAtLoginBox()->click();
     EXPECT_FALSE(settings()->launchAtLoginBox()->isChecked());
-    ASSERT_EQ(log.lines.size(), 1);
-    EXPECT_TRUE(log.lines[0].endsWith(loginItem.failure));
+    ASSERT_EQ(log().lines.size(), 1);
+    EXPECT_TRUE(log().lines[0].endsWith(loginItem().failure));
 }
 
 // The settings page's buttons and the tray menu's items do what they say; Ctrl+W first

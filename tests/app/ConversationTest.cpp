@@ -36,7 +36,7 @@ TEST_F(ConversationTest, TheBadgesFollowTheConversation)
         launch(true); // the window stays hidden, so a message waits
         const bool open = QLatin1String(row.ticket) == QLatin1String("open");
         const auto expectBadges = [&](bool unread) {
-            EXPECT_EQ(launcher.label, unread ? QStringLiteral("1") : QString());
+            EXPECT_EQ(launcher().label, unread ? QStringLiteral("1") : QString());
             EXPECT_EQ(home()->messagesBadge()->isVisibleTo(home()), unread);
             EXPECT_EQ(home()->messagesButton()->isVisibleTo(home()), open);
             EXPECT_EQ(messagesMenuItem()->isVisible(), open);
@@ -55,11 +55,11 @@ TEST_F(ConversationTest, TheBadgesFollowTheConversation)
         emit trayIcon()->contextMenu()->aboutToShow();
         expectBadges(false);
 
-        buildShell(service, true, false);
+        buildShell(true, false);
         delegate->applicationDidFinishLaunching();
         EXPECT_EQ(messagesMenuItem()->isVisible(), open); // before the first check-in's reply
         EXPECT_EQ(home()->messagesButton()->isVisibleTo(home()), open);
-        EXPECT_EQ(service.checkIns.last().value("m").toInteger(), row.then == Then::Nothing ? 0 : row.id);
+        EXPECT_EQ(service.checkIns().last().value("m").toInteger(), row.then == Then::Nothing ? 0 : row.id);
         answer();
     }
 }
@@ -108,9 +108,9 @@ TEST_F(ConversationTest, AMessageIsPresentedOnceAsLiteralText)
     delegate->presentMessageBanner();
     checkIn();
     EXPECT_EQ(banner(), first.data());
-    ASSERT_EQ(service.checkIns.size(), 2);
-    EXPECT_FALSE(service.checkIns[0].contains(QStringLiteral("m")));
-    EXPECT_EQ(service.checkIns[1].value(QStringLiteral("m")).toInteger(), 12);
+    ASSERT_EQ(service.checkIns().size(), 2);
+    EXPECT_FALSE(service.checkIns()[0].contains(QStringLiteral("m")));
+    EXPECT_EQ(service.checkIns()[1].value(QStringLiteral("m")).toInteger(), 12);
 
     delegate->showMessages();
     for (const QLabel* label : {first->bodyLabel(), listed("body").value(0), listed("header").value(0)}) {
@@ -140,7 +140,7 @@ TEST_F(ConversationTest, AMessageShowsOnlyInAVisibleWindowOutsideALock)
         checkIn();
         const bool shown = !tray && !lockFirst;
         EXPECT_EQ(banner() != nullptr, shown);
-        EXPECT_EQ(launcher.label, shown ? QString() : QStringLiteral("1"));
+        EXPECT_EQ(launcher().label, shown ? QString() : QStringLiteral("1"));
         if (!lockFirst)
             continue;
         delegate->presentMessageBanner();
@@ -151,7 +151,7 @@ TEST_F(ConversationTest, AMessageShowsOnlyInAVisibleWindowOutsideALock)
         ASSERT_FALSE(locked());
         EXPECT_EQ(window()->isVisible(), !tray);
         EXPECT_NE(banner(), nullptr);
-        EXPECT_EQ(launcher.label, QString());
+        EXPECT_EQ(launcher().label, QString());
     }
 }
 
@@ -169,15 +169,15 @@ TEST_F(ConversationTest, TheMessagesWindowListsTheHistoryNewestFirst)
     reply(QStringLiteral("Does it work with two keyboards?"));
     first->close();
 
-    clock.advance(90s);
+    clock().advance(90s);
     service.setConversation("open", 9, QStringLiteral("Yes, with every keyboard."));
     checkIn();
-    ASSERT_EQ(launcher.label, QStringLiteral("1"));
+    ASSERT_EQ(launcher().label, QStringLiteral("1"));
     window()->show();
     QTest::mouseClick(home()->messagesButton(), Qt::LeftButton);
     EXPECT_EQ(messages(), first);
     EXPECT_TRUE(first->isVisible());
-    EXPECT_EQ(launcher.label, QString());
+    EXPECT_EQ(launcher().label, QString());
     const QList<QLabel*> headers = listed("header");
     const QList<QLabel*> bodies = listed("body");
     ASSERT_EQ(bodies.size(), 2);
@@ -217,7 +217,7 @@ TEST_F(ConversationTest, RepliesAndReportsGoOnceAndSayWhenTheyFailed)
     for (const auto& row : rows) {
         SCOPED_TRACE(testing::Message() << int(row.via) << " " << row.typed.toStdString());
         service.acceptReports = row.accepted;
-        service.reports.clear();
+        const qsizetype reportedBefore = service.reports().size();
         Alert::setNextAnswer(Alert::FirstButton); // a wrong alert must not block the test
         if (row.via == Via::Reply) {
             reply(row.typed);
@@ -246,10 +246,11 @@ TEST_F(ConversationTest, RepliesAndReportsGoOnceAndSayWhenTheyFailed)
         const QList<Alert::Record> alerts = Alert::takeRecords();
         ASSERT_EQ(alerts.size(), row.alert ? 1 : 0);
         EXPECT_TRUE(!row.alert || alerts[0].text == L(row.alert));
-        ASSERT_EQ(service.reports.size(), row.sent.isEmpty() ? 0 : 1);
+        const QList<QJsonObject> reported = service.reports().mid(reportedBefore);
+        ASSERT_EQ(reported.size(), row.sent.isEmpty() ? 0 : 1);
         if (!row.sent.isEmpty()) {
-            EXPECT_EQ(service.reports[0].value(QStringLiteral("text")).toString(), row.sent);
-            EXPECT_EQ(service.reports[0].value(QStringLiteral("email")).toString(), row.via == Via::Reply ? QString() : email);
+            EXPECT_EQ(reported[0].value(QStringLiteral("text")).toString(), row.sent);
+            EXPECT_EQ(reported[0].value(QStringLiteral("email")).toString(), row.via == Via::Reply ? QString() : email);
         }
     }
     delegate->showMessages();
@@ -261,9 +262,9 @@ TEST_F(ConversationTest, RepliesAndReportsGoOnceAndSayWhenTheyFailed)
 // The hourly check-in runs every hour, whatever the last one was.
 TEST_F(ConversationTest, ShowingTheApplicationChecksInWhenStale)
 {
-    buildShell(service, true, false);
+    buildShell(true, false);
     delegate->syncIfStale(CheckInSchedule::kOnShowAfter);
-    EXPECT_EQ(service.checkIns.size(), 1);
+    EXPECT_EQ(service.checkIns().size(), 1);
     answer();
 
     const std::function<void(ConversationTest&)> shows[] = {
@@ -273,21 +274,21 @@ TEST_F(ConversationTest, ShowingTheApplicationChecksInWhenStale)
     };
     for (const auto& show : shows) {
         launch(true);
-        const qsizetype before = service.checkIns.size();
+        const qsizetype before = service.checkIns().size();
         const std::pair<std::chrono::milliseconds, int> steps[] = {{CheckInSchedule::kOnShowAfter, 0}, {500ms, 1}, {60s, 1}};
         for (const auto& [wait, checkedIn] : steps) {
-            clock.advance(wait); // the last step counts from the last check-in, not from launch
+            clock().advance(wait); // the last step counts from the last check-in, not from launch
             show(*this);
-            EXPECT_EQ(service.checkIns.size(), before + checkedIn);
+            EXPECT_EQ(service.checkIns().size(), before + checkedIn);
         }
         answer();
     }
-    clock.advance(CheckInSchedule::kInterval - CheckInSchedule::kOnShowAfter - 60s - 501ms);
-    EXPECT_EQ(service.checkIns.size(), 7);
-    clock.advance(1ms);
-    EXPECT_EQ(service.checkIns.size(), 8);
-    clock.advance(CheckInSchedule::kInterval);
-    EXPECT_EQ(service.checkIns.size(), 9);
+    clock().advance(CheckInSchedule::kInterval - CheckInSchedule::kOnShowAfter - 60s - 501ms);
+    EXPECT_EQ(service.checkIns().size(), 7);
+    clock().advance(1ms);
+    EXPECT_EQ(service.checkIns().size(), 8);
+    clock().advance(CheckInSchedule::kInterval);
+    EXPECT_EQ(service.checkIns().size(), 9);
 }
 
 } // namespace

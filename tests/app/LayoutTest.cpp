@@ -122,7 +122,7 @@ TEST_F(LayoutInOneLanguage, NothingIsClippedOrCovered)
 
     const QString endlessWord(300, QLatin1Char('W'));
     service.setConversation("open", 1, endlessWord);
-    defaults.setValue(QStringLiteral("OWHoldSecondsUser"), qint64(10)); // the widest hint
+    defaults().setValue(QStringLiteral("OWHoldSecondsUser"), qint64(10)); // the widest hint
     launch();
     ASSERT_NE(banner(), nullptr);
     expectNothingClippedOrCovered(window());
@@ -137,9 +137,9 @@ TEST_F(LayoutInOneLanguage, NothingIsClippedOrCovered)
     QList<QRect> desktop;
     for (const QScreen* screen : QGuiApplication::screens())
         desktop << screen->geometry();
-    screens.setScreens(desktop);
+    screens().setScreens(desktop);
     delegate->lockPressed();
-    clock.advance(1s); // the countdown
+    clock().advance(1s); // the countdown
     qsizetype overlays = 0;
     for (const QWidget* overlay : QApplication::topLevelWidgets()) {
         if (qobject_cast<const LockWindow*>(overlay) && overlay->isVisible()) {

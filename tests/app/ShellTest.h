@@ -3,7 +3,6 @@
 #include "Alert.h"
 #include "Endpoints.h"
 #include "HomeView.h"
-#include "HttpClient.h"
 #include "MainMenu.h"
 #include "MessageBanner.h"
 #include "MessagesWindow.h"
@@ -23,37 +22,23 @@
 
 namespace ow::test {
 
-// The companion service in process: each check-in is answered with the conversation and
-// hold time the test set, each report as told, once the test lets the replies through.
-class FakeService final : public HttpClient {
+// The companion service in process, on the fake HTTP client: each check-in is answered
+// with the conversation and hold time the test set, each report as told, once the test
+// lets the replies through. Update checks are never answered.
+class FakeService {
 public:
-    explicit FakeService(const Clock& clock) : m_clock(clock) {}
-
-    void post(const QUrl& url, const QByteArray& body, std::chrono::milliseconds, QObject* context,
-              std::function<void(Response)> done) override
-    {
-        const QJsonObject asked = QJsonDocument::fromJson(body).object();
-        QJsonObject reply{{"ok", acceptReports}};
-        if (url == checkInEndpoint()) {
-            checkIns.append(asked);
-            reply = {{"n", asked.value("n")}, {"ts", m_clock.wallNow().toSecsSinceEpoch()}, {"mid", messageId},
-                     {"msg", message}, {"tk", ticket}};
-            if (hold)
-                reply.insert("hold", *hold);
-        } else {
-            reports.append(asked);
-        }
-        m_replies.append([context = QPointer<QObject>(context), done = std::move(done), reply] {
-            if (context)
-                done({true, 200, QJsonDocument(reply).toJson()});
-        });
-    }
+    FakeService(FakeHttpClient& http, const Clock& clock) : m_http(http), m_clock(clock) {}
 
     // Delivers the replies due, and those their follow-ups ask for.
     void reply()
     {
-        while (!m_replies.isEmpty())
-            m_replies.takeFirst()();
+        for (qsizetype i = 0; i < m_http.heldCount();) {
+            const FakeHttpClient::Request& request = m_http.held(i);
+            if (request.kind == FakeHttpClient::Kind::Post)
+                m_http.answerHeld(i, {200, QJsonDocument(answerTo(request)).toJson()});
+            else
+                ++i;
+        }
     }
     void setConversation(const char* ticketState, qint64 id = 0, const QString& body = {})
     {
@@ -61,18 +46,37 @@ public:
         messageId = id;
         message = body;
     }
+    QList<QJsonObject> checkIns() const { return sent(checkInEndpoint()); }
+    QList<QJsonObject> reports() const { return sent(reportEndpoint()); }
 
     QString ticket = QStringLiteral("none");
     qint64 messageId = 0;
     QString message;
     std::optional<qint64> hold;
     bool acceptReports = true;
-    QList<QJsonObject> checkIns;
-    QList<QJsonObject> reports;
 
 private:
+    QJsonObject answerTo(const FakeHttpClient::Request& request) const
+    {
+        if (request.url != checkInEndpoint())
+            return {{"ok", acceptReports}};
+        QJsonObject reply{{"n", QJsonDocument::fromJson(request.body).object().value("n")},
+                          {"ts", m_clock.wallNow().toSecsSinceEpoch()}, {"mid", messageId}, {"msg", message},
+                          {"tk", ticket}};
+        if (hold)
+            reply.insert("hold", *hold);
+        return reply;
+    }
+    QList<QJsonObject> sent(const QUrl& url) const
+    {
+        QList<QJsonObject> bodies;
+        for (const FakeHttpClient::Request& request : m_http.requestsTo(url))
+            bodies.append(QJsonDocument::fromJson(request.body).object());
+        return bodies;
+    }
+
+    FakeHttpClient& m_http;
     const Clock& m_clock;
-    QList<std::function<void()>> m_replies;
 };
 
 // The application shell on fakes, offscreen.
@@ -84,7 +88,7 @@ protected:
     // Launched in the taskbar or the tray, with the first check-in answered.
     void launch(bool tray = false)
     {
-        buildShell(service, tray);
+        buildShell(tray);
         answer();
     }
     void answer()
@@ -95,7 +99,7 @@ protected:
     bool locked() const { return grab->grabbed; }
     HomeView* home() const { return window()->homeView(); }
 
-    FakeService service{clock};
+    FakeService service{http(), clock()};
 };
 
 // The same, looking at the support conversation.

@@ -1,14 +1,20 @@
+#include "ClientInfo.h"
+#include "CountingDefaults.h"
 #include "CrashReporter.h"
-#include "NetworkFakes.h"
-#include "RawServer.h"
+#include "FakeHttpClient.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QSet>
 #include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
 
 #include <thread>
 
@@ -20,10 +26,11 @@ using namespace Qt::StringLiterals;
 namespace {
 
 using ow::CrashReporter;
+using ow::CrashText;
 
-QDateTime utc(int year, int month, int day, int hour = 0)
+QDateTime utc(int year, int month, int day)
 {
-    return QDateTime(QDate(year, month, day), QTime(hour, 0), Qt::UTC);
+    return QDateTime(QDate(year, month, day), QTime(0, 0), Qt::UTC);
 }
 
 void writeFile(const QString& path, const QByteArray& bytes, const QDateTime& modified = {})
@@ -36,8 +43,38 @@ void writeFile(const QString& path, const QByteArray& bytes, const QDateTime& mo
     ASSERT_TRUE(!modified.isValid() || file.setFileTime(modified, QFileDevice::FileModificationTime));
 }
 
+// A record splits at its first separator; a system report's headline is its first line
+// naming an exception or a termination, else one of our own, over its first characters.
+TEST(CrashTextTest, RecordsSplitAtTheFirstSeparatorAndReportsUnderTheirHeadline)
+{
+    const std::tuple<QString, QString, QString> records[] = {
+        {u"Signal 11\n---\nframe one\nframe two"_s, u"Signal 11"_s, u"frame one\nframe two"_s},
+        {u"Something odd\nover two lines\n--\n"_s, u"Something odd\nover two lines\n--\n"_s, QString()},
+        {u"Exception: Ünïcode — déjà vu\n---\nframe €\n---\nextra"_s, u"Exception: Ünïcode — déjà vu"_s, u"frame €"_s},
+    };
+    for (const auto& [record, message, stack] : records) {
+        const CrashText text = CrashText::fromPendingRecord(record);
+        EXPECT_EQ(std::tuple(text.message, text.stack), std::tuple(message, stack)) << record.toStdString();
+    }
+
+    const QString fallback = CrashText::fromSystemReport(QString()).message;
+    const QString longReport = u"Exception Type: EXC_BAD_ACCESS\n"_s + QString(20000, QChar(0x00e9));
+    const std::pair<QString, QString> reports[] = {
+        {longReport, u"Exception Type: EXC_BAD_ACCESS"_s},
+        {u"\n\nProcess: OrbinWash\nan exception\n  Termination Reason: SIGNAL 11\r\nException Type: later\n"_s,
+         u"  Termination Reason: SIGNAL 11"_s},
+        {u"Process: OrbinWash\nan exception, a termination\nTERMINATION\nEXCEPTION"_s, fallback},
+    };
+    for (const auto& [report, headline] : reports) {
+        const CrashText text = CrashText::fromSystemReport(report);
+        EXPECT_EQ(std::tuple(text.message, text.stack), std::tuple(headline, report.left(CrashReporter::SystemReportChars)))
+            << report.left(80).toStdString();
+    }
+    EXPECT_FALSE(fallback.isEmpty());
+    EXPECT_LT(CrashReporter::SystemReportChars, longReport.size());
+}
+
 const QString kMarkKey = u"OWLastCrashScan"_s;
-const QString kCrash = u"/crash"_s;
 
 class CrashReporterTest : public ::testing::Test {
 protected:
@@ -48,7 +85,6 @@ protected:
         m_savedDataHome = qgetenv("XDG_DATA_HOME");
         qputenv("XDG_DATA_HOME", QFile::encodeName(dataHome()));
         ASSERT_TRUE(QDir().mkpath(m_crashFolder));
-        m_server.answer(kCrash, Answer {204});
     }
 
     void TearDown() override
@@ -61,27 +97,24 @@ protected:
 
     QString dataHome() const { return m_dir.filePath(u"data"_s); }
 
-    CrashReporter::Settings settings()
+    void install()
     {
         CrashReporter::Settings settings(m_defaults, m_http);
-        settings.endpoint = m_server.url(kCrash);
+        settings.endpoint = QUrl(u"https://crash.test/report"_s);
         settings.pendingPath = m_pendingPath;
         settings.systemCrashFolder = m_crashFolder;
         settings.executablePath = u"/usr/bin/orbinwash"_s;
         settings.installHooks = false;
-        return settings;
+        CrashReporter::install(settings);
     }
 
-    void install() { CrashReporter::install(settings()); }
-    bool receives(qsizetype count) const { return m_server.receives(kCrash, count); }
-    QString field(qsizetype i, const QString& key) const
-    {
-        return m_server.received(kCrash).value(i).json.value(key).toString();
-    }
+    qsizetype sent() const { return m_http.requests().size(); }
+    QJsonObject request(qsizetype i) const { return QJsonDocument::fromJson(m_http.requests().value(i).body).object(); }
+    QString field(qsizetype i, const QString& key) const { return request(i).value(key).toString(); }
     QSet<QString> messages() const
     {
         QSet<QString> messages;
-        for (qsizetype i = 0; i < m_server.hits(kCrash); ++i)
+        for (qsizetype i = 0; i < sent(); ++i)
             messages.insert(field(i, u"message"_s));
         return messages;
     }
@@ -92,40 +125,35 @@ protected:
     }
 
     QTemporaryDir m_dir;
-    TestServer m_server;
     CountingDefaults m_defaults;
-    RecordingHttp m_http;
+    ow::FakeHttpClient m_http;
     QString m_pendingPath = m_dir.filePath(u"pending-crash.txt"_s);
     QString m_crashFolder = m_dir.filePath(u"crash"_s);
     QByteArray m_savedDataHome;
 };
 
-// The record is removed before it goes: a crash while sending must not send it twice.
-TEST_F(CrashReporterTest, PendingRecordIsRemovedThenSentOnceSplitAtItsFirstSeparator)
+// The record is removed before it goes: a crash while sending must not send it twice. A
+// record that cannot be removed is never sent: it would go again at every start.
+TEST_F(CrashReporterTest, PendingRecordIsRemovedThenSentOnce)
 {
-    const QList<std::tuple<QString, QString, QString>> records {
-        {u"Signal 11\n---\nframe one\nframe two"_s, u"Signal 11"_s, u"frame one\nframe two"_s},
-        {u"Something odd\nover two lines\n--\n"_s, u"Something odd\nover two lines\n--\n"_s, QString()},
-        {u"Exception: Ünïcode — déjà vu\n---\nframe €\n---\nextra"_s, u"Exception: Ünïcode — déjà vu"_s, u"frame €"_s},
-    };
     bool existedAtRequest = false;
-    m_server.onRequest = [&] { existedAtRequest = existedAtRequest || QFile::exists(m_pendingPath); };
-    for (qsizetype i = 0; i < records.size(); ++i) {
-        const auto& [text, message, stack] = records[i];
-        writeFile(m_pendingPath, text.toUtf8());
-        i == 0 ? install() : CrashReporter::sendPendingCrash();
-        ASSERT_TRUE(receives(i + 1));
-        EXPECT_EQ(std::tuple(field(i, u"kind"_s), field(i, u"message"_s), field(i, u"stack"_s)),
-                  std::tuple(u"crash"_s, message, stack));
-        EXPECT_FALSE(QFile::exists(m_pendingPath));
-        CrashReporter::sendPendingCrash();
-    }
+    m_http.setHandler([&](const ow::FakeHttpClient::Request&) {
+        existedAtRequest = existedAtRequest || QFile::exists(m_pendingPath);
+        return ow::FakeHttpClient::Answer{204};
+    });
+    writeFile(m_pendingPath, "Signal 11\n---\nframe one");
+    install();
+    ASSERT_EQ(sent(), 1);
+    EXPECT_EQ(std::tuple(field(0, u"kind"_s), field(0, u"message"_s), field(0, u"stack"_s)),
+              std::tuple(u"crash"_s, u"Signal 11"_s, u"frame one"_s));
+    EXPECT_FALSE(QFile::exists(m_pendingPath));
     EXPECT_FALSE(existedAtRequest);
+    CrashReporter::sendPendingCrash();
+    EXPECT_EQ(sent(), 1);
 
-    // A record that cannot be removed is never sent: it would go again at every start.
     m_pendingPath = u"/proc/self/environ"_s;
     install();
-    EXPECT_TRUE(receives(records.size()));
+    EXPECT_EQ(sent(), 1);
 }
 
 TEST_F(CrashReporterTest, DefaultRecordPathIsInTheDataFolderWhichIsCreatedEveryTime)
@@ -143,38 +171,19 @@ TEST_F(CrashReporterTest, RequestIsCompactJsonOfExactlySixStrings)
 {
     install();
     CrashReporter::send(u"error"_s, u"the message"_s, u"a\nb"_s);
-    ASSERT_TRUE(receives(1));
     m_defaults.setValue(u"OWDeviceId"_s, u"dev-4711"_s);
     CrashReporter::send(u"error"_s, u"m"_s, QString());
-    ASSERT_TRUE(receives(2));
-    const QJsonObject json = m_server.received(kCrash).at(0).json;
-    expectWireFormat(m_server.received(kCrash).at(0), {u"d"_s, u"kind"_s, u"message"_s, u"os"_s, u"stack"_s, u"v"_s});
+    ASSERT_EQ(sent(), 2);
+    const QJsonObject json = request(0);
+    EXPECT_EQ(m_http.requests()[0].body, QJsonDocument(json).toJson(QJsonDocument::Compact));
+    EXPECT_EQ(json.keys(), (QStringList{u"d"_s, u"kind"_s, u"message"_s, u"os"_s, u"stack"_s, u"v"_s}));
     for (const QString& key : json.keys())
         EXPECT_TRUE(json.value(key).isString()) << key.toStdString();
     EXPECT_EQ(std::tuple(field(0, u"kind"_s), field(0, u"message"_s), field(0, u"stack"_s), field(0, u"d"_s)),
               std::tuple(u"error"_s, u"the message"_s, u"a\nb"_s, u"?"_s));
-    EXPECT_EQ(field(1, u"d"_s), u"dev-4711"_s);
-    EXPECT_TRUE(QSysInfo::prettyProductName().startsWith(ow::osString())) << ow::osString().toStdString();
+    EXPECT_EQ(std::tuple(field(1, u"d"_s), field(1, u"v"_s)), std::tuple(u"dev-4711"_s, ow::appVersion()));
+    EXPECT_TRUE(QSysInfo::prettyProductName().startsWith(field(1, u"os"_s))) << ow::osString().toStdString();
     EXPECT_TRUE(QSysInfo::productVersion() == u"unknown"_s || ow::osString().endsWith(u' ' + QSysInfo::productVersion()));
-}
-
-// The request is out and unanswered while the event loop goes on, until it is given up and
-// its connection closed.
-TEST_F(CrashReporterTest, UnansweringServerBlocksNothingAndIsLeftAtTheDeadline)
-{
-    RawServer silent({}, false);
-    CrashReporter::Settings unanswered = settings();
-    unanswered.endpoint = silent.url(kCrash);
-    CrashReporter::install(unanswered);
-    m_http.speedUp = 40; // 8 s become 200 ms
-    QElapsedTimer timer;
-    timer.start();
-    CrashReporter::send(u"error"_s, u"m"_s, QString());
-    EXPECT_LT(timer.elapsed(), 1000);
-    EXPECT_EQ(m_http.timeouts, QList<std::chrono::milliseconds> {CrashReporter::RequestTimeout});
-    EXPECT_TRUE(QTest::qWaitFor([&] { return silent.accepted() == 1; }, 5000));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return silent.openConnections() == 0; }, 5000));
-    EXPECT_LT(timer.elapsed(), 5000);
 }
 
 volatile int g_depthSink = 0;
@@ -194,19 +203,19 @@ TEST_F(CrashReporterTest, ErrorFromWorkerThreadIsSentWithItsFramesCut)
 {
     install();
     std::thread([] { reportFromDepth(25); }).join();
-    ASSERT_TRUE(receives(1));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return sent() == 1; }, 5000));
     EXPECT_EQ(std::tuple(field(0, u"kind"_s), field(0, u"message"_s)), std::tuple(u"error"_s, u"worker failed"_s));
     const QStringList lines = field(0, u"stack"_s).split(u'\n');
-    EXPECT_EQ(lines.size(), 15);
+    EXPECT_EQ(lines.size(), CrashReporter::ErrorStackFrames);
     EXPECT_FALSE(lines.contains(QString()));
 }
 
 TEST_F(CrashReporterTest, SystemReportNamesAreApportsOrOurOwn)
 {
     const QString uid = QString::number(::getuid());
-    const QStringList taken {"_usr_bin_orbinwash." + uid + ".crash", "OrbinWash-2024-03-01-100000.ips",
-                             "OrbinWash.crash", "Orbin Wash 2024.crash", "Orbin Wash-1.ips"};
-    const QStringList refused {
+    const QStringList taken{"_usr_bin_orbinwash." + uid + ".crash", "OrbinWash-2024-03-01-100000.ips",
+                            "OrbinWash.crash", "Orbin Wash 2024.crash", "Orbin Wash-1.ips"};
+    const QStringList refused{
         "_usr_bin_orbinwash." + QString::number(::getuid() + 1) + ".crash", "_usr_bin_other." + uid + ".crash",
         "_usr_bin_orbinwash." + uid + ".ips", "_usr_bin_orbinwash." + uid + ".crash.upload", "orbinwash-1.ips",
         "ORBINWASH-1.crash", "Orbinwash-1.ips", "OrbinWash-1.IPS", "OrbinWash-1.Crash", "OrbinWash-1.txt",
@@ -218,7 +227,6 @@ TEST_F(CrashReporterTest, SystemReportNamesAreApportsOrOurOwn)
     for (const QString& name : taken)
         expected.insert("Exception Type: " + name);
     install();
-    ASSERT_TRUE(receives(taken.size()));
     EXPECT_EQ(messages(), expected);
     EXPECT_EQ(field(0, u"kind"_s), u"crash"_s);
 }
@@ -240,19 +248,18 @@ TEST_F(CrashReporterTest, OnlyReportsNewerThanTheMarkAreSentAndTheMarkMovesToThe
     writeReport(u"OrbinWash-hours.ips"_s, u"Exception: hours"_s, mark.addSecs(7200));
     writeReport(u"OrbinWash-ahead.ips"_s, u"Exception: ahead"_s, now.addDays(1));
     CrashReporter::sendSystemCrashReports();
-    ASSERT_TRUE(receives(2));
-    EXPECT_EQ(messages(), (QSet<QString> {u"Exception: second"_s, u"Exception: hours"_s}));
+    EXPECT_EQ(messages(), (QSet<QString>{u"Exception: second"_s, u"Exception: hours"_s}));
     EXPECT_EQ(m_defaults.date(kMarkKey), mark.addSecs(7200));
 
     const int writes = m_defaults.writes.value(kMarkKey);
     CrashReporter::sendSystemCrashReports();
-    EXPECT_TRUE(receives(2));
+    EXPECT_EQ(sent(), 2);
     EXPECT_EQ(m_defaults.writes.value(kMarkKey), writes + 1);
     EXPECT_EQ(m_defaults.date(kMarkKey), mark.addSecs(7200));
 
     writeReport(u"OrbinWash-later.ips"_s, u"Exception: later"_s, now.addSecs(-3600));
     CrashReporter::sendSystemCrashReports();
-    ASSERT_TRUE(receives(3));
+    ASSERT_EQ(sent(), 3);
     EXPECT_EQ(field(2, u"message"_s), u"Exception: later"_s);
     EXPECT_LE(m_defaults.date(kMarkKey), QDateTime::currentDateTimeUtc());
 
@@ -262,8 +269,11 @@ TEST_F(CrashReporterTest, OnlyReportsNewerThanTheMarkAreSentAndTheMarkMovesToThe
 }
 
 // The crash folder is shared by all users: another user's report, a link of theirs named
-// like a report that points at one of ours, or a link to their file, is not read.
-TEST_F(CrashReporterTest, ReportsAndLinksOfOtherUsersAreLeftUnread)
+// like a report that points at one of ours, or a link to their file, is not read. Neither
+// is a file that cannot be read, which does not move the mark, nor a FIFO, which would
+// block the scan for good (a fault shows as this test's timeout); a huge file is read
+// only as far as it is sent.
+TEST_F(CrashReporterTest, OnlyTheUsersOwnReadableReportsAreReadAndOnlyTheirStart)
 {
     const QString ours = m_dir.filePath(u"ours.txt"_s);
     const QString theirs = m_dir.filePath(u"theirs.txt"_s);
@@ -273,147 +283,98 @@ TEST_F(CrashReporterTest, ReportsAndLinksOfOtherUsersAreLeftUnread)
     const QString theirLink = m_crashFolder + u"/OrbinWash-their-link.crash"_s;
     ASSERT_TRUE(QFile::link(ours, theirLink));
     ASSERT_TRUE(QFile::link(theirs, m_crashFolder + u"/OrbinWash-our-link.crash"_s));
-    for (const QString& path : {m_crashFolder + u"/OrbinWash-foreign.crash"_s, theirLink, theirs}) {
-        if (::lchown(QFile::encodeName(path).constData(), ::getuid() + 4242, ::getgid() + 4242) != 0)
-            GTEST_SKIP() << "cannot give a file to another user here";
+    bool foreign = true;
+    for (const QString& path : {m_crashFolder + u"/OrbinWash-foreign.crash"_s, theirLink, theirs})
+        foreign = foreign && ::lchown(QFile::encodeName(path).constData(), ::getuid() + 4242, ::getgid() + 4242) == 0;
+    // Where files cannot be given to another user, only the rest is checked.
+    for (const QString& name : {u"foreign"_s, u"their-link"_s, u"our-link"_s}) {
+        if (!foreign)
+            QFile::remove(m_crashFolder + u"/OrbinWash-%1.crash"_s.arg(name));
     }
-    writeReport(u"OrbinWash-own.crash"_s, u"Exception: own"_s, utc(2024, 4, 1));
-    install();
-    ASSERT_TRUE(receives(1));
-    EXPECT_EQ(messages(), QSet<QString> {u"Exception: own"_s});
-    EXPECT_EQ(m_defaults.date(kMarkKey), utc(2024, 4, 1));
-}
-
-// Characters, not bytes, and only the start of a huge file is read; the headline is the
-// first line naming an exception or a termination, else one of our own.
-TEST_F(CrashReporterTest, ReportIsCutAtItsCharacterLimitUnderItsHeadline)
-{
-    const QString text = u"Exception Type: EXC_BAD_ACCESS\n"_s + QString(20000, QChar(0x00e9)) + QString(100, QChar(0x20ac));
-    writeReport(u"OrbinWash-long.ips"_s, text, utc(2024, 2, 2));
+    // Opens, but every read fails (EIO), even for root.
+    ASSERT_TRUE(QFile::link(u"/proc/self/mem"_s, m_crashFolder + u"/OrbinWash-unreadable.crash"_s));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(m_crashFolder + u"/OrbinWash-fifo.crash"_s).constData(), 0600), 0);
     {
         QFile huge(m_crashFolder + u"/OrbinWash-huge.crash"_s);
         ASSERT_TRUE(huge.open(QIODevice::WriteOnly));
         ASSERT_GT(huge.write("Termination Reason: huge\n"), 0);
         // Sparse: 1 GiB of zeros that take no room on disk.
         ASSERT_TRUE(huge.resize(qint64(1) << 30) && huge.flush());
-        ASSERT_TRUE(huge.setFileTime(utc(2024, 6, 1), QFileDevice::FileModificationTime));
+        ASSERT_TRUE(huge.setFileTime(utc(2024, 4, 1), QFileDevice::FileModificationTime));
     }
-    const QStringList reports {
-        "\n\nProcess: OrbinWash\nan exception, in lower case\n  Termination Reason: SIGNAL 11\r\nException Type: later\n",
-        "Process: OrbinWash\nan exception, lower case only\nTERMINATION\n", ""};
-    for (int i = 0; i < reports.size(); ++i)
-        writeReport(u"OrbinWash-%1.ips"_s.arg(i), reports[i], utc(2024, 4, i + 1));
     QElapsedTimer timer;
     timer.start();
     install();
     EXPECT_LT(timer.elapsed(), 3000);
-    ASSERT_TRUE(receives(5));
-    QHash<QString, QString> headlines;
-    for (qsizetype i = 0; i < 5; ++i)
-        headlines.insert(field(i, u"stack"_s), field(i, u"message"_s));
-    EXPECT_EQ(headlines.key(u"Exception Type: EXC_BAD_ACCESS"_s), text.left(CrashReporter::SystemReportChars));
-    EXPECT_EQ(headlines.key(u"Termination Reason: huge"_s).size(), CrashReporter::SystemReportChars);
-    EXPECT_EQ(headlines.value(reports[0]), u"  Termination Reason: SIGNAL 11"_s);
-    EXPECT_FALSE(headlines.value(reports[1]).isEmpty() || reports[1].contains(headlines.value(reports[1])));
-    EXPECT_EQ(headlines.value(reports[2]), headlines.value(reports[1]));
-}
-
-// A file that cannot be read does not move the mark; reading a FIFO would block the scan
-// for good (a fault shows as this test's timeout).
-TEST_F(CrashReporterTest, UnreadableReportOrFifoIsSkipped)
-{
-    // Opens, but every read fails (EIO), even for root.
-    ASSERT_TRUE(QFile::link(u"/proc/self/mem"_s, m_crashFolder + u"/OrbinWash-unreadable.crash"_s));
-    ASSERT_EQ(::mkfifo(QFile::encodeName(m_crashFolder + u"/OrbinWash-fifo.crash"_s).constData(), 0600), 0);
-    writeReport(u"OrbinWash-readable.crash"_s, u"Exception: readable"_s, utc(2020, 1, 1));
-    install();
-    ASSERT_TRUE(receives(1));
-    EXPECT_EQ(messages(), QSet<QString> {u"Exception: readable"_s});
-    EXPECT_EQ(m_defaults.date(kMarkKey), utc(2020, 1, 1));
+    EXPECT_EQ(messages(), QSet<QString>{u"Termination Reason: huge"_s});
+    EXPECT_EQ(field(0, u"stack"_s).size(), CrashReporter::SystemReportChars);
+    EXPECT_EQ(m_defaults.date(kMarkKey), utc(2024, 4, 1));
 }
 
 // ---- Real crashes, in a child process ----
 
-// A crash_child mode, the signal that ends it, and the record's headline (none when empty).
-struct ChildCase {
-    const char* mode;
-    int signal;
-    QString headline;
-    // This umask alone would leave the record read-only for its owner.
-    mode_t umask = 022;
-};
-
-void PrintTo(const ChildCase& child, std::ostream* out)
+// The record's form: headline, separator, 1 to 30 stack lines of the child's, no final line
+// feed, mode 0600, nothing else left beside it; sent once by the next start.
+TEST_F(CrashReporterTest, ACrashedChildLeavesItsRecordForTheNextStart)
 {
-    *out << child.mode;
-}
+    const struct {
+        const char* mode; // for crash_child
+        int signal;
+        QString headline; // none: no record
+        mode_t umask = 022; // 0277 alone would leave the record read-only for its owner
+    } rows[] = {
+        {"exception", SIGABRT, u"Exception: std::runtime_error — boom"_s},
+        {"exception-other", SIGABRT, u"Exception: int — "_s},
+        // The headline stays one line, so the record still splits where it should.
+        {"exception-lines", SIGABRT, u"Exception: std::runtime_error — first --- second  third"_s},
+        {"terminate", SIGABRT, u"Exception: none — "_s},
+        {"segv", SIGSEGV, u"Signal 11"_s, 0277},
+        {"abort", SIGABRT, u"Signal 6"_s},
+        {"overflow", SIGSEGV, u"Signal 11"_s},
+        {"exception-then-segv", SIGSEGV, {}},
+        // Without the hooks the same crash leaves nothing: the records above are theirs.
+        {"none", SIGABRT, {}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.mode);
+        const QString folder = m_dir.filePath(QString::fromLatin1(row.mode));
+        ASSERT_TRUE(QDir().mkpath(folder));
+        m_pendingPath = folder + u"/pending-crash.txt"_s;
+        QProcess child;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(u"XDG_DATA_HOME"_s, dataHome());
+        child.setProcessEnvironment(environment);
+        // The uncaught exception without hooks prints to stderr: keep the test output clean.
+        child.setStandardOutputFile(QProcess::nullDevice());
+        child.setStandardErrorFile(QProcess::nullDevice());
+        child.setChildProcessModifier([mask = row.umask] { ::umask(mask); });
+        child.start(QString::fromLocal8Bit(CRASH_CHILD), {QString::fromLatin1(row.mode), m_pendingPath});
+        ASSERT_TRUE(child.waitForFinished(20000));
+        EXPECT_EQ(std::tuple(child.exitStatus(), child.exitCode()), std::tuple(QProcess::CrashExit, row.signal));
+        if (row.headline.isEmpty()) {
+            EXPECT_FALSE(QFile::exists(m_pendingPath));
+            continue;
+        }
+        QFile file(m_pendingPath);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(file.readAll());
+        const QStringList pieces = text.split(u"\n---\n"_s);
+        ASSERT_EQ(pieces.size(), 2) << text.toStdString();
+        EXPECT_EQ(pieces[0], row.headline);
+        const QStringList lines = pieces[1].split(u'\n');
+        EXPECT_LE(lines.size(), 30);
+        EXPECT_TRUE(std::none_of(lines.cbegin(), lines.cend(), [](const QString& l) { return l.trimmed().isEmpty(); }));
+        EXPECT_TRUE(pieces[1].contains(u"crash_child"_s)) << text.toStdString();
+        struct stat info{};
+        EXPECT_TRUE(::stat(QFile::encodeName(m_pendingPath).constData(), &info) == 0 && (info.st_mode & 07777) == 0600);
+        EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{u"pending-crash.txt"_s});
 
-const std::vector<ChildCase> kChildren {
-    {"exception", SIGABRT, u"Exception: std::runtime_error — boom"_s},
-    {"exception-other", SIGABRT, u"Exception: int — "_s},
-    // The headline stays one line, so the record still splits where it should.
-    {"exception-lines", SIGABRT, u"Exception: std::runtime_error — first --- second  third"_s},
-    {"terminate", SIGABRT, u"Exception: none — "_s},
-    {"segv", SIGSEGV, u"Signal 11"_s, 0277},
-    {"abort", SIGABRT, u"Signal 6"_s},
-    {"overflow", SIGSEGV, u"Signal 11"_s},
-    {"exception-then-segv", SIGSEGV, {}},
-    // Without the hooks the same crash leaves nothing: the records above are theirs.
-    {"none", SIGABRT, {}},
-};
-
-class CrashChildTest : public CrashReporterTest, public ::testing::WithParamInterface<ChildCase> {};
-
-// The record's form: headline, separator, 1 to 30 stack lines of the child's, no final
-// line feed, mode 0600, nothing else left beside it; sent once by the next start.
-TEST_P(CrashChildTest, DiesAsToldLeavingItsRecordForTheNextStart)
-{
-    const QString folder = m_dir.filePath(u"child"_s);
-    ASSERT_TRUE(QDir().mkpath(folder));
-    m_pendingPath = folder + u"/pending-crash.txt"_s;
-    QProcess child;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(u"XDG_DATA_HOME"_s, dataHome());
-    child.setProcessEnvironment(environment);
-    // The uncaught exception without hooks prints to stderr: keep the test output clean.
-    child.setStandardOutputFile(QProcess::nullDevice());
-    child.setStandardErrorFile(QProcess::nullDevice());
-    const mode_t mask = GetParam().umask;
-    child.setChildProcessModifier([mask] { ::umask(mask); });
-    child.start(QString::fromLocal8Bit(CRASH_CHILD), {QString::fromLatin1(GetParam().mode), m_pendingPath});
-    ASSERT_TRUE(child.waitForFinished(20000));
-    EXPECT_EQ(child.exitStatus(), QProcess::CrashExit);
-    EXPECT_EQ(child.exitCode(), GetParam().signal);
-    if (GetParam().headline.isEmpty()) {
+        const qsizetype before = sent();
+        install();
+        ASSERT_EQ(sent(), before + 1);
+        EXPECT_EQ(std::tuple(field(before, u"message"_s), field(before, u"stack"_s)), std::tuple(pieces[0], pieces[1]));
         EXPECT_FALSE(QFile::exists(m_pendingPath));
-        return;
     }
-
-    QFile file(m_pendingPath);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    const QString text = QString::fromUtf8(file.readAll());
-    const QStringList pieces = text.split(u"\n---\n"_s);
-    ASSERT_EQ(pieces.size(), 2) << text.toStdString();
-    EXPECT_EQ(pieces[0], GetParam().headline);
-    const QStringList lines = pieces[1].split(u'\n');
-    EXPECT_LE(lines.size(), 30);
-    for (const QString& line : lines)
-        EXPECT_FALSE(line.trimmed().isEmpty()) << text.toStdString();
-    EXPECT_TRUE(pieces[1].contains(u"crash_child"_s)) << text.toStdString();
-    struct stat info {};
-    EXPECT_EQ(::stat(QFile::encodeName(m_pendingPath).constData(), &info), 0);
-    EXPECT_EQ(info.st_mode & 07777, 0600u);
-    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList {u"pending-crash.txt"_s});
-
-    install();
-    ASSERT_TRUE(receives(1));
-    EXPECT_EQ(std::tuple(field(0, u"message"_s), field(0, u"stack"_s)), std::tuple(pieces[0], pieces[1]));
-    EXPECT_FALSE(QFile::exists(m_pendingPath));
 }
-
-INSTANTIATE_TEST_SUITE_P(CrashChild, CrashChildTest, ::testing::ValuesIn(kChildren),
-                         [](const ::testing::TestParamInfo<ChildCase>& param) {
-                             return QString::fromLatin1(param.param.mode).remove(u'-').toStdString();
-                         });
 
 } // namespace

@@ -1,16 +1,15 @@
 #include "Alert.h"
 #include "Appcast.h"
 #include "FakeClock.h"
-#include "NetworkFakes.h"
-#include "RawServer.h"
+#include "FakeHttpClient.h"
 #include "UpdateController.h"
 
 #include <QDir>
 #include <QFile>
-#include <QNetworkAccessManager>
-#include <QNetworkProxy>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+
+#include <gtest/gtest.h>
 
 #include <openssl/evp.h>
 
@@ -24,10 +23,13 @@ namespace {
 using ow::Alert;
 using ow::Appcast;
 using ow::FakeClock;
+using ow::FakeHttpClient;
 using ow::UpdateController;
 using Outcome = UpdateController::Outcome;
+using Answer = FakeHttpClient::Answer;
 
-const QString kWebPackage = u"https://updates.orbinlabs.app/p.tar.gz"_s;
+const QUrl kFeed(u"https://updates.test/appcast.xml"_s);
+const QString kPackage = u"https://updates.test/files/OrbinWash-0.2.0.tar.gz"_s;
 
 QByteArray feedWith(const QString& items)
 {
@@ -39,8 +41,8 @@ QByteArray feedWith(const QString& items)
 }
 
 // One release in the element form; extra goes inside the item, a signature on the enclosure.
-QString itemWith(const QString& version, const QString& url = kWebPackage, qint64 length = 0,
-                 const QString& extra = {}, const QByteArray& signature = {})
+QString itemWith(const QString& version, const QString& url = kPackage, qint64 length = 0, const QString& extra = {},
+                 const QByteArray& signature = {})
 {
     const QString signed_ = signature.isEmpty()
         ? QString()
@@ -73,24 +75,8 @@ public:
     }
 
 private:
-    std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> m_key {EVP_PKEY_Q_keygen(nullptr, nullptr, "ED25519"),
-                                                                &EVP_PKEY_free};
-};
-
-// Stands in for TLS: the test server speaks plain HTTP, so https addresses on 127.0.0.1
-// are fetched over http. Which addresses the controller accepts is settled before this.
-class LocalNetwork final : public QNetworkAccessManager {
-protected:
-    QNetworkReply* createRequest(Operation operation, const QNetworkRequest& request, QIODevice* data) override
-    {
-        QNetworkRequest plain(request);
-        QUrl url = request.url();
-        if (url.scheme() == u"https"_s && url.host() == u"127.0.0.1"_s) {
-            url.setScheme(u"http"_s);
-            plain.setUrl(url);
-        }
-        return QNetworkAccessManager::createRequest(operation, plain, data);
-    }
+    std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> m_key{EVP_PKEY_Q_keygen(nullptr, nullptr, "ED25519"),
+                                                               &EVP_PKEY_free};
 };
 
 QByteArray package(int size)
@@ -109,10 +95,9 @@ TEST(AppcastTest, ReadsBothFormsAndPicksTheHighestValidVersion)
         "<sparkle:releaseNotesLink>https://orbinlabs.app/notes/2.3</sparkle:releaseNotesLink>"
         "<enclosure url=\"https://updates.orbinlabs.app/w.tar.gz\" length=\"1234\" type=\"application/gzip\"/></item>"_s));
     ASSERT_TRUE(item);
-    EXPECT_EQ(std::tuple(item->version, item->displayVersion, item->title, item->length, item->type),
-              std::tuple(QVersionNumber(2, 3, 0), u"2.3 Spring"_s, u"OrbinWash 2.3"_s, 1234, u"application/gzip"_s));
-    EXPECT_EQ(item->downloadUrl, QUrl(u"https://updates.orbinlabs.app/w.tar.gz"_s));
-    EXPECT_EQ(item->releaseNotesUrl, QUrl(u"https://orbinlabs.app/notes/2.3"_s));
+    EXPECT_EQ(std::tuple(item->version, item->displayVersion, item->length, item->downloadUrl, item->releaseNotesUrl),
+              std::tuple(QVersionNumber(2, 3, 0), u"2.3 Spring"_s, 1234, QUrl(u"https://updates.orbinlabs.app/w.tar.gz"_s),
+                         QUrl(u"https://orbinlabs.app/notes/2.3"_s)));
 
     item = Appcast::newestItem(feedWith(
         u"<item><enclosure url=\"https://updates.orbinlabs.app/b57.tar.gz\" sparkle:version=\"57\" "
@@ -129,10 +114,10 @@ TEST(AppcastTest, ReadsBothFormsAndPicksTheHighestValidVersion)
 
     // One short line, never ending in a space where it was cut.
     const QString kept = u"2.0"_s + QString(60, u'x');
-    for (const auto& [given, shown] : {std::pair {u"2.0\u202E\n  gpj.exe"_s + QString(200, u'x'), u"2.0 gpj.exe"_s},
-                                       std::pair {kept + u" tail"_s, kept}}) {
-        item = Appcast::newestItem(feedWith(itemWith(
-            u"2"_s, kWebPackage, 0, u"<sparkle:shortVersionString>%1</sparkle:shortVersionString>"_s.arg(given))));
+    for (const auto& [given, shown] : {std::pair{u"2.0\u202E\n  gpj.exe"_s + QString(200, u'x'), u"2.0 gpj.exe"_s},
+                                       std::pair{kept + u" tail"_s, kept}}) {
+        item = Appcast::newestItem(feedWith(
+            itemWith(u"2"_s, kPackage, 0, u"<sparkle:shortVersionString>%1</sparkle:shortVersionString>"_s.arg(given))));
         ASSERT_TRUE(item);
         EXPECT_TRUE(item->displayVersion.startsWith(shown)) << item->displayVersion.toStdString();
         EXPECT_LE(item->displayVersion.size(), 64);
@@ -144,34 +129,32 @@ TEST(AppcastTest, RefusesUnusableAndHostileFeeds)
 {
     const QByteArray valid = feedWith(itemWith(u"2.0"_s));
     const QByteArray body = valid.mid(valid.indexOf("<rss"));
-    const QByteArray laughs =
-        "<?xml version=\"1.0\"?>\n<!DOCTYPE rss [\n <!ENTITY a \"aaaaaaaaaaaaaaaa\">\n"
-        " <!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;\">\n"
-        " <!ENTITY c \"&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;\">\n"
-        " <!ENTITY d \"&c;&c;&c;&c;&c;&c;&c;&c;&c;&c;&c;&c;&c;&c;&c;&c;\">\n]>\n"
-        + QByteArray(body).replace("<title>OrbinWash</title>", "<title>&d;</title>");
+    const QByteArray laughs = "<?xml version=\"1.0\"?>\n<!DOCTYPE rss [\n <!ENTITY a \"aaaaaaaaaaaaaaaa\">\n"
+                              " <!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;\">\n"
+                              " <!ENTITY c \"&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;\">\n]>\n"
+        + QByteArray(body).replace("<title>OrbinWash</title>", "<title>&c;</title>");
     QString manyItems;
     for (int i = 0; i <= Appcast::kMaxItems; ++i)
         manyItems += itemWith(u"1.%1"_s.arg(i));
     QByteArray huge = valid;
     huge.insert(huge.indexOf("<channel>"), "<!--" + QByteArray(Appcast::kMaxFeedBytes, ' ') + "-->");
     const auto withNotes = [](const QString& notes) {
-        return feedWith(itemWith(u"2.0"_s, kWebPackage, 0,
-                                 u"<sparkle:releaseNotesLink>%1</sparkle:releaseNotesLink>"_s.arg(notes)));
+        return feedWith(
+            itemWith(u"2.0"_s, kPackage, 0, u"<sparkle:releaseNotesLink>%1</sparkle:releaseNotesLink>"_s.arg(notes)));
     };
-
-    const QList<QPair<const char*, QByteArray>> feeds{
+    const std::pair<const char*, QByteArray> feeds[] = {
         {"empty", QByteArray()},
         {"not XML", "this is not a feed"},
         {"cut short", valid.left(valid.indexOf("</channel>"))},
         {"garbage after the end", valid + "<rss>"},
         {"another root", QByteArray(valid).replace("<rss ", "<feed ").replace("</rss>", "</feed>")},
         {"no items", feedWith(QString())},
-        {"no version", feedWith(u"<item><title>x</title><enclosure url=\"%1\"/></item>"_s.arg(kWebPackage))},
+        {"no version", feedWith(u"<item><title>x</title><enclosure url=\"%1\"/></item>"_s.arg(kPackage))},
         {"version with a suffix", feedWith(itemWith(u"2.0beta"_s))},
         {"huge version segment", feedWith(itemWith(u"99999999999"_s))},
         {"undeclared namespace", QByteArray(valid).replace(" xmlns:sparkle=", " xmlns:other=")},
         {"harmless DTD", "<!DOCTYPE rss [<!ENTITY v \"2.0\">]>\n" + body},
+        {"bare DTD", "<!DOCTYPE rss>" + body},
         {"entity expansion", laughs},
         {"external entity", "<!DOCTYPE rss [<!ENTITY x SYSTEM \"file:///etc/passwd\">]>\n"
                                 + QByteArray(body).replace("<title>OrbinWash</title>", "<title>&x;</title>")},
@@ -192,13 +175,16 @@ TEST(AppcastTest, RefusesUnusableAndHostileFeeds)
         EXPECT_FALSE(Appcast::newestItem(feed)) << name;
 }
 
+// The last segment of the path, unable to leave the downloads folder or to hide itself;
+// the end, where the extension is, kept when it must be cut.
 TEST(UpdateFileNameTest, StaysInsideTheDownloadsFolderAndInSight)
 {
-    const QList<QPair<QString, QString>> names {
+    const std::pair<QString, QString> names[] = {
         {u"dl/OrbinWash-0.2.0.tar.gz"_s, u"OrbinWash-0.2.0.tar.gz"_s}, {u"dl/.bashrc"_s, u"bashrc"_s},
-        {u"dl/...hidden"_s, u"hidden"_s}, {u"dl/a%5Cb"_s, u"a_b"_s}, {u"dl/%0Aname"_s, u"_name"_s},
-        {QString(), u"OrbinWash-update"_s}, {u"dl/..%2F..%2F.profile"_s, {}}, {u"dl/%2E%2E"_s, {}}, {u"dl/.."_s, {}},
-        {u"dl/%2Fetc%2Fpasswd"_s, {}}, {QString(500, QChar(0x00E9)) + u".tar.gz"_s, u".tar.gz"_s},
+        {u"dl/...hidden"_s, u"hidden"_s}, {u"dl/ . .x"_s, u"x"_s}, {u"dl/a%5Cb"_s, u"a_b"_s},
+        {u"dl/%0Aname"_s, u"_name"_s}, {u"dl/a%E2%80%AEb"_s, u"a_b"_s}, {QString(), u"OrbinWash-update"_s},
+        {u"dl/..%2F..%2F.profile"_s, {}}, {u"dl/%2E%2E"_s, {}}, {u"dl/.."_s, {}}, {u"dl/%2Fetc%2Fpasswd"_s, {}},
+        {QString(500, QChar(0x00E9)) + u".tar.gz"_s, u".tar.gz"_s},
     };
     for (const auto& [path, expected] : names) {
         const QString safe = UpdateController::safeFileName(QUrl(u"https://h.example/"_s + path));
@@ -211,71 +197,41 @@ TEST(UpdateFileNameTest, StaysInsideTheDownloadsFolderAndInSight)
 
 class UpdateControllerTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        Alert::reset();
-        ASSERT_TRUE(m_dir.isValid());
-        m_network.setProxy(QNetworkProxy::NoProxy);
-    }
+    void SetUp() override { Alert::reset(); }
     void TearDown() override { Alert::reset(); }
 
     QString downloadsPath() const { return m_dir.filePath(u"downloads"_s); }
 
     std::unique_ptr<UpdateController> controller(ow::Clock& clock, const QString& current = u"0.1.0"_s,
-                                                 const QUrl& feed = {})
+                                                 const QUrl& feed = kFeed)
     {
-        UpdateController::Setup setup;
-        setup.settingsPath = m_dir.filePath(u"config/updates.ini"_s);
-        setup.currentVersion = QVersionNumber::fromString(current);
-        setup.feedUrl = feed.isEmpty() ? m_server.url(u"/appcast.xml"_s) : feed;
-        setup.network = &m_network;
-        setup.downloadsFolder = downloadsPath();
-        setup.openUrl = [this](const QUrl& url) {
-            m_opened.append(url);
-            return true;
-        };
-        setup.publicKey = m_key.publicKey();
-        auto updates = std::make_unique<UpdateController>(clock, std::move(setup));
+        auto updates = std::make_unique<UpdateController>(
+            clock, m_http,
+            UpdateController::Setup{.settingsPath = m_dir.filePath(u"config/updates.ini"_s),
+                                    .currentVersion = QVersionNumber::fromString(current),
+                                    .feedUrl = feed,
+                                    .downloadsFolder = downloadsPath(),
+                                    .openUrl = [this](const QUrl& url) { return m_opened.append(url), true; },
+                                    .publicKey = m_key.publicKey()});
         updates->setUpdateCheckInterval(3600);
         return updates;
     }
 
-    void serve(const QString& path, const QByteArray& body)
+    // The feed announces version at url with the length given, signed as bytes.
+    void serveFeed(const QString& version, const QByteArray& bytes = {}, const QString& url = kPackage,
+                   qint64 length = 0, const QString& extra = {})
     {
-        m_bodies.insert(path, body);
-        m_server.answer(path, Answer {200, body});
+        m_http.answer(kFeed, Answer{200, feedWith(itemWith(version, url, length, extra, m_key.sign(bytes)))});
     }
 
-    // The feed announces version, downloadable from path on the test server over https,
-    // signed as what the server holds there now.
-    void serveFeed(const QString& version, const QString& path = u"/files/p.tar.gz"_s, qint64 length = 0,
-                   const QString& extra = {})
-    {
-        serve(u"/appcast.xml"_s, feedWith(itemWith(version, m_server.url(path, u"https"_s).toString(), length, extra,
-                                                   m_key.sign(m_bodies.value(path)))));
-    }
-
-    // A check the user asked for, its alerts answered in turn; nothing if it never ends.
-    static std::optional<Outcome> userCheck(UpdateController& updates, const QList<int>& answers)
+    // A check the user asked for, its alerts answered in turn; nothing if it has not ended.
+    static std::optional<Outcome> userCheck(UpdateController& updates, const QList<int>& answers = {Alert::SecondButton})
     {
         for (const int answer : answers)
             Alert::setNextAnswer(answer);
         QSignalSpy finished(&updates, &UpdateController::checkFinished);
         updates.checkForUpdates();
-        return finished.isEmpty() && !finished.wait(5000) ? std::nullopt
-                                                          : std::optional(finished.at(0).at(0).value<Outcome>());
-    }
-    static std::optional<Outcome> userCheck(UpdateController& updates, int answer = Alert::SecondButton)
-    {
-        return userCheck(updates, QList<int> {answer});
-    }
-
-    // Waits for the background check the clock just started.
-    static std::optional<Outcome> backgroundCheck(UpdateController& updates)
-    {
-        QSignalSpy finished(&updates, &UpdateController::checkFinished);
-        return !updates.isChecking() || !finished.wait(5000) ? std::nullopt
-                                                             : std::optional(finished.at(0).at(0).value<Outcome>());
+        return finished.isEmpty() ? std::nullopt : std::optional(finished.at(0).at(0).value<Outcome>());
     }
 
     QStringList downloads() const
@@ -283,40 +239,11 @@ protected:
         return QDir(downloadsPath()).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
     }
     QString savedPath() const { return QDir(downloadsPath()).filePath(u"OrbinWash-0.2.0.tar.gz"_s); }
-    QByteArray saved() const
-    {
-        QFile file(savedPath());
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
-    qsizetype feedHits() const { return m_server.hits(u"/appcast.xml"_s); }
-
-    // A package served over https from a RawServer that never finishes sending it.
-    void serveStuckPackage(RawServer& server, qint64 length)
-    {
-        serve(u"/appcast.xml"_s, feedWith(itemWith(u"0.2.0"_s, server.url(u"/p.tar.gz"_s, u"https"_s).toString(),
-                                                   length, {}, QByteArray(64, 's'))));
-    }
-
-    // The check that the user asked for and the clock must end.
-    void expectEndedByTheClock(UpdateController& updates, QTcpServer& server, Outcome outcome)
-    {
-        QSignalSpy connected(&server, &QTcpServer::newConnection);
-        QSignalSpy finished(&updates, &UpdateController::checkFinished);
-        updates.checkForUpdates();
-        ASSERT_TRUE(connected.wait(5000));
-        m_clock.advance(UpdateController::kTransferTimeout - 1s);
-        EXPECT_TRUE(finished.isEmpty());
-        m_clock.advance(1s);
-        ASSERT_EQ(finished.size(), 1);
-        EXPECT_EQ(finished.at(0).at(0).value<Outcome>(), outcome);
-        EXPECT_TRUE(downloads().isEmpty());
-    }
+    qsizetype hits(const QUrl& url) const { return m_http.requestsTo(url).size(); }
 
     FakeClock m_clock;
     QTemporaryDir m_dir;
-    TestServer m_server;
-    QHash<QString, QByteArray> m_bodies;
-    LocalNetwork m_network;
+    FakeHttpClient m_http{m_clock};
     SigningKey m_key;
     QList<QUrl> m_opened;
 };
@@ -327,8 +254,8 @@ protected:
 TEST_F(UpdateControllerTest, DownloadSavesTheNewerVersionAndSaysWhere)
 {
     const QByteArray bytes = package(300'000);
-    serve(u"/files/OrbinWash-0.2.0.tar.gz"_s, bytes);
-    serveFeed(u"0.2.0"_s, u"/files/OrbinWash-0.2.0.tar.gz"_s, bytes.size(),
+    m_http.answer(QUrl(kPackage), Answer{200, bytes});
+    serveFeed(u"0.2.0"_s, bytes, kPackage, bytes.size(),
               u"<sparkle:shortVersionString>0.2 Spring</sparkle:shortVersionString>"
               "<sparkle:releaseNotesLink>https://orbinlabs.app/notes/0.2?a=1&amp;b=2</sparkle:releaseNotesLink>"_s);
     auto updates = controller(m_clock);
@@ -342,15 +269,17 @@ TEST_F(UpdateControllerTest, DownloadSavesTheNewerVersionAndSaysWhere)
     updates->setAutomaticallyDownloadsUpdates(true);
     for (int round = 0; round < 3; ++round) {
         EXPECT_TRUE(round == 0 || userCheck(*updates) == Outcome::UpdateAvailable);
-        EXPECT_EQ(downloads(), QStringList {u"OrbinWash-0.2.0.tar.gz"_s});
-        EXPECT_EQ(saved(), bytes);
-        EXPECT_EQ(m_server.hits(u"/files/OrbinWash-0.2.0.tar.gz"_s), round < 2 ? 1 : 2);
+        EXPECT_EQ(downloads(), QStringList{u"OrbinWash-0.2.0.tar.gz"_s});
+        QFile file(savedPath());
+        EXPECT_TRUE(file.open(QIODevice::ReadWrite) && file.readAll() == bytes);
+        EXPECT_EQ(hits(QUrl(kPackage)), round < 2 ? 1 : 2);
         const QString said = round == 0 ? records[1].text : Alert::takeRecords().value(0).text;
         EXPECT_TRUE(said.contains(QDir::toNativeSeparators(savedPath()))) << said.toStdString();
-        QFile file(savedPath());
-        ASSERT_TRUE(round != 1 || (file.open(QIODevice::Append) && file.write("X") == 1));
+        ASSERT_TRUE(round != 1 || file.write("X") == 1);
     }
-    EXPECT_EQ(m_opened, QList<QUrl> {QUrl::fromLocalFile(downloadsPath())});
+    EXPECT_EQ(m_opened, QList<QUrl>{QUrl::fromLocalFile(downloadsPath())});
+    for (const FakeHttpClient::Request& request : m_http.requestsTo(QUrl(kPackage)))
+        EXPECT_EQ(request.maxBytes, bytes.size()) << "never more than announced";
 }
 
 // Only a package whose signature verifies against the publisher's key is kept; any other
@@ -358,89 +287,71 @@ TEST_F(UpdateControllerTest, DownloadSavesTheNewerVersionAndSaysWhere)
 TEST_F(UpdateControllerTest, OnlyAPackageSignedByThePublisherIsKept)
 {
     const QByteArray bytes = package(3000);
-    const QString path = u"/files/OrbinWash-0.2.0.tar.gz"_s;
-    serve(path, bytes);
-    const QString secure = m_server.url(path, u"https"_s).toString();
-    const QList<std::tuple<QString, QByteArray, QString>> cases {
-        {secure, m_key.sign(bytes), u"saved to"_s},
-        {secure, SigningKey().sign(bytes), u"could not be verified"_s},
-        {secure, {}, u"could not be verified"_s},
-        {secure, m_key.sign(package(3001)), u"could not be verified"_s},
-        {m_server.url(path).toString(), m_key.sign(bytes), u"could not be read"_s},
+    m_http.answer(QUrl(kPackage), Answer{200, bytes});
+    const std::tuple<QByteArray, QString> rows[] = {
+        {m_key.sign(bytes), u"saved to"_s},
+        {SigningKey().sign(bytes), u"could not be verified"_s},
+        {QByteArray(), u"could not be verified"_s},
+        {m_key.sign(package(3001)), u"could not be verified"_s},
     };
     auto updates = controller(m_clock);
     updates->setAutomaticallyDownloadsUpdates(true);
-    for (const auto& [url, signature, said] : cases) {
+    for (const auto& [signature, said] : rows) {
         QFile::remove(savedPath());
-        serve(u"/appcast.xml"_s, feedWith(itemWith(u"0.2.0"_s, url, bytes.size(), {}, signature)));
+        m_http.answer(kFeed, Answer{200, feedWith(itemWith(u"0.2.0"_s, kPackage, bytes.size(), {}, signature))});
         const bool kept = said == u"saved to"_s;
         EXPECT_EQ(userCheck(*updates), kept ? Outcome::UpdateAvailable : Outcome::Failed) << said.toStdString();
         EXPECT_TRUE(Alert::takeRecords().value(0).text.contains(said)) << said.toStdString();
-        EXPECT_EQ(downloads(), kept ? QStringList {u"OrbinWash-0.2.0.tar.gz"_s} : QStringList());
+        EXPECT_EQ(downloads(), kept ? QStringList{u"OrbinWash-0.2.0.tar.gz"_s} : QStringList());
     }
 }
 
-// Download tries again, and then says why it failed and where to get the file.
+// Download tries again, and then says why it failed and where to get the file; a package
+// announced beyond the limit is not even asked for.
 TEST_F(UpdateControllerTest, FailedDownloadLeavesNoFileAndSaysWhyAndWhereToGetIt)
 {
-    serve(u"/files/short.tar.gz"_s, package(10));
-    const QList<std::tuple<QString, qint64, int, QString>> cases {
-        {u"/files/missing.tar.gz"_s, 0, 1, u"not found on the server"_s},
-        {u"/files/short.tar.gz"_s, 1000, 1, u"could not be downloaded"_s},
-        {u"/files/large.tar.gz"_s, UpdateController::kMaxDownloadBytes + 1, 0, u"could not be downloaded"_s},
+    const struct {
+        const char* name;
+        qint64 announced;
+        Answer answer;
+        int requests;
+        QString why;
+    } rows[] = {
+        {"not found", 0, {404}, 1, u"not found on the server"_s},
+        {"shorter than announced", 1000, {200, package(10)}, 1, u"could not be downloaded"_s},
+        {"longer than announced", 10, {200, package(1000)}, 1, u"could not be downloaded"_s},
+        {"announced beyond the limit", UpdateController::kMaxDownloadBytes + 1, {200}, 0, u"could not be downloaded"_s},
+        {"broken", 0, {500}, 1, u"could not be downloaded"_s},
+        {"no connection", 0, {0}, 1, u"internet connection"_s},
     };
     auto updates = controller(m_clock);
     updates->setAutomaticallyDownloadsUpdates(true);
-    for (const auto& [path, declared, hits, why] : cases) {
-        serveFeed(u"0.2.0"_s, path, declared);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const QString url = kPackage + QString::fromLatin1(row.name).remove(u' ');
+        m_http.answer(QUrl(url), row.answer);
+        serveFeed(u"0.2.0"_s, row.answer.body, url, row.announced);
         EXPECT_EQ(userCheck(*updates, {Alert::FirstButton, Alert::FirstButton}), Outcome::UpdateAvailable);
         const QList<Alert::Record> records = Alert::takeRecords();
         ASSERT_EQ(records.size(), 2);
-        for (const Alert::Record& record : records) {
-            EXPECT_TRUE(record.text.contains(why)) << record.text.toStdString();
-            EXPECT_FALSE(record.text.contains(u"internet connection"_s)) << record.text.toStdString();
-        }
-        EXPECT_TRUE(records[1].text.contains(m_server.url(path, u"https"_s).toString()));
-        EXPECT_EQ(m_server.hits(path), 2 * hits);
+        for (const Alert::Record& record : records)
+            EXPECT_TRUE(record.text.contains(row.why)) << record.text.toStdString();
+        EXPECT_EQ(records[0].text.contains(u"internet connection"_s), row.answer.status == 0);
+        EXPECT_TRUE(records[1].text.contains(url));
+        EXPECT_EQ(hits(QUrl(url)), 2 * row.requests);
         EXPECT_TRUE(downloads().isEmpty() && m_opened.isEmpty());
+        for (const FakeHttpClient::Request& request : m_http.requestsTo(QUrl(url)))
+            EXPECT_TRUE(request.maxBytes > 0 && request.maxBytes <= UpdateController::kMaxDownloadBytes);
     }
 
-    // Never finishes: only the announced length can end it quickly.
-    RawServer server("HTTP/1.1 200 OK\r\nContent-Length: 629145600\r\n\r\nabc", false);
-    serveStuckPackage(server, 0);
-    EXPECT_EQ(userCheck(*updates), Outcome::UpdateAvailable);
-    EXPECT_TRUE(Alert::takeRecords().value(0).text.contains(u"could not be downloaded"_s));
-    EXPECT_TRUE(downloads().isEmpty());
-}
-
-TEST_F(UpdateControllerTest, StalledDownloadOrFeedIsGivenUpAfterTheTransferTimeout)
-{
-    RawServer stalled("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n0123456789", false);
-    serveStuckPackage(stalled, 1000);
-    auto updates = controller(m_clock);
-    updates->setAutomaticallyChecksForUpdates(false);
-    updates->setAutomaticallyDownloadsUpdates(true);
-    Alert::setNextAnswer(Alert::SecondButton);
-    expectEndedByTheClock(*updates, stalled.server(), Outcome::UpdateAvailable);
-    const QString text = Alert::takeRecords().value(0).text;
-    EXPECT_TRUE(text.contains(u"could not be downloaded"_s) && text.contains(u"internet connection"_s))
-        << text.toStdString();
-
-    RawServer silent(QByteArray(), false);
-    auto feedless = controller(m_clock, u"0.1.0"_s, silent.url(u"/appcast.xml"_s));
-    feedless->setAutomaticallyChecksForUpdates(false);
-    Alert::setNextAnswer(Alert::FirstButton);
-    expectEndedByTheClock(*feedless, silent.server(), Outcome::Failed);
-    EXPECT_EQ(Alert::takeRecords().size(), 1);
-
-    // Destroyed mid-download, it leaves no file and says nothing.
-    updates = controller(m_clock);
-    QSignalSpy connected(&stalled.server(), &QTcpServer::newConnection);
+    // Gone while the package comes: no file, and nothing said.
+    const QString held = kPackage + u"held"_s;
+    serveFeed(u"0.2.0"_s, package(10), held);
     Alert::setNextAnswer(Alert::SecondButton);
     updates->checkForUpdates();
-    ASSERT_TRUE(connected.wait(5000));
+    ASSERT_EQ(m_http.heldCount(), 1);
     updates.reset();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    m_http.answerHeld(0, Answer{200, package(10)});
     EXPECT_TRUE(Alert::takeRecords().isEmpty());
     EXPECT_TRUE(downloads().isEmpty());
 }
@@ -448,12 +359,12 @@ TEST_F(UpdateControllerTest, StalledDownloadOrFeedIsGivenUpAfterTheTransferTimeo
 // Versions compare as numbers; Later opens nothing.
 TEST_F(UpdateControllerTest, OnlyAHigherVersionIsAnUpdate)
 {
-    const QList<std::tuple<QString, QString, Outcome>> cases {
-        {u"0.1.0"_s, u"0.1.0"_s, Outcome::UpToDate}, {u"0.0.9"_s, u"0.1.0"_s, Outcome::UpToDate},
-        {u"0.1"_s, u"0.1.0"_s, Outcome::UpToDate},   {u"1.10"_s, u"1.9"_s, Outcome::UpdateAvailable},
+    const std::tuple<QString, QString, Outcome> rows[] = {
+        {u"0.1.0"_s, u"0.1.0"_s, Outcome::UpToDate},      {u"0.0.9"_s, u"0.1.0"_s, Outcome::UpToDate},
+        {u"0.1"_s, u"0.1.0"_s, Outcome::UpToDate},        {u"1.10"_s, u"1.9"_s, Outcome::UpdateAvailable},
         {u"1.10"_s, u"1.11"_s, Outcome::UpToDate},
     };
-    for (const auto& [offered, current, outcome] : cases) {
+    for (const auto& [offered, current, outcome] : rows) {
         serveFeed(offered);
         EXPECT_EQ(userCheck(*controller(m_clock, current)), outcome) << offered.toStdString();
         const Alert::Record record = Alert::takeRecords().value(0);
@@ -463,38 +374,46 @@ TEST_F(UpdateControllerTest, OnlyAHigherVersionIsAnUpdate)
     EXPECT_TRUE(m_opened.isEmpty());
 }
 
+// Only a feed that never came is a matter of the user's connection; a feed off the web is
+// not even asked for.
 TEST_F(UpdateControllerTest, UnusableFeedsEndInCouldNotCheck)
 {
     const QByteArray valid = feedWith(itemWith(u"0.2.0"_s));
-    QByteArray huge = valid;
-    huge.insert(huge.indexOf("<channel>"), "<!--" + QByteArray(2 * Appcast::kMaxFeedBytes, ' ') + "-->");
-    const QString local = m_dir.filePath(u"appcast.xml"_s);
-    QFile file(local);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(valid) == valid.size());
-    file.close();
-    const QList<std::tuple<QUrl, Answer, QString>> feeds {
-        {{}, {200, valid.left(valid.size() / 2)}, u"could not be read"_s},
-        {{}, {200, "<!DOCTYPE rss>" + valid.mid(valid.indexOf("<rss"))}, u"could not be read"_s},
-        {{}, {200, huge}, u"could not be read"_s},
-        {{}, {404}, u"could not be read"_s},
-        {closedPort(u"/appcast.xml"_s), {}, u"internet connection"_s},
-        // Not off the web, nor through a redirection.
-        {{}, {302, {}, QUrl::fromLocalFile(local).toEncoded()}, u"could not be read"_s},
+    const struct {
+        const char* name;
+        QUrl url;
+        Answer answer;
+        QString said;
+    } rows[] = {
+        {"cut short", kFeed, {200, valid.left(valid.size() / 2)}, u"could not be read"_s},
+        {"with a DTD", kFeed, {200, "<!DOCTYPE rss>" + valid.mid(valid.indexOf("<rss"))}, u"could not be read"_s},
+        {"not found", kFeed, {404}, u"could not be read"_s},
+        {"broken", kFeed, {500, valid}, u"could not be read"_s},
+        {"no connection", kFeed, {0}, u"internet connection"_s},
+        {"off the web", QUrl(u"file:///tmp/appcast.xml"_s), {200, valid}, u"could not be read"_s},
     };
-    for (const auto& [url, answer, said] : feeds) {
-        m_server.answer(u"/appcast.xml"_s, answer);
-        EXPECT_EQ(userCheck(*controller(m_clock, u"0.1.0"_s, url), Alert::FirstButton), Outcome::Failed);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        m_http.answer(row.url, row.answer);
+        EXPECT_EQ(userCheck(*controller(m_clock, u"0.1.0"_s, row.url), {Alert::FirstButton}), Outcome::Failed);
         const Alert::Record record = Alert::takeRecords().value(0);
         EXPECT_TRUE(record.title.contains(u"could not check"_s));
-        EXPECT_TRUE(record.text.contains(said)) << record.text.toStdString();
+        EXPECT_TRUE(record.text.contains(row.said)) << record.text.toStdString();
     }
-    EXPECT_EQ(userCheck(*controller(m_clock, u"0.1.0"_s, QUrl::fromLocalFile(local))), Outcome::Failed);
-    EXPECT_EQ(feedHits(), 5);
+    EXPECT_EQ(hits(QUrl(u"file:///tmp/appcast.xml"_s)), 0);
+    for (const FakeHttpClient::Request& request : m_http.requests())
+        EXPECT_TRUE(request.maxBytes > 0 && request.maxBytes <= Appcast::kMaxFeedBytes);
 
-    // Never finishes: only counting the bytes as they come can end it quickly.
-    RawServer endless("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + QByteArray(3 * Appcast::kMaxFeedBytes, ' '),
-                      false);
-    EXPECT_EQ(userCheck(*controller(m_clock, u"0.1.0"_s, endless.url(u"/appcast.xml"_s))), Outcome::Failed);
+    // A feed that never comes ends with the transfer's timeout.
+    auto updates = controller(m_clock, u"0.1.0"_s, QUrl(u"https://updates.test/silent.xml"_s));
+    Alert::setNextAnswer(Alert::FirstButton);
+    QSignalSpy finished(updates.get(), &UpdateController::checkFinished);
+    updates->checkForUpdates();
+    m_clock.advance(UpdateController::kTransferTimeout - 1ms);
+    EXPECT_TRUE(finished.isEmpty());
+    m_clock.advance(1ms);
+    EXPECT_EQ(finished.size(), 1);
+    EXPECT_TRUE(Alert::takeRecords().value(0).text.contains(u"internet connection"_s));
 }
 
 // Background checks run once per interval, only when switched on (the switch persists), and
@@ -502,55 +421,60 @@ TEST_F(UpdateControllerTest, UnusableFeedsEndInCouldNotCheck)
 // restart the next one comes when it is due, at the earliest once the start delay has passed.
 TEST_F(UpdateControllerTest, BackgroundChecksRunOncePerIntervalAndQuietlyOnlyWhenOn)
 {
-    for (int i = 0; i < 10; ++i)
+    for (int i = 0; i < 5; ++i) // an alert would be recorded, not shown
         Alert::setNextAnswer(Alert::SecondButton);
+    QList<Outcome> outcomes;
+    const auto watch = [&outcomes](UpdateController& updates) {
+        QObject::connect(&updates, &UpdateController::checkFinished, [&outcomes](Outcome o) { outcomes.append(o); });
+    };
     controller(m_clock)->setAutomaticallyChecksForUpdates(false);
     auto updates = controller(m_clock);
     m_clock.advance(3h);
     EXPECT_EQ(m_clock.pendingTimers(), 0);
-    EXPECT_EQ(feedHits(), 0);
+    EXPECT_EQ(hits(kFeed), 0);
 
     updates->setAutomaticallyChecksForUpdates(true);
     updates = controller(m_clock);
+    watch(*updates);
+    m_http.answer(kFeed, Answer{0});
     m_clock.advance(UpdateController::kStartDelay - 1s);
-    EXPECT_FALSE(updates->isChecking());
+    EXPECT_EQ(hits(kFeed), 0);
     m_clock.advance(1s);
-    EXPECT_EQ(backgroundCheck(*updates), Outcome::Failed);
     serveFeed(u"0.1.0"_s);
     m_clock.advance(3599s);
-    EXPECT_FALSE(updates->isChecking());
+    EXPECT_EQ(hits(kFeed), 1);
     m_clock.advance(1s);
-    EXPECT_EQ(backgroundCheck(*updates), Outcome::UpToDate);
-    EXPECT_EQ(feedHits(), 2);
+    EXPECT_EQ(outcomes, (QList<Outcome>{Outcome::Failed, Outcome::UpToDate}));
     EXPECT_TRUE(Alert::takeRecords().isEmpty());
 
     const QDateTime checkedAt = m_clock.wallNow();
     using Delays = std::pair<std::chrono::minutes, std::chrono::minutes>;
-    for (const auto& [restart, wait] : {Delays {20min, 40min}, Delays {5h, 0min}}) {
+    for (const auto& [restart, wait] : {Delays{20min, 40min}, Delays{5h, 0min}}) {
         updates.reset();
         FakeClock later;
         later.setWallNow(checkedAt.addSecs(std::chrono::seconds(restart).count()));
         updates = controller(later);
-        const std::chrono::seconds due = std::max<std::chrono::seconds>(wait, UpdateController::kStartDelay);
-        later.advance(due - 1s);
-        EXPECT_FALSE(updates->isChecking());
+        const qsizetype before = hits(kFeed);
+        later.advance(std::max<std::chrono::seconds>(wait, UpdateController::kStartDelay) - 1s);
+        EXPECT_EQ(hits(kFeed), before);
         later.advance(1s);
-        EXPECT_EQ(backgroundCheck(*updates), Outcome::UpToDate);
+        EXPECT_EQ(hits(kFeed), before + 1);
     }
 }
 
-// Download, asked for after a quiet background check, reports its outcome: here a
-// package that changed since it was signed.
+// Download, asked for after a quiet background check, reports its outcome: here a package
+// that changed since it was signed.
 TEST_F(UpdateControllerTest, BackgroundCheckAnnouncesANewerVersionAndTellsHowItsDownloadEnded)
 {
-    serve(u"/files/p.tar.gz"_s, package(100));
-    serveFeed(u"0.3.0"_s);
-    serve(u"/files/p.tar.gz"_s, package(200));
+    serveFeed(u"0.3.0"_s, package(100));
+    m_http.answer(QUrl(kPackage), Answer{200, package(200)});
     auto updates = controller(m_clock);
+    QSignalSpy finished(updates.get(), &UpdateController::checkFinished);
     Alert::setNextAnswer(Alert::FirstButton);
     Alert::setNextAnswer(Alert::FirstButton);
     m_clock.advance(UpdateController::kStartDelay);
-    EXPECT_EQ(backgroundCheck(*updates), Outcome::Failed);
+    ASSERT_EQ(finished.size(), 1);
+    EXPECT_EQ(finished.at(0).at(0).value<Outcome>(), Outcome::Failed);
     const QList<Alert::Record> records = Alert::takeRecords();
     ASSERT_EQ(records.size(), 2);
     EXPECT_TRUE(records[0].text.contains(u"0.3.0"_s));

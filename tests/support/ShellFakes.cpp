@@ -1,7 +1,6 @@
 #include "ShellFakes.h"
 
 #include "Alert.h"
-#include "FakePowerKeyInhibitor.h"
 #include "Localizer.h"
 #include "TapLockEngine.h"
 
@@ -11,54 +10,33 @@
 
 namespace ow::test {
 
-AppDelegate::Services ShellFakes::services(HttpClient& http)
-{
-    return {.defaults = defaults,
-            .lock = {clock, defaults, cursor, sleep, screens, stacking, watchdog},
-            .permission = permission,
-            .taskbar = taskbar,
-            .launcher = launcher,
-            .http = http,
-            .loginItem = loginItem,
-            .log = log,
-            .installCrashReporter = {}};
-}
-
-std::unique_ptr<LockEngine> ShellFakes::lockEngine()
-{
-    auto fakeGrab = std::make_unique<FakeInputGrab>();
-    grab = fakeGrab.get();
-    return std::make_unique<TapLockEngine>(std::move(fakeGrab), std::make_unique<FakePowerKeyInhibitor>(), clock);
-}
-
 std::unique_ptr<UpdateController> ShellFakes::updates()
 {
-    auto offline = offlineUpdates(clock, dir.filePath(QStringLiteral("updates.ini")), &feedRequests);
+    auto offline = offlineUpdates(clock(), http(), dir.filePath(QStringLiteral("updates.ini")));
     updater = offline.get();
     return offline;
 }
 
-std::unique_ptr<UpdateController> ShellFakes::offlineUpdates(Clock& clock, const QString& settingsPath,
-                                                             QNetworkAccessManager* network)
+std::unique_ptr<UpdateController> ShellFakes::offlineUpdates(Clock& clock, HttpClient& http,
+                                                             const QString& settingsPath)
 {
     UpdateController::Setup setup;
     setup.settingsPath = settingsPath;
-    setup.network = network;
     setup.feedUrl = QUrl(QStringLiteral("http://127.0.0.1:9/none.xml")); // the discard port: refused at once
     setup.openUrl = [](const QUrl&) { return true; };
-    return std::make_unique<UpdateController>(clock, setup);
+    return std::make_unique<UpdateController>(clock, http, setup);
 }
 
-void ShellFakes::buildShell(HttpClient& http, bool tray, bool start, bool asked)
+void ShellFakes::buildShell(bool tray, bool start, bool asked)
 {
     QApplication::setQuitOnLastWindowClosed(false);
     delegate.reset();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     if (asked) {
-        defaults.setValue(QStringLiteral("OWOnboarded"), true);
-        defaults.setValue(QStringLiteral("OWMenuBarMode"), tray);
+        defaults().setValue(QStringLiteral("OWOnboarded"), true);
+        defaults().setValue(QStringLiteral("OWMenuBarMode"), tray);
     }
-    AppDelegate::Services shell = services(http);
+    AppDelegate::Services shell = AppDelegate::Services::of(*this);
     shell.checkInUrl = checkInUrl;
     shell.reportUrl = reportUrl;
     shell.openUrl = [this](const QUrl& url) {
@@ -67,7 +45,7 @@ void ShellFakes::buildShell(HttpClient& http, bool tray, bool start, bool asked)
     };
     shell.trayAvailable = [this] { return trayHost; };
     shell.installCrashReporter = [this] { ++crashReporterInstalls; };
-    delegate = std::make_unique<AppDelegate>(shell, lockEngine(), updates());
+    delegate = std::make_unique<AppDelegate>(shell, std::make_unique<TapLockEngine>(*this), updates());
     if (!start)
         return;
     delegate->applicationDidFinishLaunching();
@@ -76,7 +54,7 @@ void ShellFakes::buildShell(HttpClient& http, bool tray, bool start, bool asked)
 
 void ShellFakes::settle()
 {
-    clock.runPosted();
+    clock().runPosted();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QApplication::processEvents();
 }
@@ -84,8 +62,8 @@ void ShellFakes::settle()
 void ShellFakes::holdToUnlock()
 {
     grab->report(0x100018);
-    clock.runPosted();
-    clock.advance(std::chrono::seconds(4));
+    clock().runPosted();
+    clock().advance(std::chrono::seconds(4));
     QApplication::processEvents();
 }
 
@@ -101,9 +79,9 @@ SettingsView* ShellFakes::settings() const
     return window()->settingsView();
 }
 
-bool ShellFakes::skipsTaskbar() const
+bool ShellFakes::skipsTaskbar()
 {
-    return taskbar.skipped.value(window()->winId());
+    return taskbar().skipped.value(window()->winId());
 }
 
 QSystemTrayIcon* ShellFakes::trayIcon() const

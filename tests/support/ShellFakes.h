@@ -1,21 +1,8 @@
 #pragma once
 
 #include "AppDelegate.h"
-#include "CountingNetwork.h"
-#include "FakeClock.h"
-#include "FakeCursorVisibility.h"
-#include "FakeDisplaySleepAssertion.h"
-#include "FakeInputAccessPermission.h"
-#include "FakeInputGrab.h"
-#include "FakeLauncherBadge.h"
-#include "FakeLockWatchdog.h"
-#include "FakeLoginItem.h"
-#include "FakeScreenList.h"
-#include "FakeSystemLog.h"
-#include "FakeTaskbarPresence.h"
-#include "FakeWindowStacking.h"
+#include "FakePlatform.h"
 #include "MainWindow.h"
-#include "MemoryUserDefaults.h"
 #include "UpdateController.h"
 
 #include <QApplication>
@@ -29,23 +16,19 @@ class SettingsView;
 
 namespace ow::test {
 
-// Every platform service of the application shell as a fake, for tests that build an
-// AppDelegate in process. The HTTP client is the test's own: each case needs another.
-struct ShellFakes {
-    // The services wired as the application wires them; a test sets what else it needs.
-    AppDelegate::Services services(HttpClient& http);
-    // The real lock engine over a fake grab, which `grab` then points to.
-    std::unique_ptr<LockEngine> lockEngine();
-    // Update checks that never reach the network, with their settings in `dir`, counted
-    // in `feedRequests`; `updater` then points to them.
+// The application shell built in process on the fake platform.
+struct ShellFakes : FakePlatform {
+    // Update checks through the fake HTTP client, which holds their requests, with their
+    // settings in `dir`; `updater` then points to them.
     std::unique_ptr<UpdateController> updates();
-    static std::unique_ptr<UpdateController> offlineUpdates(Clock& clock, const QString& settingsPath,
-                                                            QNetworkAccessManager* network = nullptr);
+    // Update checks whose feed a real client finds refused at once.
+    static std::unique_ptr<UpdateController> offlineUpdates(Clock& clock, HttpClient& http,
+                                                            const QString& settingsPath);
 
     // Builds `delegate` on these fakes, on a desktop whose tray host runs while `trayHost`
     // says so. `asked`: the first launch's question was answered with `tray`; otherwise the
     // store keeps what the test put there. `start`: launched, and what the launch queued run.
-    void buildShell(HttpClient& http, bool tray, bool start = true, bool asked = true);
+    void buildShell(bool tray, bool start = true, bool asked = true);
     // Runs what was posted and what Qt queued.
     void settle();
     // Ends a running lock the way the user does: both Ctrl keys held for the hold time.
@@ -65,27 +48,13 @@ struct ShellFakes {
     }
     MainWindow* window() const { return topLevel<MainWindow>(); }
     SettingsView* settings() const;
-    bool skipsTaskbar() const;
+    bool skipsTaskbar();
     // The tray icon on show, if any; a removed one may linger hidden until deleted.
     QSystemTrayIcon* trayIcon() const;
     // The tray menu's item with this catalogue key's text.
     QAction* trayMenuItem(const char* key) const;
 
     QTemporaryDir dir;
-    CountingNetwork feedRequests;
-    FakeClock clock;
-    MemoryUserDefaults defaults;
-    FakeCursorVisibility cursor;
-    FakeDisplaySleepAssertion sleep;
-    FakeScreenList screens;
-    FakeWindowStacking stacking;
-    FakeLockWatchdog watchdog;
-    FakeInputAccessPermission permission;
-    FakeTaskbarPresence taskbar;
-    FakeLauncherBadge launcher;
-    FakeLoginItem loginItem;
-    FakeSystemLog log;
-    FakeInputGrab* grab = nullptr;
     UpdateController* updater = nullptr;
     bool trayHost = true;
     int crashReporterInstalls = 0;

@@ -1,25 +1,11 @@
 #include "AppDelegate.h"
 #include "AppHome.h"
-#include "FakeDisplaySleepAssertion.h"
-#include "FakeLauncherBadge.h"
-#include "FakeLockWatchdog.h"
-#include "FakeLoginItem.h"
-#include "FakePowerKeyInhibitor.h"
-#include "FakeSystemLog.h"
+#include "LinuxPlatform.h"
 #include "Localizer.h"
 #include "LockCycle.h"
-#include "MemoryUserDefaults.h"
-#include "QtClock.h"
-#include "QtHttpClient.h"
-#include "QtScreenList.h"
-#include "ShellFakes.h"
 #include "TapLockEngine.h"
-#include "X11CursorVisibility.h"
-#include "X11InputAccessPermission.h"
-#include "X11InputGrab.h"
+#include "UpdateController.h"
 #include "X11Probe.h"
-#include "X11TaskbarPresence.h"
-#include "X11WindowStacking.h"
 #include "XTestInput.h"
 
 #include <QAction>
@@ -341,34 +327,16 @@ TEST_F(AppEndToEndTest, AnUnreadMessagePutsARedDotOnTheTrayIcon)
     });
     const quint16 port = server.listen(QHostAddress::LocalHost, 0);
 
-    ow::QtClock clock;
-    ow::MemoryUserDefaults defaults;
-    defaults.setValue(QStringLiteral("OWMenuBarMode"), true);
-    defaults.setValue(QStringLiteral("OWOnboarded"), true);
-    ow::X11CursorVisibility cursor;
-    ow::FakeDisplaySleepAssertion sleep;
-    ow::QtScreenList screens;
-    ow::X11WindowStacking stacking;
-    ow::FakeLockWatchdog watchdog;
-    ow::X11InputAccessPermission permission([] { return QUrl(); });
-    ow::X11TaskbarPresence taskbar;
-    ow::FakeLauncherBadge launcher;
-    ow::QtHttpClient http;
-    ow::FakeLoginItem loginItem;
-    ow::FakeSystemLog log;
-    ow::AppDelegate delegate({.defaults = defaults,
-                              .lock = {clock, defaults, cursor, sleep, screens, stacking, watchdog},
-                              .permission = permission,
-                              .taskbar = taskbar,
-                              .launcher = launcher,
-                              .http = http,
-                              .loginItem = loginItem,
-                              .log = log,
-                              .installCrashReporter = {},
-                              .checkInUrl = QUrl(QStringLiteral("http://127.0.0.1:%1/check").arg(port))},
-                             std::make_unique<ow::TapLockEngine>(std::make_unique<ow::X11InputGrab>(),
-                                                                 std::make_unique<ow::FakePowerKeyInhibitor>(), clock),
-                             ow::test::ShellFakes::offlineUpdates(clock, home->filePath(QStringLiteral("updates.ini"))));
+    ow::LinuxPlatform platform({.defaultsPath = home->filePath(QStringLiteral("defaults.json"))});
+    platform.defaults().setValue(QStringLiteral("OWMenuBarMode"), true);
+    platform.defaults().setValue(QStringLiteral("OWOnboarded"), true);
+    ow::AppDelegate::Services services = ow::AppDelegate::Services::of(platform);
+    services.checkInUrl = QUrl(QStringLiteral("http://127.0.0.1:%1/check").arg(port));
+    ow::UpdateController::Setup updates;
+    updates.settingsPath = home->filePath(QStringLiteral("updates.ini"));
+    updates.feedUrl = QUrl(QStringLiteral("http://127.0.0.1:9/none.xml")); // the discard port: refused at once
+    ow::AppDelegate delegate(services, std::make_unique<ow::TapLockEngine>(platform),
+                             std::make_unique<ow::UpdateController>(platform.clock(), platform.http(), updates));
     delegate.applicationDidFinishLaunching();
 
     // Where the icon is now: Qt may embed a new window for it when the tray answers.
