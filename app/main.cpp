@@ -72,7 +72,7 @@ int main(int argc, char* argv[])
                                 .helpPage = x11HelpPage,
                                 .userAgent = QStringLiteral("OrbinWash/%1").arg(ow::appVersion()).toUtf8()});
     ow::AppDelegate::Services services = ow::AppDelegate::Services::of(platform);
-    services.installCrashReporter = [&platform] { ow::CrashReporter::install(platform.defaults(), platform.http()); };
+    services.installCrashReporter = [&platform] { ow::CrashReporter::install(platform); };
     ow::AppDelegate delegate(services, std::make_unique<ow::TapLockEngine>(platform),
                              std::make_unique<ow::UpdateController>(platform.clock(), platform.http()));
     QObject::connect(&instance, &ow::SingleInstance::reopenRequested, &delegate,

@@ -7,6 +7,7 @@ namespace ow {
 class Clock;
 class CursorVisibility;
 class DisplaySleepAssertion;
+class FatalErrorHooks;
 class HttpClient;
 class InputAccessPermission;
 class InputGrab;
@@ -40,6 +41,7 @@ public:
     virtual HttpClient& http() = 0;
     virtual LoginItem& loginItem() = 0;
     virtual SystemLog& log() = 0;
+    virtual FatalErrorHooks& fatalErrorHooks() = 0;
     // The lock engine owns these for its lifetime, so each lock engine gets its own.
     virtual std::unique_ptr<InputGrab> makeInputGrab() = 0;
     virtual std::unique_ptr<PowerKeyInhibitor> makePowerKeyInhibitor() = 0;

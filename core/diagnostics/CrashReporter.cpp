@@ -4,6 +4,7 @@
 #include "Endpoints.h"
 #include "FatalErrorHooks.h"
 #include "HttpClient.h"
+#include "Platform.h"
 #include "UserDefaults.h"
 
 #include <QCoreApplication>
@@ -83,9 +84,10 @@ QDateTime distantPast()
 
 } // namespace
 
-CrashReporter::Settings::Settings(UserDefaults& userDefaults, HttpClient& httpClient)
+CrashReporter::Settings::Settings(UserDefaults& userDefaults, HttpClient& httpClient, FatalErrorHooks& fatalErrorHooks)
     : defaults(userDefaults)
     , http(httpClient)
+    , hooks(fatalErrorHooks)
     , endpoint(crashEndpoint())
     , pendingPath(defaultPendingPath())
     , systemCrashFolder(QStringLiteral("/var/crash"))
@@ -93,9 +95,9 @@ CrashReporter::Settings::Settings(UserDefaults& userDefaults, HttpClient& httpCl
 {
 }
 
-void CrashReporter::install(UserDefaults& defaults, HttpClient& http)
+void CrashReporter::install(Platform& platform)
 {
-    install(Settings(defaults, http));
+    install(Settings(platform.defaults(), platform.http(), platform.fatalErrorHooks()));
 }
 
 void CrashReporter::install(const Settings& settings)
@@ -103,8 +105,7 @@ void CrashReporter::install(const Settings& settings)
     installed().emplace(settings);
     sendPendingCrash();
     sendSystemCrashReports();
-    if (settings.installHooks)
-        FatalErrorHooks::install(settings.pendingPath);
+    settings.hooks.install(settings.pendingPath);
 }
 
 void CrashReporter::sendPendingCrash()
@@ -179,9 +180,9 @@ void CrashReporter::send(const QString& kind, const QString& message, const QStr
 void CrashReporter::reportError(const QString& message)
 {
     QCoreApplication* app = QCoreApplication::instance();
-    if (app == nullptr)
+    if (app == nullptr || !installed())
         return;
-    const QString stack = FatalErrorHooks::currentStack(ErrorStackFrames);
+    const QString stack = installed()->hooks.currentStack(ErrorStackFrames);
     // The HTTP client lives on the main thread.
     QMetaObject::invokeMethod(app, [message, stack] { send(QStringLiteral("error"), message, stack); },
                               Qt::QueuedConnection);

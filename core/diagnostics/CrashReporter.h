@@ -9,7 +9,9 @@
 
 namespace ow {
 
+class FatalErrorHooks;
 class HttpClient;
+class Platform;
 class UserDefaults;
 
 // Sends what went wrong to the crash service: the record the fatal error hooks left at
@@ -20,23 +22,23 @@ class CrashReporter {
 public:
     struct Settings {
         // The defaults for the running application.
-        Settings(UserDefaults& userDefaults, HttpClient& httpClient);
+        Settings(UserDefaults& userDefaults, HttpClient& httpClient, FatalErrorHooks& fatalErrorHooks);
 
         UserDefaults& defaults;
         // Lives on the main thread, as long as the process sends reports.
         HttpClient& http;
+        FatalErrorHooks& hooks;
         QUrl endpoint;              // crashEndpoint()
         QString pendingPath;        // defaultPendingPath()
         QString systemCrashFolder;  // /var/crash
         QString executablePath;     // QCoreApplication::applicationFilePath()
-        bool installHooks = true;
     };
 
     CrashReporter() = delete;
 
     // Sends the pending record and the new system reports, then installs the fatal error
     // hooks so that the next crash leaves a record.
-    static void install(UserDefaults& defaults, HttpClient& http);
+    static void install(Platform& platform);
     static void install(const Settings& settings);
 
     // The record the hooks left, removed before it is sent so that it is sent at most once:

@@ -3,6 +3,7 @@
 #include "FakeClock.h"
 #include "FakeCursorVisibility.h"
 #include "FakeDisplaySleepAssertion.h"
+#include "FakeFatalErrorHooks.h"
 #include "FakeHttpClient.h"
 #include "FakeInputAccessPermission.h"
 #include "FakeInputGrab.h"
@@ -35,6 +36,7 @@ public:
     FakeHttpClient& http() override { return m_http; }
     FakeLoginItem& loginItem() override { return m_loginItem; }
     FakeSystemLog& log() override { return m_log; }
+    FakeFatalErrorHooks& fatalErrorHooks() override { return m_fatalErrorHooks; }
     std::unique_ptr<InputGrab> makeInputGrab() override;
     std::unique_ptr<PowerKeyInhibitor> makePowerKeyInhibitor() override;
 
@@ -55,6 +57,7 @@ private:
     FakeHttpClient m_http;
     FakeLoginItem m_loginItem;
     FakeSystemLog m_log;
+    FakeFatalErrorHooks m_fatalErrorHooks;
 };
 
 } // namespace ow

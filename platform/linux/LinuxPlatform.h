@@ -3,6 +3,7 @@
 #include "DBusLauncherBadge.h"
 #include "FileUserDefaults.h"
 #include "LinuxDisplaySleepAssertion.h"
+#include "PosixFatalErrorHooks.h"
 #include "Platform.h"
 #include "ProcessLockWatchdog.h"
 #include "QtClock.h"
@@ -50,6 +51,7 @@ public:
     HttpClient& http() override { return m_http; }
     LoginItem& loginItem() override { return m_loginItem; }
     SystemLog& log() override { return m_log; }
+    FatalErrorHooks& fatalErrorHooks() override { return m_fatalErrorHooks; }
     std::unique_ptr<InputGrab> makeInputGrab() override;
     std::unique_ptr<PowerKeyInhibitor> makePowerKeyInhibitor() override;
 
@@ -67,6 +69,7 @@ private:
     QtHttpClient m_http;
     XdgAutostartLoginItem m_loginItem;
     SyslogSystemLog m_log;
+    PosixFatalErrorHooks m_fatalErrorHooks;
 };
 
 } // namespace ow

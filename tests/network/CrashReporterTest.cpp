@@ -2,6 +2,7 @@
 #include "CountingDefaults.h"
 #include "CrashReporter.h"
 #include "FakeHttpClient.h"
+#include "PosixFatalErrorHooks.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -76,6 +77,12 @@ TEST(CrashTextTest, RecordsSplitAtTheFirstSeparatorAndReportsUnderTheirHeadline)
 
 const QString kMarkKey = u"OWLastCrashScan"_s;
 
+// The real stack reader, without signal handlers in the test process.
+class StackOnlyHooks final : public ow::PosixFatalErrorHooks {
+public:
+    void install(const QString&) override {}
+};
+
 class CrashReporterTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -99,12 +106,11 @@ protected:
 
     void install()
     {
-        CrashReporter::Settings settings(m_defaults, m_http);
+        CrashReporter::Settings settings(m_defaults, m_http, m_hooks);
         settings.endpoint = QUrl(u"https://crash.test/report"_s);
         settings.pendingPath = m_pendingPath;
         settings.systemCrashFolder = m_crashFolder;
         settings.executablePath = u"/usr/bin/orbinwash"_s;
-        settings.installHooks = false;
         CrashReporter::install(settings);
     }
 
@@ -127,6 +133,7 @@ protected:
     QTemporaryDir m_dir;
     CountingDefaults m_defaults;
     ow::FakeHttpClient m_http;
+    StackOnlyHooks m_hooks;
     QString m_pendingPath = m_dir.filePath(u"pending-crash.txt"_s);
     QString m_crashFolder = m_dir.filePath(u"crash"_s);
     QByteArray m_savedDataHome;

@@ -11,6 +11,7 @@
 //   none                 installs nothing, then throws as "exception" does
 #include "CrashReporter.h"
 #include "FileUserDefaults.h"
+#include "PosixFatalErrorHooks.h"
 #include "QtHttpClient.h"
 
 #include <QCoreApplication>
@@ -75,8 +76,9 @@ int main(int argc, char* argv[])
     // Never written: the system crash folder does not exist.
     ow::FileUserDefaults defaults(recordPath + QLatin1String(".defaults.json"));
     ow::QtHttpClient http;
+    ow::PosixFatalErrorHooks hooks;
     if (std::strcmp(mode, "none") != 0) {
-        ow::CrashReporter::Settings settings(defaults, http);
+        ow::CrashReporter::Settings settings(defaults, http, hooks);
         // Nothing to send: the test starts every child without a record.
         settings.endpoint = QUrl();
         settings.pendingPath = recordPath;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QString>
+#include "FatalErrorHooks.h"
 
 namespace ow {
 
@@ -11,18 +11,18 @@ namespace ow {
 // end. The record replaces the file atomically, mode 0600, and the process then dies the
 // way it would have without the hooks (an uncaught exception by SIGABRT).
 // A second fatal signal while a record is being written ends the process at once.
-class FatalErrorHooks {
+class PosixFatalErrorHooks : public FatalErrorHooks {
 public:
     static constexpr int MaxFrames = 30;
 
     // Call from the main thread: the alternate signal stack that lets a stack overflow be
     // recorded is the calling thread's. Calling again only changes the record's path.
     // A path longer than the system allows leaves the hooks uninstalled.
-    static void install(const QString& recordPath);
+    void install(const QString& recordPath) override;
 
     // The calling thread's stack below the caller of this function, innermost first,
     // one frame a line, at most maxFrames lines.
-    static QString currentStack(int maxFrames);
+    QString currentStack(int maxFrames) override;
 };
 
 } // namespace ow

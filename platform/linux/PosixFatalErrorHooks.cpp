@@ -1,4 +1,4 @@
-#include "FatalErrorHooks.h"
+#include "PosixFatalErrorHooks.h"
 
 #include <QFile>
 #include <QStringList>
@@ -78,8 +78,8 @@ void writeRecord(const char* headline, std::size_t length)
     bool ok = ::fchmod(fd, S_IRUSR | S_IWUSR) == 0;
     ok = ok && writeAll(fd, headline, length) && writeAll(fd, kSeparator, sizeof kSeparator - 1);
     if (ok) {
-        void* frames[FatalErrorHooks::MaxFrames];
-        const int count = ::backtrace(frames, FatalErrorHooks::MaxFrames);
+        void* frames[PosixFatalErrorHooks::MaxFrames];
+        const int count = ::backtrace(frames, PosixFatalErrorHooks::MaxFrames);
         ::backtrace_symbols_fd(frames, count, fd);
         ok = count == 0 || trimFinalLineFeed(fd);
     }
@@ -192,7 +192,7 @@ bool prepareAltStack()
 
 } // namespace
 
-void FatalErrorHooks::install(const QString& recordPath)
+void PosixFatalErrorHooks::install(const QString& recordPath)
 {
     const QByteArray path = QFile::encodeName(recordPath);
     if (path.isEmpty() || std::size_t(path.size()) + sizeof kTempSuffix > sizeof g_recordPath)
@@ -220,7 +220,7 @@ void FatalErrorHooks::install(const QString& recordPath)
         ::sigaction(signal, &action, nullptr);
 }
 
-QString FatalErrorHooks::currentStack(int maxFrames)
+QString PosixFatalErrorHooks::currentStack(int maxFrames)
 {
     if (maxFrames <= 0)
         return {};
