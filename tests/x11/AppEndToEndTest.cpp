@@ -9,8 +9,6 @@
 #include "XTestInput.h"
 
 #include <QAction>
-#include <QDir>
-#include <QFile>
 #include <QGuiApplication>
 #include <QHttpServer>
 #include <QHttpServerRequest>
@@ -31,22 +29,6 @@ using ow::test::X11Probe;
 using ow::test::XTestInput;
 
 namespace {
-
-// Whether a process named orbinwash-watchdog runs as a child of parent.
-bool hasWatchdogChild(qint64 parent)
-{
-    for (const QString& pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-        if (!stat.open(QIODevice::ReadOnly))
-            continue;
-        // "pid (comm) state ppid ...": the name may hold spaces, the rest cannot.
-        const QByteArray line = stat.readAll();
-        const QList<QByteArray> rest = line.mid(line.lastIndexOf(')') + 2).split(' ');
-        if (line.contains("(orbinwash-watch)") && rest.size() > 1 && rest[1].toLongLong() == parent)
-            return true;
-    }
-    return false;
-}
 
 // Where the lock button is on screen: the lowest run of strongly coloured pixels in the
 // middle column of the window (the brand mark above it is the only other colour).
@@ -260,7 +242,8 @@ TEST_P(LockCommandCycles, LocksAndUnlockingLeavesTheSessionFree)
             input.key(clothKey, true);
         ASSERT_NO_FATAL_FAILURE(giveCommand(way));
         ASSERT_TRUE(QTest::qWaitFor([&] { return input.keyboardGrabbedByOther(); }, 5000)) << "the command did not lock";
-        EXPECT_TRUE(QTest::qWaitFor([&] { return hasWatchdogChild(app.processId()); }, 2000)) << "no watchdog";
+        EXPECT_TRUE(QTest::qWaitFor([&] { return ow::test::watchdogChildOf(app.processId()) > 0; }, 2000))
+            << "no watchdog";
         EXPECT_EQ(mainWindow(), 0u) << "the main window stays hidden during the lock";
         if (cycle == 1) {
             // Another program, focused, hears nothing of what is typed.
