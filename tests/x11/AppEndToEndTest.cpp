@@ -280,7 +280,6 @@ TEST_P(LockCommandCycles, LocksAndUnlockingLeavesTheSessionFree)
 INSTANTIATE_TEST_SUITE_P(
     AsAPersonDoes, LockCommandCycles,
     ::testing::Values(LockWay{"Return50ms", Command::Return, 50, Cloth::None},
-                      LockWay{"Return150ms", Command::Return, 150, Cloth::None},
                       LockWay{"Return400ms", Command::Return, 400, Cloth::None},
                       LockWay{"Click200ms", Command::Click, 200, Cloth::None},
                       LockWay{"TrayMenuDownReturn", Command::TrayMenu, 120, Cloth::None},
