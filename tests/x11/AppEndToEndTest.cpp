@@ -171,11 +171,6 @@ struct LockWay {
     Cloth cloth;
 };
 
-void PrintTo(const LockWay& way, std::ostream* out)
-{
-    *out << way.name;
-}
-
 class LockCommandCycles : public AppEndToEndTest, public ::testing::WithParamInterface<LockWay> {
 protected:
     void press(unsigned keycode, int ms)
