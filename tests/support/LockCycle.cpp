@@ -2,7 +2,9 @@
 
 #include "XTestInput.h"
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QStringList>
 #include <QTest>
 
@@ -41,6 +43,21 @@ QString troubleAfterUnlock(XTestInput& input, int ms)
         QTest::qWait(100);
     }
     return {};
+}
+
+qint64 watchdogChildOf(qint64 parent)
+{
+    for (const QString& pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        // "pid (comm) state ppid ...": the name may hold spaces, the rest cannot.
+        const QByteArray line = stat.readAll();
+        const QList<QByteArray> rest = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        if (line.contains("(orbinwash-watch)") && rest.size() > 1 && rest[1].toLongLong() == parent)
+            return pid.toLongLong();
+    }
+    return -1;
 }
 
 } // namespace ow::test

@@ -15,4 +15,7 @@ bool holdBothCtrlKeysUntilUnlocked(XTestInput& input, int timeoutMs);
 // text when the session stayed free.
 QString troubleAfterUnlock(XTestInput& input, int ms);
 
+// The pid of parent's child named after the watchdog helper, or -1.
+qint64 watchdogChildOf(qint64 parent);
+
 } // namespace ow::test

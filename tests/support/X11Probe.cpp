@@ -18,10 +18,10 @@ X11Probe::~X11Probe()
     m_process.waitForFinished(2000);
 }
 
-bool X11Probe::start(const QStringList& args)
+bool X11Probe::start()
 {
-    m_process.start(m_program, args);
-    return m_process.waitForStarted(5000);
+    m_process.start(m_program, {});
+    return m_process.waitForStarted(5000) && nextLine().startsWith(QLatin1String("ready"));
 }
 
 QString X11Probe::nextLine(int timeoutMs)

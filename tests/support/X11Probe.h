@@ -6,9 +6,9 @@
 
 namespace ow::test {
 
-// The other X client of the lock tests, x11_probe, run as a separate program: with
-// "listen" it reports every key, button and motion event its focused window (and any
-// device, through XInput 2) receives; with "grab <ms>" it holds a competing grab.
+// The other X client of the lock tests, x11_probe, run as a separate program: it reports
+// every key, button and motion event its focused window (and any device, through
+// XInput 2) receives.
 class X11Probe {
 public:
     explicit X11Probe(QString program);
@@ -16,17 +16,19 @@ public:
     X11Probe(const X11Probe&) = delete;
     X11Probe& operator=(const X11Probe&) = delete;
 
-    bool start(const QStringList& args = {QStringLiteral("listen")});
-    // The next line it printed, or empty after the timeout.
-    QString nextLine(int timeoutMs = 5000);
-    // Waits for the line; returns every line read before it, or {"<timeout>"}.
-    QStringList readUntil(const QString& line, int timeoutMs = 5000);
-    void command(const char* text);
+    // True once its window is mapped and focused.
+    bool start();
     // Everything it has received so far.
     QStringList received();
     void refocus();
 
 private:
+    // The next line it printed, or empty after the timeout.
+    QString nextLine(int timeoutMs = 5000);
+    // Waits for the line; returns every line read before it, or {"<timeout>"}.
+    QStringList readUntil(const QString& line, int timeoutMs = 5000);
+    void command(const char* text);
+
     QString m_program;
     QProcess m_process;
 };

@@ -1,44 +1,27 @@
-// Another X client for the lock tests, on $DISPLAY:
-//
-//   x11_probe listen
-//     Maps a focused 400 x 300 window, prints "ready <window id>", then one
-//     line per input event it receives: "key-press <keycode>", "key-release <keycode>",
-//     "button-press <button>", "button-release <button>", "motion <root x> <root y>".
-//     A second connection listens on the root window through XInput 2 to every device,
-//     physical (slave) ones included, the way a program reading a device directly does,
-//     and prints "xi2-key-press <keycode> <device>", "xi2-key-release ...",
-//     "xi2-button-press <button> <device>", "xi2-button-release ...", "xi2-motion <device>".
-//     Commands on stdin: "focus" refocuses the window and answers "focused"; "ping"
-//     answers "pong" after a round trip to the server, so every event the server had
-//     delivered by the time "ping" was written is printed before "pong".
-//     Exits 0 on stdin EOF or SIGTERM.
-//
-//   x11_probe grab <ms>
-//     Grabs keyboard and pointer (retrying for 2 s), prints "grabbed", holds them for <ms>
-//     (negative: until SIGTERM or stdin EOF), ungrabs, prints "released", exits 0.
-//     Exits 1 when the grabs cannot be had.
+// Another X client for the lock tests, on $DISPLAY. Maps a focused 400 x 300 window,
+// prints "ready <window id>", then one line per input event it receives: "key-press
+// <keycode>", "key-release <keycode>", "button-press <button>", "button-release <button>",
+// "motion <root x> <root y>". A second connection listens on the root window through
+// XInput 2 to every device, physical (slave) ones included, the way a program reading a
+// device directly does, and prints "xi2-key-press <keycode> <device>", "xi2-key-release
+// ...", "xi2-button-press <button> <device>", "xi2-button-release ...", "xi2-motion <device>".
+// Commands on stdin: "focus" refocuses the window and answers "focused"; "ping" answers
+// "pong" after a round trip to the server, so every event the server had delivered by the
+// time "ping" was written is printed before "pong". Exits 0 on stdin EOF.
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XInput2.h>
 
 #include <cerrno>
-#include <chrono>
-#include <csignal>
 #include <cstdarg>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
-#include <thread>
 
 #include <poll.h>
-#include <sys/signalfd.h>
 #include <unistd.h>
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-using namespace std::chrono_literals;
 
 int logXError(Display* display, XErrorEvent* error)
 {
@@ -49,10 +32,8 @@ int logXError(Display* display, XErrorEvent* error)
     return 0;
 }
 
-void say(const char* format, ...) __attribute__((format(printf, 1, 2)));
-
 // The tests read stdout line by line as things happen, so nothing may wait in a buffer.
-void say(const char* format, ...)
+[[gnu::format(printf, 1, 2)]] void say(const char* format, ...)
 {
     va_list args;
     va_start(args, format);
@@ -60,17 +41,6 @@ void say(const char* format, ...)
     va_end(args);
     std::putchar('\n');
     std::fflush(stdout);
-}
-
-// SIGTERM arrives as a readable descriptor, so one poll() covers X, stdin and termination.
-int terminationFd()
-{
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGTERM);
-    sigaddset(&signals, SIGINT);
-    sigprocmask(SIG_BLOCK, &signals, nullptr);
-    return signalfd(-1, &signals, SFD_CLOEXEC);
 }
 
 void focusWindow(Display* display, Window window)
@@ -177,8 +147,16 @@ void runCommands(std::string& buffer, Display* display, Window window)
     }
 }
 
-int runListen(Display* display, int signals)
+} // namespace
+
+int main()
 {
+    Display* display = XOpenDisplay(nullptr);
+    if (!display) {
+        std::fprintf(stderr, "x11_probe: cannot open display '%s'\n", XDisplayName(nullptr));
+        return 1;
+    }
+    XSetErrorHandler(logXError);
     const int screen = XDefaultScreen(display);
     const Window window = XCreateSimpleWindow(display, XRootWindow(display, screen), 0, 0, 400, 300, 0,
                                               XBlackPixel(display, screen), XWhitePixel(display, screen));
@@ -207,19 +185,16 @@ int runListen(Display* display, int signals)
     std::string commands;
     for (;;) {
         printPendingEvents(display);
-        pollfd fds[4] = {{XConnectionNumber(display), POLLIN, 0},
+        pollfd fds[3] = {{XConnectionNumber(display), POLLIN, 0},
                          {STDIN_FILENO, POLLIN, 0},
-                         {signals, POLLIN, 0},
                          {XConnectionNumber(g_devices), POLLIN, 0}};
-        if (poll(fds, 4, -1) < 0) {
+        if (poll(fds, 3, -1) < 0) {
             if (errno == EINTR)
                 continue;
             std::perror("x11_probe: poll");
             return 1;
         }
-        if (fds[2].revents)
-            return 0;
-        if ((fds[0].revents | fds[3].revents) & (POLLERR | POLLHUP)) {
+        if ((fds[0].revents | fds[2].revents) & (POLLERR | POLLHUP)) {
             std::fprintf(stderr, "x11_probe: lost the X connection\n");
             return 1;
         }
@@ -232,92 +207,4 @@ int runListen(Display* display, int signals)
             runCommands(commands, display, window);
         }
     }
-}
-
-int runGrab(Display* display, int signals, int argc, char** argv)
-{
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: x11_probe grab <ms>\n");
-        return 2;
-    }
-    const long holdMs = std::strtol(argv[2], nullptr, 10);
-    const Window root = XDefaultRootWindow(display);
-
-    bool keyboard = false, pointer = false;
-    const auto deadline = Clock::now() + 2s;
-    for (;;) {
-        if (!keyboard)
-            keyboard = XGrabKeyboard(display, root, False, GrabModeAsync, GrabModeAsync,
-                                     CurrentTime) == GrabSuccess;
-        if (!pointer)
-            pointer = XGrabPointer(display, root, False, 0, GrabModeAsync, GrabModeAsync, None,
-                                   None, CurrentTime) == GrabSuccess;
-        if ((keyboard && pointer) || Clock::now() >= deadline)
-            break;
-        std::this_thread::sleep_for(10ms);
-    }
-    if (!keyboard || !pointer) {
-        std::fprintf(stderr, "x11_probe: cannot grab the %s\n",
-                     keyboard ? "pointer" : pointer ? "keyboard" : "keyboard and pointer");
-        return 1;
-    }
-    say("grabbed");
-
-    const auto releaseAt = Clock::now() + std::chrono::milliseconds(holdMs);
-    for (;;) {
-        // Grabbed input comes to us whatever our event mask; drain it so it cannot pile up.
-        while (XPending(display)) {
-            XEvent event;
-            XNextEvent(display, &event);
-        }
-        int timeout = -1;
-        if (holdMs >= 0) {
-            const auto left = std::chrono::ceil<std::chrono::milliseconds>(releaseAt - Clock::now());
-            if (left <= 0ms)
-                break;
-            timeout = int(left.count());
-        }
-        // A timed hold ignores stdin, which the caller may not even have open.
-        pollfd fds[3] = {{XConnectionNumber(display), POLLIN, 0},
-                         {signals, POLLIN, 0},
-                         {holdMs < 0 ? STDIN_FILENO : -1, POLLIN, 0}};
-        if (poll(fds, 3, timeout) < 0 && errno != EINTR) {
-            std::perror("x11_probe: poll");
-            return 1;
-        }
-        if (fds[1].revents)
-            break;
-        if (fds[2].revents) {
-            char chunk[256];
-            if (read(STDIN_FILENO, chunk, sizeof chunk) <= 0)
-                break;
-        }
-    }
-    XUngrabPointer(display, CurrentTime);
-    XUngrabKeyboard(display, CurrentTime);
-    XSync(display, False);
-    say("released");
-    return 0;
-}
-
-} // namespace
-
-int main(int argc, char** argv)
-{
-    const std::string mode = argc > 1 ? argv[1] : "";
-    if (mode != "listen" && mode != "grab") {
-        std::fprintf(stderr, "usage: x11_probe listen | grab <ms>\n");
-        return 2;
-    }
-    Display* display = XOpenDisplay(nullptr);
-    if (!display) {
-        std::fprintf(stderr, "x11_probe: cannot open display '%s'\n", XDisplayName(nullptr));
-        return 1;
-    }
-    XSetErrorHandler(logXError);
-    const int signals = terminationFd();
-    const int status = mode == "listen" ? runListen(display, signals)
-                                        : runGrab(display, signals, argc, argv);
-    XCloseDisplay(display);
-    return status;
 }

@@ -1,6 +1,6 @@
+#include "LockCycle.h"
 #include "XTestInput.h"
 
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
@@ -50,32 +50,6 @@ protected:
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<no record>");
     }
 
-    // The watchdog the app started: its child named after the helper.
-    pid_t watchdogPid() const
-    {
-        const QString appPid = QString::number(app.processId());
-        for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-            QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
-            if (!stat.open(QIODevice::ReadOnly))
-                continue;
-            // "pid (comm) state ppid ...": the name may hold spaces, the rest cannot.
-            const QByteArray line = stat.readAll();
-            const qsizetype close = line.lastIndexOf(')');
-            const QList<QByteArray> rest = line.mid(close + 2).split(' ');
-            if (line.contains("(orbinwash-watch)") && rest.size() > 1 && rest[1] == appPid.toLatin1())
-                return entry.toInt();
-        }
-        return -1;
-    }
-
-    // Waits for the app to be killed; returns the milliseconds since elapsed began, or -1.
-    qint64 waitForKill(const QElapsedTimer& elapsed, int timeoutMs)
-    {
-        if (!app.waitForFinished(timeoutMs) || app.exitStatus() != QProcess::CrashExit)
-            return -1;
-        return elapsed.elapsed();
-    }
-
     XTestInput input;
     QTemporaryDir folder;
     QProcess app;
@@ -112,9 +86,9 @@ TEST_F(LockWatchdogTest, AHungAppIsKilledInputFreedAndTheCauseRecorded)
         elapsed.start();
         if (row.stop)
             ::kill(pid_t(app.processId()), SIGSTOP);
-        const qint64 ms = waitForKill(elapsed, row.timeoutMs);
-        ASSERT_NE(ms, -1);
-        EXPECT_GE(ms, row.earliestMs);
+        ASSERT_TRUE(app.waitForFinished(row.timeoutMs));
+        ASSERT_EQ(app.exitStatus(), QProcess::CrashExit);
+        EXPECT_GE(elapsed.elapsed(), row.earliestMs);
         EXPECT_FALSE(input.keyboardGrabbedByOther());
         EXPECT_EQ(record(), QByteArray(row.record));
         struct stat info {};
@@ -127,7 +101,7 @@ TEST_F(LockWatchdogTest, AHealthyLockOutlastsTheHeartbeatTimeoutAndItsUnlockEnds
 {
     // Longer than 5 s: only heartbeats that reach the watchdog keep the app alive.
     ASSERT_NO_FATAL_FAILURE(startLocked({QStringLiteral("--safety-ms"), QStringLiteral("5600")}));
-    const pid_t watchdog = watchdogPid();
+    const auto watchdog = pid_t(ow::test::watchdogChildOf(app.processId()));
     ASSERT_GT(watchdog, 0);
     // The app's own safety timer ends the lock, and the app quits.
     ASSERT_TRUE(app.waitForFinished(9000));
@@ -144,10 +118,11 @@ TEST_F(LockWatchdogTest, AKilledAppTakesTheWatchdogWithIt)
     // The orphaned watchdog becomes our child, so its end can be waited for exactly.
     ASSERT_EQ(::prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
     ASSERT_NO_FATAL_FAILURE(startLocked({}));
-    const pid_t watchdog = watchdogPid();
+    const auto watchdog = pid_t(ow::test::watchdogChildOf(app.processId()));
     ASSERT_GT(watchdog, 0);
     app.kill();
     ASSERT_TRUE(app.waitForFinished(5000));
+    EXPECT_FALSE(input.keyboardGrabbedByOther());
     QElapsedTimer elapsed;
     elapsed.start();
     int status = 0;
