@@ -96,8 +96,8 @@ TEST_F(ConversationTest, AnOversizedMessageScrollsInsideTheBanner)
     EXPECT_TRUE(locked());
 }
 
-// A message is presented once, as literal text: again asked, the first banner stays, a later
-// reply with the same message shows nothing new, and the next check-in says which one was shown.
+// A message is presented once, as literal text: again asked, the first banner stays, and a
+// later reply with the same message shows nothing new.
 TEST_F(ConversationTest, AMessageIsPresentedOnceAsLiteralText)
 {
     const QString markup = QStringLiteral("<b>bold</b><img src=x>");
@@ -108,9 +108,6 @@ TEST_F(ConversationTest, AMessageIsPresentedOnceAsLiteralText)
     delegate->presentMessageBanner();
     checkIn();
     EXPECT_EQ(banner(), first.data());
-    ASSERT_EQ(service.checkIns().size(), 2);
-    EXPECT_FALSE(service.checkIns()[0].contains(QStringLiteral("m")));
-    EXPECT_EQ(service.checkIns()[1].value(QStringLiteral("m")).toInteger(), 12);
 
     delegate->showMessages();
     for (const QLabel* label : {first->bodyLabel(), listed("body").value(0), listed("header").value(0)}) {
