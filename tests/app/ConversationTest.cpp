@@ -153,8 +153,8 @@ TEST_F(ConversationTest, AMessageShowsOnlyInAVisibleWindowOutsideALock)
 }
 
 // The whole history, newest first, each entry headed by who said it and when; opening it
-// reads a pending message. It opens from the menu or the home view's button, and is kept
-// when closed.
+// reads a pending message. It opens from the menu or the home view's button, even clicked on
+// the badge over it, and is kept when closed.
 TEST_F(ConversationTest, TheMessagesWindowListsTheHistoryNewestFirst)
 {
     launch(true);
@@ -171,7 +171,9 @@ TEST_F(ConversationTest, TheMessagesWindowListsTheHistoryNewestFirst)
     checkIn();
     ASSERT_EQ(launcher().label, QStringLiteral("1"));
     window()->show();
-    QTest::mouseClick(home()->messagesButton(), Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window()));
+    const QWidget* badge = home()->messagesBadge();
+    QTest::mouseClick(window()->windowHandle(), Qt::LeftButton, {}, badge->mapTo(window(), badge->rect().center()));
     EXPECT_EQ(messages(), first);
     EXPECT_TRUE(first->isVisible());
     EXPECT_EQ(launcher().label, QString());
