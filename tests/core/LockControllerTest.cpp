@@ -348,30 +348,23 @@ TEST_F(LockControllerTest, EveryScreenGetsAWindowExactlyCoveringItInScreenOrder)
     overlay.unlock();
 }
 
-struct DurationRow {
-    QVariant user; // not set when invalid
-    QVariant server;
-    double expected;
-};
-
-class HoldDurationTest : public ::testing::TestWithParam<DurationRow> {};
-
-TEST_P(HoldDurationTest, UserWinsThenServerThenThreeSeconds)
+// Out of range is ignored, never clamped; so is a value of the wrong type. An invalid value is not set.
+TEST(HoldDuration, UserWinsThenServerThenThreeSeconds)
 {
-    MemoryUserDefaults defaults;
-    if (GetParam().user.isValid())
-        defaults.setValue(DefaultsKey::HoldSecondsUser, GetParam().user);
-    if (GetParam().server.isValid())
-        defaults.setValue(DefaultsKey::HoldSeconds, GetParam().server);
-    EXPECT_DOUBLE_EQ(holdDuration(defaults), GetParam().expected);
+    const struct { QVariant user; QVariant server; double expected; } rows[] = {
+        {{}, {}, 3.0}, {0, 7, 7.0}, {10, 7, 10.0}, {1, {}, 1.0}, {30, 5, 30.0}, {31, {}, 3.0}, {-2, {}, 3.0},
+        {45, 12, 12.0}, {{}, 30, 30.0}, {{}, 31, 3.0}, {{}, 0, 3.0}, {QStringLiteral("5"), {}, 3.0}, {true, {}, 3.0}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << "user " << row.user.toString().toStdString() << ", server "
+                                        << row.server.toString().toStdString());
+        MemoryUserDefaults defaults;
+        if (row.user.isValid())
+            defaults.setValue(DefaultsKey::HoldSecondsUser, row.user);
+        if (row.server.isValid())
+            defaults.setValue(DefaultsKey::HoldSeconds, row.server);
+        EXPECT_DOUBLE_EQ(holdDuration(defaults), row.expected);
+    }
 }
-
-// Out of range is ignored, never clamped; so is a value of the wrong type.
-INSTANTIATE_TEST_SUITE_P(Values, HoldDurationTest, ::testing::Values(
-    DurationRow{{}, {}, 3.0}, DurationRow{0, 7, 7.0}, DurationRow{10, 7, 10.0}, DurationRow{1, {}, 1.0},
-    DurationRow{30, 5, 30.0}, DurationRow{31, {}, 3.0}, DurationRow{-2, {}, 3.0}, DurationRow{45, 12, 12.0},
-    DurationRow{{}, 30, 30.0}, DurationRow{{}, 31, 3.0}, DurationRow{{}, 0, 3.0},
-    DurationRow{QStringLiteral("5"), {}, 3.0}, DurationRow{true, {}, 3.0}));
 
 // The bar's middle line of pixels at this progress.
 QImage middleLine(double progress)
