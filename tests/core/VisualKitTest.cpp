@@ -4,7 +4,6 @@
 
 #include <QApplication>
 #include <QIcon>
-#include <QLabel>
 #include <QMenu>
 #include <QPointer>
 #include <QSystemTrayIcon>
@@ -12,8 +11,6 @@
 #include <QTest>
 
 #include <gtest/gtest.h>
-
-#include <memory>
 
 using namespace ow;
 using namespace std::chrono_literals;
@@ -75,15 +72,6 @@ TEST(QuotaBadgeTest, IsARedDiscWithWhiteDigitsCentredAndTransparentCorners)
         EXPECT_GT(digits.width(), one.width()) << count;
         EXPECT_NEAR((digits.left() + digits.right()) / 2.0, (large - 1) / 2.0, 1.0) << count;
     }
-}
-
-TEST(MakeLabelTest, MarkupIsShownLiterally)
-{
-    const std::unique_ptr<QLabel> markup(makeLabel("<b>x</b>", 20, QFont::Normal, Qt::black));
-    const std::unique_ptr<QLabel> plain(makeLabel("x", 20, QFont::Normal, Qt::black));
-    EXPECT_EQ(markup->textFormat(), Qt::PlainText);
-    // Eight characters drawn, not one bold x.
-    EXPECT_GT(markup->sizeHint().width(), 4 * plain->sizeHint().width());
 }
 
 // --- The tray icon ---
