@@ -1,4 +1,3 @@
-#include "BadgeImageView.h"
 #include "DisplayModeController.h"
 #include "Localizer.h"
 #include "MainWindow.h"
@@ -317,16 +316,6 @@ TEST_F(ShellTest, TheSettingsPageAndTheTrayMenuLeadWhereTheySay)
     }
     QApplication::processEvents();
     EXPECT_EQ(quitting.count(), 0);
-}
-
-TEST(HomeView, AClickOnTheBadgeReachesTheMessagesButton)
-{
-    HomeView home(3);
-    home.setMessagesState(true, true);
-    home.show();
-    QSignalSpy clicked(home.messagesButton(), &QToolButton::clicked);
-    QTest::mouseClick(home.windowHandle(), Qt::LeftButton, {}, home.messagesBadge()->geometry().center());
-    EXPECT_EQ(clicked.count(), 1);
 }
 
 // A second claim in the same runtime folder hands over to the first, from another

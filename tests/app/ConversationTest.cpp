@@ -96,8 +96,8 @@ TEST_F(ConversationTest, AnOversizedMessageScrollsInsideTheBanner)
     EXPECT_TRUE(locked());
 }
 
-// A message is presented once, as literal text: again asked, the first banner stays, a later
-// reply with the same message shows nothing new, and the next check-in says which one was shown.
+// A message is presented once, as literal text: again asked, the first banner stays, and a
+// later reply with the same message shows nothing new.
 TEST_F(ConversationTest, AMessageIsPresentedOnceAsLiteralText)
 {
     const QString markup = QStringLiteral("<b>bold</b><img src=x>");
@@ -108,9 +108,6 @@ TEST_F(ConversationTest, AMessageIsPresentedOnceAsLiteralText)
     delegate->presentMessageBanner();
     checkIn();
     EXPECT_EQ(banner(), first.data());
-    ASSERT_EQ(service.checkIns().size(), 2);
-    EXPECT_FALSE(service.checkIns()[0].contains(QStringLiteral("m")));
-    EXPECT_EQ(service.checkIns()[1].value(QStringLiteral("m")).toInteger(), 12);
 
     delegate->showMessages();
     for (const QLabel* label : {first->bodyLabel(), listed("body").value(0), listed("header").value(0)}) {
@@ -156,8 +153,8 @@ TEST_F(ConversationTest, AMessageShowsOnlyInAVisibleWindowOutsideALock)
 }
 
 // The whole history, newest first, each entry headed by who said it and when; opening it
-// reads a pending message. It opens from the menu or the home view's button, and is kept
-// when closed.
+// reads a pending message. It opens from the menu or the home view's button, even clicked on
+// the badge over it, and is kept when closed.
 TEST_F(ConversationTest, TheMessagesWindowListsTheHistoryNewestFirst)
 {
     launch(true);
@@ -174,7 +171,9 @@ TEST_F(ConversationTest, TheMessagesWindowListsTheHistoryNewestFirst)
     checkIn();
     ASSERT_EQ(launcher().label, QStringLiteral("1"));
     window()->show();
-    QTest::mouseClick(home()->messagesButton(), Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window()));
+    const QWidget* badge = home()->messagesBadge();
+    QTest::mouseClick(window()->windowHandle(), Qt::LeftButton, {}, badge->mapTo(window(), badge->rect().center()));
     EXPECT_EQ(messages(), first);
     EXPECT_TRUE(first->isVisible());
     EXPECT_EQ(launcher().label, QString());

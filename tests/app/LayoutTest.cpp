@@ -62,12 +62,6 @@ QRect shownRect(const QWidget* widget, const QWidget* window)
     return shown;
 }
 
-bool isViewport(const QWidget* widget)
-{
-    auto* area = qobject_cast<const QAbstractScrollArea*>(widget->parentWidget());
-    return area && area->viewport() == widget;
-}
-
 // Every label, button and pop-up on show has room for its text, lies inside its parent (or
 // scrolls up and down in it) and inside any panel under it, and nothing lies over a text.
 void expectNothingClippedOrCovered(const QWidget* window)
@@ -86,8 +80,11 @@ void expectNothingClippedOrCovered(const QWidget* window)
         EXPECT_EQ(clipping(widget).toStdString(), "") << name;
         const QWidget* parent = widget->parentWidget();
         const QWidget* viewport = parent;
-        while (viewport != window && !isViewport(viewport))
-            viewport = viewport->parentWidget();
+        for (; viewport != window; viewport = viewport->parentWidget()) {
+            auto* area = qobject_cast<const QAbstractScrollArea*>(viewport->parentWidget());
+            if (area && area->viewport() == viewport)
+                break;
+        }
         // What scrolls may be taller than its viewport, but only vertical scroll bars show.
         EXPECT_TRUE(parent == viewport || parent->rect().contains(widget->geometry())) << name << " leaves its parent";
         const QRect inViewport(widget->mapTo(viewport, QPoint()), widget->size());

@@ -61,7 +61,6 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         Typing{"PressAndRelease", {{Down}, {Up}}, 1},
         Typing{"KeypadEnter", {{Down, Qt::Key_Enter, false, Qt::KeypadModifier}, {Up, Qt::Key_Enter, false, Qt::KeypadModifier}}, 1},
-        Typing{"StillDown", {{Down}}, 0},
         Typing{"ReleaseOfAnEarlierPress", {{Up}}, 0},
         Typing{"HeldWithRepeats", {{Down}, {Down, Qt::Key_Return, true}, {Down, Qt::Key_Return, true}, {Up}}, 1},
         Typing{"RepeatsOfAKeyHeldBefore", {{Down, Qt::Key_Return, true}, {Down, Qt::Key_Return, true}, {Up}}, 0},

@@ -10,23 +10,6 @@
 
 namespace ow::test {
 
-std::unique_ptr<UpdateController> ShellFakes::updates()
-{
-    auto offline = offlineUpdates(clock(), http(), dir.filePath(QStringLiteral("updates.ini")));
-    updater = offline.get();
-    return offline;
-}
-
-std::unique_ptr<UpdateController> ShellFakes::offlineUpdates(Clock& clock, HttpClient& http,
-                                                             const QString& settingsPath)
-{
-    UpdateController::Setup setup;
-    setup.settingsPath = settingsPath;
-    setup.feedUrl = QUrl(QStringLiteral("http://127.0.0.1:9/none.xml")); // the discard port: refused at once
-    setup.openUrl = [](const QUrl&) { return true; };
-    return std::make_unique<UpdateController>(clock, http, setup);
-}
-
 void ShellFakes::buildShell(bool tray, bool start, bool asked)
 {
     QApplication::setQuitOnLastWindowClosed(false);
@@ -37,15 +20,19 @@ void ShellFakes::buildShell(bool tray, bool start, bool asked)
         defaults().setValue(QStringLiteral("OWMenuBarMode"), tray);
     }
     AppDelegate::Services shell = AppDelegate::Services::of(*this);
-    shell.checkInUrl = checkInUrl;
-    shell.reportUrl = reportUrl;
     shell.openUrl = [this](const QUrl& url) {
         opened.append(url);
         return true;
     };
     shell.trayAvailable = [this] { return trayHost; };
     shell.installCrashReporter = [this] { ++crashReporterInstalls; };
-    delegate = std::make_unique<AppDelegate>(shell, std::make_unique<TapLockEngine>(*this), updates());
+    UpdateController::Setup setup;
+    setup.settingsPath = dir.filePath(QStringLiteral("updates.ini"));
+    setup.feedUrl = QUrl(QStringLiteral("http://127.0.0.1:9/none.xml")); // only ever asked of the fake client
+    setup.openUrl = [](const QUrl&) { return true; };
+    auto updates = std::make_unique<UpdateController>(clock(), http(), setup);
+    updater = updates.get();
+    delegate = std::make_unique<AppDelegate>(shell, std::make_unique<TapLockEngine>(*this), std::move(updates));
     if (!start)
         return;
     delegate->applicationDidFinishLaunching();

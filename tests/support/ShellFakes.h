@@ -18,16 +18,10 @@ namespace ow::test {
 
 // The application shell built in process on the fake platform.
 struct ShellFakes : FakePlatform {
-    // Update checks through the fake HTTP client, which holds their requests, with their
-    // settings in `dir`; `updater` then points to them.
-    std::unique_ptr<UpdateController> updates();
-    // Update checks whose feed a real client finds refused at once.
-    static std::unique_ptr<UpdateController> offlineUpdates(Clock& clock, HttpClient& http,
-                                                            const QString& settingsPath);
-
-    // Builds `delegate` on these fakes, on a desktop whose tray host runs while `trayHost`
-    // says so. `asked`: the first launch's question was answered with `tray`; otherwise the
-    // store keeps what the test put there. `start`: launched, and what the launch queued run.
+    // Builds `delegate` on these fakes, its update checks (`updater`) on the fake HTTP client,
+    // on a desktop whose tray host runs while `trayHost` says so. `asked`: the first launch's
+    // question was answered with `tray`; otherwise the store keeps what the test put there.
+    // `start`: launched, and what the launch queued run.
     void buildShell(bool tray, bool start = true, bool asked = true);
     // Runs what was posted and what Qt queued.
     void settle();
@@ -59,9 +53,6 @@ struct ShellFakes : FakePlatform {
     bool trayHost = true;
     int crashReporterInstalls = 0;
     QList<QUrl> opened; // by the user's browser
-    // The companion service's addresses; empty for the built-in ones.
-    QUrl checkInUrl;
-    QUrl reportUrl;
     std::unique_ptr<AppDelegate> delegate;
 };
 
