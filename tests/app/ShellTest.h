@@ -1,19 +1,28 @@
 #pragma once
 
 #include "Alert.h"
+#include "AppDelegate.h"
 #include "Endpoints.h"
+#include "FakePlatform.h"
 #include "HomeView.h"
+#include "Localizer.h"
 #include "MainMenu.h"
+#include "MainWindow.h"
 #include "MessageBanner.h"
 #include "MessagesWindow.h"
-#include "ShellFakes.h"
+#include "TapLockEngine.h"
+#include "UpdateController.h"
 
+#include <QApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPointer>
 #include <QScrollArea>
+#include <QSystemTrayIcon>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -79,12 +88,49 @@ private:
     const Clock& m_clock;
 };
 
-// The application shell on fakes, offscreen.
-class ShellTest : public ::testing::Test, public ShellFakes {
-protected:
+// The application shell built in process on the fake platform, offscreen.
+class ShellTest : public ::testing::Test, public FakePlatform {
+public:
     void SetUp() override { Alert::reset(); }
-    void TearDown() override { tearDownShell(); }
+    void TearDown() override
+    {
+        delegate.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        Alert::reset();
+    }
 
+    // Builds `delegate`, its update checks (`updater`) on the fake HTTP client, on a desktop
+    // whose tray host runs while `trayHost` says so. `asked`: the first launch's question was
+    // answered with `tray`; otherwise the store keeps what the test put there. `start`:
+    // launched, and what the launch queued run.
+    void buildShell(bool tray, bool start = true, bool asked = true)
+    {
+        QApplication::setQuitOnLastWindowClosed(false);
+        delegate.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        if (asked) {
+            defaults().setValue(QStringLiteral("OWOnboarded"), true);
+            defaults().setValue(QStringLiteral("OWMenuBarMode"), tray);
+        }
+        AppDelegate::Services shell = AppDelegate::Services::of(*this);
+        shell.openUrl = [this](const QUrl& url) {
+            opened.append(url);
+            return true;
+        };
+        shell.trayAvailable = [this] { return trayHost; };
+        shell.installCrashReporter = [this] { ++crashReporterInstalls; };
+        UpdateController::Setup setup;
+        setup.settingsPath = dir.filePath(QStringLiteral("updates.ini"));
+        setup.feedUrl = QUrl(QStringLiteral("http://127.0.0.1:9/none.xml")); // only ever asked of the fake client
+        setup.openUrl = [](const QUrl&) { return true; };
+        auto updates = std::make_unique<UpdateController>(clock(), http(), setup);
+        updater = updates.get();
+        delegate = std::make_unique<AppDelegate>(shell, std::make_unique<TapLockEngine>(*this), std::move(updates));
+        if (!start)
+            return;
+        delegate->applicationDidFinishLaunching();
+        settle();
+    }
     // Launched in the taskbar or the tray, with the first check-in answered.
     void launch(bool tray = false)
     {
@@ -96,9 +142,62 @@ protected:
         service.reply();
         settle();
     }
-    bool locked() const { return grab->grabbed; }
-    HomeView* home() const { return window()->homeView(); }
+    // Runs what was posted and what Qt queued.
+    void settle()
+    {
+        clock().runPosted();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QApplication::processEvents();
+    }
+    // Ends a running lock the way the user does: both Ctrl keys held for the hold time.
+    void holdToUnlock()
+    {
+        grab->report(0x100018);
+        clock().runPosted();
+        clock().advance(std::chrono::seconds(4));
+        QApplication::processEvents();
+    }
 
+    // The first top-level window of this type, as the user would find it on screen.
+    template <typename Window>
+    static Window* topLevel()
+    {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (auto* window = qobject_cast<Window*>(widget))
+                return window;
+        }
+        return nullptr;
+    }
+    MainWindow* window() const { return topLevel<MainWindow>(); }
+    HomeView* home() const { return window()->homeView(); }
+    SettingsView* settings() const { return window()->settingsView(); }
+    bool skipsTaskbar() { return taskbar().skipped.value(window()->winId()); }
+    bool locked() const { return grab->grabbed; }
+    // The tray icon on show, if any; a removed one may linger hidden until deleted.
+    QSystemTrayIcon* trayIcon() const
+    {
+        for (QSystemTrayIcon* tray : delegate->findChildren<QSystemTrayIcon*>()) {
+            if (tray->isVisible())
+                return tray;
+        }
+        return nullptr;
+    }
+    // The tray menu's item with this catalogue key's text.
+    QAction* trayMenuItem(const char* key) const
+    {
+        for (QAction* item : trayIcon()->contextMenu()->actions()) {
+            if (item->text() == L(key))
+                return item;
+        }
+        return nullptr;
+    }
+
+    QTemporaryDir dir;
+    UpdateController* updater = nullptr;
+    bool trayHost = true;
+    int crashReporterInstalls = 0;
+    QList<QUrl> opened; // by the user's browser
+    std::unique_ptr<AppDelegate> delegate;
     FakeService service{http(), clock()};
 };
 

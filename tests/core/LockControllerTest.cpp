@@ -362,44 +362,6 @@ TEST(HoldDuration, UserWinsThenServerThenThreeSeconds)
     }
 }
 
-// The bar's middle line of pixels at this progress.
-QImage middleLine(double progress)
-{
-    HoldBarView bar;
-    bar.setProgress(progress);
-    QImage image(bar.size(), QImage::Format_ARGB32);
-    image.fill(Qt::black);
-    bar.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
-    return image.copy(0, image.height() / 2, image.width(), 1);
-}
-
-// How many columns of that line a hold of this progress lights, against the empty bar.
-int litColumns(double progress)
-{
-    const QImage empty = middleLine(0.0);
-    const QImage lit = middleLine(progress);
-    int count = 0;
-    for (int x = 0; x < lit.width(); ++x) {
-        const QColor a = empty.pixelColor(x, 0);
-        const QColor b = lit.pixelColor(x, 0);
-        count += qAbs(a.red() - b.red()) + qAbs(a.green() - b.green()) + qAbs(a.blue() - b.blue()) > 60;
-    }
-    return count;
-}
-
-TEST(HoldBarView, LightsTheShareOfTheHoldDoneAndAtLeastACircle)
-{
-    const int width = HoldBarView().width();
-    const int height = HoldBarView().height();
-    EXPECT_TRUE(middleLine(-0.5) == middleLine(0.0));
-    EXPECT_TRUE(middleLine(1.7) == middleLine(1.0));
-    EXPECT_GE(litColumns(1.0), width - 2);
-    EXPECT_NEAR(litColumns(0.5), width / 2, height);
-    // A hold just begun is no sliver: its fill is a circle of the bar's height.
-    EXPECT_GE(litColumns(0.01), height);
-    EXPECT_LT(litColumns(0.01), 2 * height);
-}
-
 TEST(LockWindow, InstructionNamesTheHoldTimeInTheRightForm)
 {
     const auto shows = [](double seconds, const QString& text) {

@@ -1,7 +1,7 @@
 #include "ClientInfo.h"
-#include "CountingDefaults.h"
 #include "CrashReporter.h"
 #include "FakeHttpClient.h"
+#include "MemoryUserDefaults.h"
 #include "PosixFatalErrorHooks.h"
 
 #include <QDir>
@@ -131,7 +131,7 @@ protected:
     }
 
     QTemporaryDir m_dir;
-    CountingDefaults m_defaults;
+    ow::MemoryUserDefaults m_defaults;
     ow::FakeHttpClient m_http;
     StackOnlyHooks m_hooks;
     QString m_pendingPath = m_dir.filePath(u"pending-crash.txt"_s);

@@ -1,7 +1,7 @@
 #include "CheckInReply.h"
-#include "CountingDefaults.h"
 #include "FakeClock.h"
 #include "FakeHttpClient.h"
+#include "MemoryUserDefaults.h"
 #include "ReportReply.h"
 #include "ServiceClient.h"
 
@@ -199,7 +199,7 @@ protected:
     }
 
     ow::FakeClock m_clock;
-    CountingDefaults m_defaults;
+    ow::MemoryUserDefaults m_defaults;
     FakeHttpClient m_http{m_clock};
     ServiceClient m_client{m_defaults, m_http, m_clock, kCheckUrl, kReportUrl};
 };
@@ -256,7 +256,7 @@ TEST_F(ServiceClientTest, AReplyIsAppliedWholeOrNotAtAll)
     };
     for (const auto& [name, status, nonce, applied] : rows) {
         SCOPED_TRACE(name);
-        CountingDefaults defaults;
+        ow::MemoryUserDefaults defaults;
         ServiceClient client(defaults, m_http, m_clock, kCheckUrl, kReportUrl);
         answerWith([&nonce](QJsonObject& reply) { reply[u"n"_s] = nonce.isEmpty() ? reply[u"n"_s].toString() : nonce; },
                    status);
