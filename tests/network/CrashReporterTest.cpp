@@ -163,15 +163,6 @@ TEST_F(CrashReporterTest, PendingRecordIsRemovedThenSentOnce)
     EXPECT_EQ(sent(), 1);
 }
 
-TEST_F(CrashReporterTest, DefaultRecordPathIsInTheDataFolderWhichIsCreatedEveryTime)
-{
-    const QString folder = dataHome() + u"/OrbinWash"_s;
-    EXPECT_EQ(CrashReporter::defaultPendingPath(), folder + u"/pending-crash.txt"_s);
-    ASSERT_TRUE(QDir(folder).removeRecursively());
-    CrashReporter::defaultPendingPath();
-    EXPECT_TRUE(QFileInfo(folder).isDir());
-}
-
 // Compact JSON of six strings; the device id once assigned. The system is named by name and
 // version without the code name: "Debian GNU/Linux 12" of "Debian GNU/Linux 12 (bookworm)".
 TEST_F(CrashReporterTest, RequestIsCompactJsonOfExactlySixStrings)
