@@ -22,8 +22,8 @@ class UserDefaults;
 class WindowStacking;
 
 // Every platform service the application uses, built once. The real set is LinuxPlatform,
-// the test set FakePlatform; a test that wants one real service among fakes (or the other
-// way round) overrides that one accessor.
+// the test set FakePlatform; a test or benchmark that wants one service of its own among
+// the real ones overrides that one accessor of LinuxPlatform.
 class Platform {
 public:
     virtual ~Platform() = default;
