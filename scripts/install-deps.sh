@@ -10,6 +10,8 @@ packages=(
     libgtest-dev qt6-httpserver-dev qt6-websockets-dev libssl-dev
     xvfb openbox dbus-daemon python3-dbusmock trayer
     librsvg2-bin dpkg-dev file desktop-file-utils appstream lintian
+    libsystemd-dev libevdev-dev libudev-dev
+    qemu-system-x86 linux-image-amd64 busybox-static cpio
 )
 # `install-deps.sh bench` adds the lockers the benchmark measures OrbinWash against.
 if [[ "${1:-}" == bench ]]; then
