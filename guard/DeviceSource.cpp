@@ -49,8 +49,10 @@ bool DeviceSource::list(const std::string& seat, std::vector<std::string>& paths
 
 int DeviceSource::watch(std::string* error)
 {
+    // IN_ATTRIB too: a node may appear before udev has told its seat, and udev changes its
+    // attributes once it has.
     const int fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (fd < 0 || inotify_add_watch(fd, folder_.c_str(), IN_CREATE) < 0) {
+    if (fd < 0 || inotify_add_watch(fd, folder_.c_str(), IN_CREATE | IN_ATTRIB) < 0) {
         *error = "cannot watch " + folder_ + ": " + std::strerror(errno);
         if (fd >= 0)
             close(fd);

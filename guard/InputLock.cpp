@@ -146,14 +146,14 @@ void InputLock::add(const std::string& path)
     if (!input) {
         // Gone again already, or unreadable: say so, a device we cannot open still types.
         if (errno != ENOENT && errno != ENODEV && errno != ENXIO)
-            listener_.refused(path, std::string());
+            refuse(path, std::string());
         return;
     }
     if (deviceKind(input->eventTypes()) != DeviceKind::Input)
         return;
     auto& device = *devices_.emplace_back(std::make_unique<Device>(*this, std::move(input), nextDeviceId_++));
     if (sd_event_add_io(loop_, &device.source, device.input->fd(), EPOLLIN, &onDevice, &device) < 0) {
-        listener_.refused(path, device.input->name());
+        refuse(path, device.input->name());
         drop(device);
         return;
     }
@@ -164,7 +164,7 @@ void InputLock::add(const std::string& path)
 void InputLock::tryGrab(Device& device)
 {
     if (device.input->grab() < 0) {
-        listener_.refused(device.input->path(), device.input->name());
+        refuse(device.input->path(), device.input->name());
         drop(device);
         return;
     }
@@ -177,6 +177,13 @@ void InputLock::tryGrab(Device& device)
     }
     device.grabbed = true;
     listener_.grabbed(device.input->path());
+}
+
+void InputLock::refuse(const std::string& path, const std::string& name)
+{
+    // A refused node is tried again when its attributes change; it is news only once.
+    if (refused_.insert(path).second)
+        listener_.refused(path, name);
 }
 
 void InputLock::drop(Device& device)

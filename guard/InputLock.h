@@ -6,6 +6,7 @@
 #include <linux/input.h>
 
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -69,6 +70,7 @@ private:
     void stop();
     void add(const std::string& path);
     void tryGrab(Device& device);
+    void refuse(const std::string& path, const std::string& name);
     void drop(Device& device);
     void readDevice(Device& device, uint32_t events);
     void readLease(uint32_t events);
@@ -94,6 +96,7 @@ private:
     std::unique_ptr<Timer> chordTimer_;
     std::vector<std::unique_ptr<Device>> devices_;
     std::vector<input_event> events_;
+    std::set<std::string> refused_;
     int nextDeviceId_ = 0;
 };
 

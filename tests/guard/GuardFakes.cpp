@@ -14,24 +14,14 @@ namespace owguard::test {
 
 namespace {
 
-class FakeTimer final : public Timer {
-public:
-    FakeTimer(std::map<int, std::pair<Time, std::function<void()>>>& timers, int id) : timers_(timers), id_(id) {}
-    ~FakeTimer() override { timers_.erase(id_); }
-
-private:
-    std::map<int, std::pair<Time, std::function<void()>>>& timers_;
-    int id_;
+struct FakeTimer final : Timer {
+    std::shared_ptr<std::function<void()>> fn;
 };
 
 class FakeDevice final : public InputDevice {
 public:
     FakeDevice(FakeInput& input, int fd) : input_(input), fd_(fd) { input_.open = true; }
-    ~FakeDevice() override
-    {
-        close(fd_);
-        input_.open = false;
-    }
+    ~FakeDevice() override { close(fd_); input_.open = false; }
     int fd() const override { return fd_; }
     const std::string& path() const override { return input_.path; }
     const std::string& name() const override { return input_.name; }
@@ -63,22 +53,21 @@ private:
 
 std::unique_ptr<Timer> FakeClock::at(Time when, std::function<void()> fn)
 {
-    timers_.emplace(nextId_, std::make_pair(when, std::move(fn)));
-    return std::make_unique<FakeTimer>(timers_, nextId_++);
+    auto timer = std::make_unique<FakeTimer>();
+    timer->fn = std::make_shared<std::function<void()>>(std::move(fn));
+    timers_.emplace(when, timer->fn);
+    return timer;
 }
 
 void FakeClock::advance(Time by)
 {
     const Time end = now_ + by;
-    for (;;) {
-        const auto next = std::min_element(timers_.begin(), timers_.end(),
-                                           [](const auto& a, const auto& b) { return a.second.first < b.second.first; });
-        if (next == timers_.end() || next->second.first > end)
-            break;
-        now_ = std::max(now_, next->second.first);
-        auto fn = std::move(next->second.second);
-        timers_.erase(next);
-        fn();
+    while (!timers_.empty() && timers_.begin()->first <= end) {
+        now_ = std::max(now_, timers_.begin()->first);
+        const auto fn = timers_.begin()->second.lock(); // keeps it while the call destroys its timer
+        timers_.erase(timers_.begin());
+        if (fn)
+            (*fn)();
     }
     now_ = end;
 }
@@ -91,10 +80,8 @@ void FakeInput::send(unsigned short type, unsigned short code, int value) const
 
 FakeSource::~FakeSource()
 {
-    for (const auto& input : inputs) {
-        if (input.peer >= 0)
-            close(input.peer);
-    }
+    for (const auto& input : inputs)
+        close(input.peer);
 }
 
 FakeInput& FakeSource::add(std::string name, std::uint32_t types)
@@ -108,9 +95,14 @@ FakeInput& FakeSource::plugIn(std::string name, std::uint32_t types)
 {
     auto& input = add(std::move(name), types);
     present_.pop_back();
+    touch(input);
+    return input;
+}
+
+void FakeSource::touch(const FakeInput& input)
+{
     appeared_.push_back(input.path);
     eventfd_write(watchFd_, 1);
-    return input;
 }
 
 bool FakeSource::list(const std::string&, std::vector<std::string>& paths, std::string* error)
@@ -150,8 +142,7 @@ Bench::Bench()
 Bench::~Bench()
 {
     lock.reset();
-    if (lease >= 0)
-        close(lease);
+    close(lease);
     sd_event_unref(loop);
 }
 
@@ -167,8 +158,8 @@ void Bench::start(LockOptions options)
 
 void Bench::pump()
 {
-    while (sd_event_run(loop, 0) > 0) {
-    }
+    while (sd_event_run(loop, 0) > 0)
+        continue;
 }
 
 void Bench::advance(Time by)

@@ -6,6 +6,7 @@
 
 #include <list>
 #include <map>
+#include <memory>
 
 namespace owguard::test {
 
@@ -17,8 +18,7 @@ public:
     void advance(Time by); // fires every timer due on the way, in order, at its own time
 
 private:
-    std::map<int, std::pair<Time, std::function<void()>>> timers_;
-    int nextId_ = 0;
+    std::multimap<Time, std::weak_ptr<std::function<void()>>> timers_; // a timer owns its function
     Time now_ = std::chrono::hours(1);
 };
 
@@ -41,6 +41,7 @@ public:
     ~FakeSource() override;
     FakeInput& add(std::string name, std::uint32_t types); // there when the lock starts
     FakeInput& plugIn(std::string name, std::uint32_t types); // appears later
+    void touch(const FakeInput& input); // its node changes, as when udev has set it up
 
     bool list(const std::string& seat, std::vector<std::string>& paths, std::string* error) override;
     int watch(std::string* error) override;
