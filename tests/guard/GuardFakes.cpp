@@ -1,7 +1,5 @@
 #include "GuardFakes.h"
 
-#include <systemd/sd-event.h>
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -26,11 +24,7 @@ public:
     const std::string& path() const override { return input_.path; }
     const std::string& name() const override { return input_.name; }
     std::uint32_t eventTypes() const override { return input_.types; }
-    int grab() override
-    {
-        input_.grabbed = input_.grabResult == 0;
-        return input_.grabResult;
-    }
+    int grab() override { input_.grabbed = input_.grabResult == 0; return input_.grabResult; }
     void ungrab() override { input_.grabbed = false; }
     bool anyKeyDown() const override { return input_.keyDown; }
     int read(std::vector<input_event>& out) override
@@ -84,18 +78,13 @@ FakeSource::~FakeSource()
         close(input.peer);
 }
 
-FakeInput& FakeSource::add(std::string name, std::uint32_t types)
+FakeInput& FakeSource::add(std::string name, std::uint32_t types, bool later)
 {
     auto& input = inputs.emplace_back(FakeInput{"/dev/input/event" + std::to_string(inputs.size()), std::move(name), types});
-    present_.push_back(input.path);
-    return input;
-}
-
-FakeInput& FakeSource::plugIn(std::string name, std::uint32_t types)
-{
-    auto& input = add(std::move(name), types);
-    present_.pop_back();
-    touch(input);
+    if (later)
+        touch(input);
+    else
+        present_.push_back(input.path);
     return input;
 }
 
@@ -134,11 +123,6 @@ std::unique_ptr<InputDevice> FakeSource::open(const std::string& path)
     return std::make_unique<FakeDevice>(*input, pair[0]);
 }
 
-Bench::Bench()
-{
-    sd_event_new(&loop);
-}
-
 Bench::~Bench()
 {
     lock.reset();
@@ -146,13 +130,13 @@ Bench::~Bench()
     sd_event_unref(loop);
 }
 
-void Bench::start(LockOptions options)
+void Bench::start()
 {
     int pair[2];
     socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair);
     lease = pair[0];
     std::string error;
-    lock = InputLock::start(loop, source, std::move(options), pair[1], *this, &error, clock);
+    lock = InputLock::start(loop, source, {}, pair[1], *this, &error, clock);
     pump();
 }
 
@@ -167,11 +151,6 @@ void Bench::advance(Time by)
     pump(); // what was sent happened now, before the time passes
     clock.advance(by);
     pump();
-}
-
-int Bench::releases() const
-{
-    return int(std::count_if(log.begin(), log.end(), [](const auto& line) { return line.starts_with("released"); }));
 }
 
 void Bench::released(ReleaseReason reason)

@@ -4,6 +4,9 @@
 #include "DeviceSource.h"
 #include "InputLock.h"
 
+#include <systemd/sd-event.h>
+
+#include <algorithm>
 #include <list>
 #include <map>
 #include <memory>
@@ -39,9 +42,9 @@ struct FakeInput {
 class FakeSource final : public DeviceSource {
 public:
     ~FakeSource() override;
-    FakeInput& add(std::string name, std::uint32_t types); // there when the lock starts
-    FakeInput& plugIn(std::string name, std::uint32_t types); // appears later
-    void touch(const FakeInput& input); // its node changes, as when udev has set it up
+    // There when the lock starts, or plugged in later.
+    FakeInput& add(std::string name, std::uint32_t types, bool later = false);
+    void touch(const FakeInput& input); // its node appears or changes, as when udev has set it up
 
     bool list(const std::string& seat, std::vector<std::string>& paths, std::string* error) override;
     int watch(std::string* error) override;
@@ -58,12 +61,12 @@ private:
 
 // A lock on a fresh loop with fake devices and a listener that writes down what it hears.
 struct Bench final : LockListener {
-    Bench();
+    Bench() { sd_event_new(&loop); }
     ~Bench() override;
-    void start(LockOptions options = {});
+    void start();
     void pump(); // runs the loop until nothing is pending
     void advance(Time by);
-    int releases() const;
+    int releases() const { return int(std::count_if(log.begin(), log.end(), [](auto& l) { return l.starts_with("released"); })); }
 
     void grabbed(const std::string& path) override { log.push_back("grabbed " + path); }
     void refused(const std::string& path, const std::string& name) override { log.push_back("refused " + path + ' ' + name); }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <sys/socket.h>
 #include <unistd.h>
 
 using namespace owguard;
@@ -23,8 +24,8 @@ TEST(InputLock, GrabsEveryInputDeviceAlsoLaterOnesReportsRefusedOnesAndLeavesSwi
     const auto& lid = bench.source.add("lid", Sw);
     bench.start();
     ASSERT_TRUE(bench.lock);
-    const auto& tablet = bench.source.plugIn("tablet", Keys | Abs);
-    bench.source.plugIn("dock switch", Sw);
+    const auto& tablet = bench.source.add("tablet", Keys | Abs, true);
+    bench.source.add("dock switch", Sw, true);
     bench.source.touch(remapped);
     bench.source.touch(keyboard);
     bench.pump();
@@ -146,7 +147,7 @@ TEST(InputLock, DoesNotStartWhenTheDeviceFolderCannotBeRead)
     bench.start();
     EXPECT_FALSE(bench.lock);
     char byte;
-    EXPECT_EQ(read(bench.lease, &byte, 1), 0) << "the lease is closed";
+    EXPECT_EQ(recv(bench.lease, &byte, 1, MSG_DONTWAIT), 0) << "the lease is closed";
     EXPECT_FALSE(bench.source.inputs.front().open);
     EXPECT_TRUE(bench.log.empty());
 }
