@@ -333,33 +333,24 @@ class GuardLockTest : public LockControllerTest {
 protected:
     GuardLockTest() { guarded.setOnUnlock([this] { unlockedAt.push_back(clock.monotonicNow()); }); }
 
-    QList<double> bars() const
+    // What every overlay's bar, or hint, shows.
+    template <typename Widget>
+    static QList<double> shown(const QList<Widget*>& widgets, double (Widget::*value)() const)
     {
-        QList<double> shown;
-        for (const HoldBarView* bar : guarded.holdBars())
-            shown << bar->progress();
-        return shown;
+        QList<double> values;
+        for (const Widget* widget : widgets)
+            values << (widget->*value)();
+        return values;
     }
-    QList<double> hints() const
-    {
-        QList<double> shown;
-        for (const FadingLabel* hint : guarded.holdHints())
-            shown << hint->alpha();
-        return shown;
-    }
+    QList<double> bars() const { return shown(guarded.holdBars(), &HoldBarView::progress); }
+    QList<double> hints() const { return shown(guarded.holdHints(), &FadingLabel::alpha); }
 
     FakeInputGuard guard;
     LockController guarded{std::make_unique<GuardLockEngine>(guard, defaults), services(screens)};
 };
 
-enum class GuardEnd { Chord, OwnTimeout, SafetyTimer, Owner };
-
-struct GuardEndRow {
-    const char* name;
-    GuardEnd end;
-    std::chrono::seconds at;
-    int releases; // asked of the guard: none for a lock it ended itself
-};
+// guardReleases: the reason the guard ends the lock with, if it does.
+struct GuardEndRow { const char* name; std::chrono::seconds at; const char* guardReleases; bool ownerUnlocks; int releasesAsked; };
 
 class GuardEndTest : public GuardLockTest, public ::testing::WithParamInterface<GuardEndRow> {};
 
@@ -369,21 +360,20 @@ TEST_P(GuardEndTest, EveryEndIsOneTeardownAndLateReportsChangeNothing)
     defaults.setValue(DefaultsKey::HoldSecondsUser, 5);
     const MonoTime begun = clock.monotonicNow();
     ASSERT_TRUE(guarded.lock());
-    EXPECT_TRUE(guard.locked);
     EXPECT_EQ(guard.holdSeconds, 5u);
     EXPECT_EQ(std::chrono::seconds(guard.timeoutSeconds), LockController::kSafetyTimeout);
     guard.refuseDevices({QStringLiteral("Remapper Keyboard")});
     clock.advance(row.at);
-    if (row.end == GuardEnd::Chord || row.end == GuardEnd::OwnTimeout)
-        guard.releaseBy(row.end == GuardEnd::Chord ? QStringLiteral("chord") : QStringLiteral("timeout"));
-    if (row.end == GuardEnd::Owner)
+    if (row.guardReleases)
+        guard.releaseBy(QLatin1String(row.guardReleases));
+    if (row.ownerUnlocks)
         guarded.unlock();
     clock.runPosted();
     ASSERT_EQ(unlockedAt.size(), 1u);
     EXPECT_EQ(unlockedAt[0] - begun, row.at);
     expectNothingHeld(guarded);
     EXPECT_FALSE(guard.locked);
-    EXPECT_EQ(guard.releaseCalls, row.releases);
+    EXPECT_EQ(guard.releaseCalls, row.releasesAsked); // none of a lock the guard ended
 
     guard.progress(0.5);
     guard.refuseDevices({QStringLiteral("Late Keyboard")});
@@ -397,11 +387,10 @@ TEST_P(GuardEndTest, EveryEndIsOneTeardownAndLateReportsChangeNothing)
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, GuardEndTest, ::testing::Values(
-    GuardEndRow{"GuardSawTheChord", GuardEnd::Chord, 4s, 0},
+    GuardEndRow{"GuardSawTheChord", 4s, "chord", false, 0},
     // The guard's clock counts suspended time, the controller's does not.
-    GuardEndRow{"GuardTimedOutFirst", GuardEnd::OwnTimeout, 600s, 0},
-    GuardEndRow{"SafetyTimer", GuardEnd::SafetyTimer, 900s, 1},
-    GuardEndRow{"Owner", GuardEnd::Owner, 10s, 1}),
+    GuardEndRow{"GuardTimedOutFirst", 600s, "timeout", false, 0},
+    GuardEndRow{"SafetyTimer", 900s, nullptr, false, 1}, GuardEndRow{"Owner", 10s, nullptr, true, 1}),
     [](const auto& row) { return std::string(row.param.name); });
 
 // The bars show the guard's progress, the hints come and go with a hold, and devices the guard
@@ -410,18 +399,17 @@ TEST_F(GuardLockTest, TheGuardsProgressAndRefusedDevicesShowOnEveryOverlay)
 {
     screens.setScreens({QRect(0, 0, 800, 600), QRect(800, 0, 1024, 768)});
     ASSERT_TRUE(guarded.lock());
-    guard.progress(0.4);
-    EXPECT_EQ(bars(), (QList<double>{0.4, 0.4}));
-    EXPECT_EQ(hints(), (QList<double>{1.0, 1.0}));
-    guard.progress(0.0);
-    EXPECT_EQ(bars(), (QList<double>{0.0, 0.0}));
-    EXPECT_EQ(hints(), (QList<double>{0.0, 0.0}));
+    for (const double held : {0.4, 0.0}) {
+        guard.progress(held);
+        EXPECT_EQ(bars(), QList<double>(2, held));
+        EXPECT_EQ(hints(), QList<double>(2, held > 0.0 ? 1.0 : 0.0));
+    }
     guard.progress(0.7);
     screens.setScreens({QRect(0, 0, 640, 480), QRect(640, 0, 800, 600), QRect(1440, 0, 800, 600)});
-    EXPECT_EQ(hints(), (QList<double>{1.0, 1.0, 1.0}));
+    EXPECT_EQ(hints(), QList<double>(3, 1.0));
     guard.progress(1.0); // only the guard's release ends the lock
     clock.runPosted();
-    EXPECT_EQ(bars(), (QList<double>{1.0, 1.0, 1.0}));
+    EXPECT_EQ(bars(), QList<double>(3, 1.0));
     EXPECT_TRUE(guarded.isLocked());
 
     const QString pen = QStringLiteral("Pen <b>Tablet</b>");
