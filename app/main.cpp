@@ -3,8 +3,9 @@
 #include "CrashReporter.h"
 #include "LinuxPlatform.h"
 #include "SingleInstance.h"
-#include "TapLockEngine.h"
+#include "LockEngineChoice.h"
 #include "UpdateController.h"
+#include "X11Connection.h"
 
 #include <QApplication>
 #include <QDir>
@@ -17,15 +18,16 @@
 
 namespace {
 
-// The help page ships inside the program; a browser needs it as a file.
-QUrl x11HelpPage()
+// The help page on getting the input guard ships inside the program; a browser needs it
+// as a file.
+QUrl inputGuardHelpPage()
 {
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation)
         + QStringLiteral("/OrbinWash");
-    const QString path = folder + QStringLiteral("/x11-session.html");
+    const QString path = folder + QStringLiteral("/input-guard.html");
     QDir().mkpath(folder);
     QFile::remove(path);
-    if (!QFile::copy(QStringLiteral(":/help/x11-session.html"), path))
+    if (!QFile::copy(QStringLiteral(":/help/input-guard.html"), path))
         return {};
     return QUrl::fromLocalFile(path);
 }
@@ -69,11 +71,12 @@ int main(int argc, char* argv[])
 
     ow::LinuxPlatform platform({.watchdogHelper = watchdogHelper(),
                                 .watchdogRecord = ow::CrashReporter::defaultPendingPath(),
-                                .helpPage = x11HelpPage,
+                                .helpPage = inputGuardHelpPage,
                                 .userAgent = QStringLiteral("OrbinWash/%1").arg(ow::appVersion()).toUtf8()});
     ow::AppDelegate::Services services = ow::AppDelegate::Services::of(platform);
     services.installCrashReporter = [&platform] { ow::CrashReporter::install(platform); };
-    ow::AppDelegate delegate(services, std::make_unique<ow::TapLockEngine>(platform),
+    auto engine = std::make_unique<ow::LockEngineChoice>(platform, [] { return ow::X11Connection::open() != nullptr; });
+    ow::AppDelegate delegate(services, std::move(engine),
                              std::make_unique<ow::UpdateController>(platform.clock(), platform.http()));
     QObject::connect(&instance, &ow::SingleInstance::reopenRequested, &delegate,
                      [&delegate] { delegate.applicationShouldHandleReopen(hasVisibleWindows()); });

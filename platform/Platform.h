@@ -11,6 +11,7 @@ class FatalErrorHooks;
 class HttpClient;
 class InputAccessPermission;
 class InputGrab;
+class InputGuard;
 class LauncherBadge;
 class LockWatchdog;
 class LoginItem;
@@ -35,6 +36,8 @@ public:
     virtual ScreenList& screens() = 0;
     virtual WindowStacking& stacking() = 0;
     virtual LockWatchdog& watchdog() = 0;
+    // One guard for the process: the permission asks it, the lock engine locks through it.
+    virtual InputGuard& inputGuard() = 0;
     virtual InputAccessPermission& permission() = 0;
     virtual TaskbarPresence& taskbar() = 0;
     virtual LauncherBadge& launcher() = 0;

@@ -33,6 +33,7 @@ LockController::LockController(std::unique_ptr<LockEngine> engine, Services serv
     , m_services(services)
     , m_safetyTimeout(safetyTimeout)
 {
+    m_engine->setObserver(this);
 }
 
 // The application keeps its controller for its whole life; a discarded controller
@@ -96,6 +97,52 @@ void LockController::handleFlags(quint64 flags)
     });
 }
 
+void LockController::holdProgress(double fraction)
+{
+    if (!m_isLocked)
+        return;
+    if (fraction <= 0.0) {
+        cancelHold();
+        return;
+    }
+    if (m_engineHold == 0.0) {
+        for (FadingLabel* hint : std::as_const(m_holdHints))
+            hint->fadeTo(1.0);
+    }
+    m_engineHold = fraction;
+    for (HoldBarView* bar : std::as_const(m_holdBars))
+        bar->setProgress(fraction);
+}
+
+void LockController::devicesRefused(const QStringList& names)
+{
+    if (!m_isLocked)
+        return;
+    for (const QString& name : names) {
+        if (!m_refusedDevices.contains(name))
+            m_refusedDevices.append(name);
+    }
+    const QString warning = refusedDevicesWarning();
+    for (LockWindow* window : std::as_const(m_lockWindows))
+        window->setWarning(warning);
+}
+
+QString LockController::refusedDevicesWarning() const
+{
+    if (m_refusedDevices.isEmpty())
+        return {};
+    return L("lock.devices_not_locked", m_refusedDevices.join(QStringLiteral(", ")));
+}
+
+void LockController::endedByItself()
+{
+    // Torn down from the main queue, not inside the engine's own report.
+    m_services.clock.post([self = QPointer<LockController>(this)] {
+        if (self)
+            self->unlock();
+    });
+}
+
 void LockController::startHold()
 {
     if (m_holdTimer)
@@ -126,6 +173,7 @@ void LockController::cancelHold()
 {
     m_holdTimer.reset();
     m_holdStart.reset();
+    m_engineHold = 0.0;
     for (HoldBarView* bar : std::as_const(m_holdBars))
         bar->setProgress(0.0);
     for (FadingLabel* hint : std::as_const(m_holdHints))
@@ -154,9 +202,11 @@ void LockController::refreshCountdown()
 void LockController::buildLockWindows()
 {
     const double holdSeconds = holdDuration(m_services.defaults);
+    const QString warning = refusedDevicesWarning();
     QList<WId> ids;
     for (const QRect& screen : m_services.screens.screens()) {
         auto* window = new LockWindow(screen, holdSeconds);
+        window->setWarning(warning);
         window->show();
         window->raise();
         m_lockWindows.append(window);
@@ -174,8 +224,8 @@ void LockController::rebuildLockWindows()
         return;
     dropLockWindows();
     buildLockWindows();
-    // The bars catch up at the next tick; the hints must not fade in again.
-    if (m_holdTimer) {
+    // The bars catch up at the next tick or report; the hints must not fade in again.
+    if (isHolding()) {
         for (FadingLabel* hint : std::as_const(m_holdHints))
             hint->setAlpha(1.0);
     }
@@ -216,6 +266,7 @@ void LockController::unlock()
     m_services.cursor.show();
     m_services.stacking.release();
     dropLockWindows();
+    m_refusedDevices.clear();
     if (m_onUnlock)
         m_onUnlock();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Clock.h"
+#include "LockEngine.h"
 
 #include <QList>
 #include <QMetaObject>
@@ -18,7 +19,6 @@ class CursorVisibility;
 class DisplaySleepAssertion;
 class FadingLabel;
 class HoldBarView;
-class LockEngine;
 class LockWatchdog;
 class LockWindow;
 class Platform;
@@ -33,9 +33,10 @@ class WindowStacking;
 // outside the process is armed with that deadline and fed heartbeats from the main loop,
 // in case the process itself can no longer end the lock. An idle lock wakes once a second
 // only: the countdown's tick also has the engine reassert its blocking and feeds the
-// watchdog. Every way out goes through the same ordered teardown and ends with one call
-// of onUnlock.
-class LockController : public QObject {
+// watchdog. An engine that runs the unlock keys itself drives the hold bars and may end
+// the lock by itself. Every way out goes through the same ordered teardown and ends with
+// one call of onUnlock.
+class LockController : public QObject, private LockEngine::Observer {
     Q_OBJECT
 public:
     // The services a lock uses; all of them outlive the controller.
@@ -77,9 +78,13 @@ public:
     const QList<FadingLabel*>& holdHints() const { return m_holdHints; }
     const QList<QLabel*>& countdownLabels() const { return m_countdownLabels; }
     quint32 sleepAssertion() const { return m_sleepAssertion; }
-    bool isHolding() const { return m_holdTimer != nullptr; }
+    bool isHolding() const { return m_holdTimer != nullptr || m_engineHold > 0.0; }
 
 private:
+    void holdProgress(double fraction) override;
+    void devicesRefused(const QStringList& names) override;
+    void endedByItself() override;
+    QString refusedDevicesWarning() const;
     void handleFlags(quint64 flags);
     void startHold();
     void cancelHold();
@@ -98,6 +103,8 @@ private:
     QList<QLabel*> m_countdownLabels;
     std::optional<MonoTime> m_holdStart;
     std::unique_ptr<Timer> m_holdTimer;
+    double m_engineHold = 0.0; // the progress last reported by an engine timing the hold itself
+    QStringList m_refusedDevices;
     std::unique_ptr<Timer> m_safetyTimer;
     std::unique_ptr<Timer> m_countdownTimer;
     std::chrono::milliseconds m_safetyTimeout;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QStringList>
 #include <QtGlobal>
 
 #include <functional>
@@ -8,10 +9,26 @@ namespace ow {
 
 // An input blocker. While running it stops keyboard and pointer input from reaching
 // programs and reports every change of the modifier keys to its handler as a flags word
-// (layout in ModifierFlags.h); interpreting the word is the lock controller's job.
+// (layout in ModifierFlags.h); interpreting the word is the lock controller's job. An
+// engine that runs the unlock chord and its own timeout itself sees no keys and reports
+// no flags: it tells its observer instead.
 class LockEngine {
 public:
     using FlagsHandler = std::function<void(quint64 flags)>;
+
+    // Told, on the main thread, by an engine that runs the unlock chord itself.
+    class Observer {
+    public:
+        // The chord held: rising 0..1; 0 when it is let go.
+        virtual void holdProgress(double fraction) = 0;
+        // Devices the engine could not take from the programs that hold them.
+        virtual void devicesRefused(const QStringList& names) = 0;
+        // The engine has let input go by itself (chord, timeout or failure).
+        virtual void endedByItself() = 0;
+
+    protected:
+        ~Observer() = default;
+    };
 
     virtual ~LockEngine() = default;
 
@@ -22,6 +39,8 @@ public:
     // Called once a second while running: takes back any part of the blocking that
     // something outside broke. An engine that cannot lose it has nothing to do.
     virtual void reassert() {}
+    // Installs the observer, kept for the engine's life; engines that report flags ignore it.
+    virtual void setObserver(Observer* /*observer*/) {}
 };
 
 // What the engine asks of the desktop's presentation while running (bits: hide the

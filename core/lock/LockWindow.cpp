@@ -53,9 +53,25 @@ LockWindow::LockWindow(const QRect& screenGeometry, double holdSeconds)
     styleLabel(m_holdHint, 13, QFont::Medium, QColor::fromRgbF(0.686f, 0.573f, 0.992f));
     m_holdHint->setAlpha(0.0);
     m_countdownLabel = makeLabel(QStringLiteral(" "), 13, QFont::Normal, white(0.5), this);
+    // Device names come from the devices themselves: plain text, as every label here.
+    m_warningLabel = makeLabel(QString(), 13, QFont::Medium, QColor::fromRgbF(1.0f, 0.76f, 0.3f), this);
+    m_warningLabel->setWordWrap(true);
+    m_warningLabel->setFixedWidth(screenGeometry.width() - 2 * kSideMargin);
+    m_warningLabel->hide();
 
     centredColumn(this, {{icon, 16}, {title, 16}, {subtitle, 16}, {instructionLabel, 28},
-                         {m_holdBar, 16}, {m_holdHint, 24}, {m_countdownLabel, 0}});
+                         {m_holdBar, 16}, {m_holdHint, 24}, {m_countdownLabel, 16}, {m_warningLabel, 0}});
+}
+
+void LockWindow::setWarning(const QString& text)
+{
+    m_warningLabel->setVisible(!text.isEmpty());
+    if (text.isEmpty())
+        return;
+    const int width = m_warningLabel->width();
+    m_warningLabel->setText(elideUnbreakableRuns(text, m_warningLabel->fontMetrics(), width));
+    // Fixed, as a column's layout would give the label the height of its single line.
+    m_warningLabel->setFixedHeight(m_warningLabel->heightForWidth(width));
 }
 
 } // namespace ow

@@ -7,6 +7,7 @@
 #include "FakeHttpClient.h"
 #include "FakeInputAccessPermission.h"
 #include "FakeInputGrab.h"
+#include "FakeInputGuard.h"
 #include "FakeLauncherBadge.h"
 #include "FakeLockWatchdog.h"
 #include "FakeLoginItem.h"
@@ -30,6 +31,7 @@ public:
     FakeScreenList& screens() override { return m_screens; }
     FakeWindowStacking& stacking() override { return m_stacking; }
     FakeLockWatchdog& watchdog() override { return m_watchdog; }
+    FakeInputGuard& inputGuard() override { return m_guard; }
     FakeInputAccessPermission& permission() override { return m_permission; }
     FakeTaskbarPresence& taskbar() override { return m_taskbar; }
     FakeLauncherBadge& launcher() override { return m_launcher; }
@@ -51,6 +53,7 @@ private:
     FakeScreenList m_screens;
     FakeWindowStacking m_stacking;
     FakeLockWatchdog m_watchdog;
+    FakeInputGuard m_guard;
     FakeInputAccessPermission m_permission;
     FakeTaskbarPresence m_taskbar;
     FakeLauncherBadge m_launcher;

@@ -8,7 +8,7 @@ namespace ow {
 LinuxPlatform::LinuxPlatform(Options options)
     : m_defaults(std::move(options.defaultsPath))
     , m_watchdog(std::move(options.watchdogHelper), std::move(options.watchdogRecord))
-    , m_permission(std::move(options.helpPage))
+    , m_permission(m_guard, std::move(options.helpPage))
     , m_http(std::move(options.userAgent))
 {
 }

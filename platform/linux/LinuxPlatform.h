@@ -1,8 +1,10 @@
 #pragma once
 
+#include "DBusInputGuard.h"
 #include "DBusLauncherBadge.h"
 #include "FileUserDefaults.h"
 #include "LinuxDisplaySleepAssertion.h"
+#include "LinuxInputAccessPermission.h"
 #include "PosixFatalErrorHooks.h"
 #include "Platform.h"
 #include "ProcessLockWatchdog.h"
@@ -11,7 +13,6 @@
 #include "QtScreenList.h"
 #include "SyslogSystemLog.h"
 #include "X11CursorVisibility.h"
-#include "X11InputAccessPermission.h"
 #include "X11TaskbarPresence.h"
 #include "X11WindowStacking.h"
 #include "XdgAutostartLoginItem.h"
@@ -22,7 +23,7 @@
 
 namespace ow {
 
-// The real services of an X11 desktop session.
+// The real services of a Linux desktop session.
 class LinuxPlatform : public Platform {
 public:
     struct Options {
@@ -45,6 +46,7 @@ public:
     ScreenList& screens() override { return m_screens; }
     WindowStacking& stacking() override { return m_stacking; }
     LockWatchdog& watchdog() override { return m_watchdog; }
+    InputGuard& inputGuard() override { return m_guard; }
     InputAccessPermission& permission() override { return m_permission; }
     TaskbarPresence& taskbar() override { return m_taskbar; }
     LauncherBadge& launcher() override { return m_launcher; }
@@ -63,7 +65,8 @@ private:
     QtScreenList m_screens;
     X11WindowStacking m_stacking;
     ProcessLockWatchdog m_watchdog;
-    X11InputAccessPermission m_permission;
+    DBusInputGuard m_guard;
+    LinuxInputAccessPermission m_permission;
     X11TaskbarPresence m_taskbar;
     DBusLauncherBadge m_launcher;
     QtHttpClient m_http;

@@ -1,6 +1,7 @@
 #include "X11Connection.h"
 
-#include <QString>
+#include "WaylandSession.h"
+
 #include <QtGlobal>
 
 #include <mutex>
@@ -27,12 +28,6 @@ int logXIOError(Display*)
 }
 
 } // namespace
-
-bool X11Connection::isWaylandSession()
-{
-    return qEnvironmentVariable("XDG_SESSION_TYPE") == QLatin1String("wayland")
-        || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
-}
 
 std::unique_ptr<X11Connection> X11Connection::open()
 {

@@ -13,7 +13,6 @@ public:
     // Opens the session's X display; null when there is none, or when the session is a
     // Wayland session (X11 input grabs cannot hold native Wayland clients there).
     static std::unique_ptr<X11Connection> open();
-    static bool isWaylandSession();
 
     ~X11Connection();
     X11Connection(const X11Connection&) = delete;

@@ -186,6 +186,42 @@ TEST_F(ShellTest, ALockThatCannotStartKeepsTheWindowAndSaysWhy)
     }
 }
 
+// One engine for every row, as the application keeps one: each lock chooses afresh, since
+// the guard may be installed, or the session changed, while the application runs.
+TEST_F(ShellTest, TheLockEngineIsTheGuardWhenItLetsThisSessionLockElseTheX11GrabOutsideWayland)
+{
+    enum class Engine { Guard, X11Grab, None };
+    const struct { bool guard, guardRefuses, x11; const char *sessionType, *waylandDisplay; Engine chosen; } rows[] = {
+        {true, false, true, "x11", nullptr, Engine::Guard}, {true, false, false, "wayland", "wayland-0", Engine::Guard},
+        {true, false, false, nullptr, nullptr, Engine::Guard}, {false, false, true, "x11", nullptr, Engine::X11Grab},
+        {false, false, true, nullptr, nullptr, Engine::X11Grab}, {false, false, true, "tty", nullptr, Engine::X11Grab},
+        {false, false, true, "wayland", nullptr, Engine::None}, {false, false, true, nullptr, "wayland-0", Engine::None},
+        {false, false, true, "x11", "wayland-1", Engine::None}, {false, false, false, "x11", nullptr, Engine::None},
+        {false, false, false, nullptr, nullptr, Engine::None},
+        // A guard that said yes but cannot lock now (another of its locks runs).
+        {true, true, true, "x11", nullptr, Engine::X11Grab}, {true, true, true, "wayland", nullptr, Engine::None},
+    };
+    const auto setOrUnset = [](const char* name, const char* value) { value ? qputenv(name, value) : qunsetenv(name); };
+    bool x11 = false;
+    LockEngineChoice choice(*this, [&x11] { return x11; });
+    FakeInputGuard& guard = inputGuard();
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << "row " << &row - rows);
+        guard.authorised = row.guard;
+        guard.refuse = row.guardRefuses;
+        x11 = row.x11;
+        setOrUnset("XDG_SESSION_TYPE", row.sessionType);
+        setOrUnset("WAYLAND_DISPLAY", row.waylandDisplay);
+        EXPECT_EQ(choice.start([](quint64) {}), row.chosen != Engine::None);
+        EXPECT_EQ(guard.locked, row.chosen == Engine::Guard);
+        EXPECT_EQ(grab->grabbed, row.chosen == Engine::X11Grab);
+        choice.stop();
+        EXPECT_FALSE(guard.locked || grab->grabbed);
+    }
+    qunsetenv("XDG_SESSION_TYPE"); // as the tests run
+    qunsetenv("WAYLAND_DISPLAY");
+}
+
 // The hold time in force shows at once on the home view and in the settings' pop-up: the
 // user's choice, else the server's, even one the pop-up does not offer; showing it is not
 // choosing it. Chosen in the open pop-up's list, as the user does, a time is stored and shown

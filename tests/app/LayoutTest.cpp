@@ -109,7 +109,8 @@ void expectNothingClippedOrCovered(const QWidget* window)
 class LayoutInOneLanguage : public test::ConversationTest {};
 
 // In the language OW_TEST_LANGUAGE names, else English: the home view with a banner of an
-// endless word, then of a long message, the messages window, the settings page and the lock overlay on each screen.
+// endless word, then of a long message, the messages window, the settings page and the lock overlay on each
+// screen, with its warning of devices the input guard could not lock.
 TEST_F(LayoutInOneLanguage, NothingIsClippedOrCovered)
 {
     // The catalogue in force must be the one asked for, or the test would check English nine times.
@@ -135,12 +136,18 @@ TEST_F(LayoutInOneLanguage, NothingIsClippedOrCovered)
     for (const QScreen* screen : QGuiApplication::screens())
         desktop << screen->geometry();
     screens().setScreens(desktop);
+    inputGuard().authorised = true;
     delegate->lockPressed();
+    ASSERT_TRUE(inputGuard().locked);
+    inputGuard().refuseDevices({QStringLiteral("Logitech USB Receiver Consumer Control"),
+                                QStringLiteral("Wacom Intuos Pro M Pen"), QStringLiteral("keyd virtual keyboard")});
     clock().advance(1s); // the countdown
     qsizetype overlays = 0;
-    for (const QWidget* overlay : QApplication::topLevelWidgets()) {
-        if (qobject_cast<const LockWindow*>(overlay) && overlay->isVisible()) {
+    for (const QWidget* widget : QApplication::topLevelWidgets()) {
+        auto* overlay = qobject_cast<const LockWindow*>(widget);
+        if (overlay && overlay->isVisible()) {
             ++overlays;
+            EXPECT_TRUE(overlay->warningLabel()->isVisible());
             expectNothingClippedOrCovered(overlay);
         }
     }

@@ -6,11 +6,11 @@
 #include "FakePlatform.h"
 #include "HomeView.h"
 #include "Localizer.h"
+#include "LockEngineChoice.h"
 #include "MainMenu.h"
 #include "MainWindow.h"
 #include "MessageBanner.h"
 #include "MessagesWindow.h"
-#include "TapLockEngine.h"
 #include "UpdateController.h"
 
 #include <QApplication>
@@ -125,7 +125,9 @@ public:
         setup.openUrl = [](const QUrl&) { return true; };
         auto updates = std::make_unique<UpdateController>(clock(), http(), setup);
         updater = updates.get();
-        delegate = std::make_unique<AppDelegate>(shell, std::make_unique<TapLockEngine>(*this), std::move(updates));
+        // As the application builds it, on a desktop where the X11 grab is at hand.
+        delegate = std::make_unique<AppDelegate>(shell, std::make_unique<LockEngineChoice>(*this, [] { return true; }),
+                                                 std::move(updates));
         if (!start)
             return;
         delegate->applicationDidFinishLaunching();

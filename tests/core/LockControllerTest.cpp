@@ -3,10 +3,12 @@
 #include "FakeCursorVisibility.h"
 #include "FakeDisplaySleepAssertion.h"
 #include "FakeInputGrab.h"
+#include "FakeInputGuard.h"
 #include "FakeLockWatchdog.h"
 #include "FakePowerKeyInhibitor.h"
 #include "FakeScreenList.h"
 #include "FakeWindowStacking.h"
+#include "GuardLockEngine.h"
 #include "HoldBarView.h"
 #include "HoldDuration.h"
 #include "KioskLockEngine.h"
@@ -71,13 +73,13 @@ protected:
     }
 
     // What a refused or ended lock leaves behind: nothing.
-    void expectNothingHeld()
+    void expectNothingHeld(const LockController& lock)
     {
-        EXPECT_FALSE(controller->isLocked());
+        EXPECT_FALSE(lock.isLocked());
         EXPECT_FALSE(watchdog.isArmed);
         EXPECT_TRUE(cursor.visible());
         EXPECT_TRUE(sleep.held.isEmpty());
-        EXPECT_TRUE(controller->lockWindows().isEmpty());
+        EXPECT_TRUE(lock.lockWindows().isEmpty());
         EXPECT_TRUE(stacking.guarded.isEmpty());
         EXPECT_EQ(clock.pendingTimers(), 0);
     }
@@ -156,7 +158,7 @@ TEST_F(LockControllerTest, RefusedEngineLeavesEverythingUnlocked)
 {
     grab->refuse = true;
     EXPECT_FALSE(controller->lock());
-    expectNothingHeld();
+    expectNothingHeld(*controller);
     EXPECT_EQ(powerKeys->acquireCalls, 0);
     // The next attempt goes on even without a sleep assertion or the power keys.
     grab->refuse = false;
@@ -187,7 +189,7 @@ TEST_F(LockControllerTest, LockCoversEveryScreenAndUnlockUndoesAllBeforeOnUnlock
     int calls = 0;
     controller->setOnUnlock([&] {
         ++calls;
-        expectNothingHeld();
+        expectNothingHeld(*controller);
         EXPECT_FALSE(grab->grabbed);
         EXPECT_FALSE(powerKeys->held);
         for (const auto& window : windows)
@@ -324,6 +326,102 @@ TEST_F(LockControllerTest, ASlowBusInsideLockDoesNotPushTheEndPastTheWatchdogsDe
     EXPECT_TRUE(shortLock.isLocked());
     clock.advance(1ms);
     EXPECT_FALSE(shortLock.isLocked());
+}
+
+// A lock through the input guard, which runs the unlock keys and a timeout of its own.
+class GuardLockTest : public LockControllerTest {
+protected:
+    GuardLockTest() { guarded.setOnUnlock([this] { unlockedAt.push_back(clock.monotonicNow()); }); }
+
+    // What every overlay's bar, or hint, shows.
+    template <typename Widget>
+    static QList<double> shown(const QList<Widget*>& widgets, double (Widget::*value)() const)
+    {
+        QList<double> values;
+        for (const Widget* widget : widgets)
+            values << (widget->*value)();
+        return values;
+    }
+    QList<double> bars() const { return shown(guarded.holdBars(), &HoldBarView::progress); }
+    QList<double> hints() const { return shown(guarded.holdHints(), &FadingLabel::alpha); }
+
+    FakeInputGuard guard;
+    LockController guarded{std::make_unique<GuardLockEngine>(guard, defaults), services(screens)};
+};
+
+// guardReleases: the reason the guard ends the lock with, if it does.
+struct GuardEndRow { const char* name; std::chrono::seconds at; const char* guardReleases; bool ownerUnlocks; int releasesAsked; };
+
+class GuardEndTest : public GuardLockTest, public ::testing::WithParamInterface<GuardEndRow> {};
+
+TEST_P(GuardEndTest, EveryEndIsOneTeardownAndLateReportsChangeNothing)
+{
+    const GuardEndRow& row = GetParam();
+    defaults.setValue(DefaultsKey::HoldSecondsUser, 5);
+    const MonoTime begun = clock.monotonicNow();
+    ASSERT_TRUE(guarded.lock());
+    EXPECT_EQ(guard.holdSeconds, 5u);
+    EXPECT_EQ(std::chrono::seconds(guard.timeoutSeconds), LockController::kSafetyTimeout);
+    guard.refuseDevices({QStringLiteral("Remapper Keyboard")});
+    clock.advance(row.at);
+    if (row.guardReleases)
+        guard.releaseBy(QLatin1String(row.guardReleases));
+    if (row.ownerUnlocks)
+        guarded.unlock();
+    clock.runPosted();
+    ASSERT_EQ(unlockedAt.size(), 1u);
+    EXPECT_EQ(unlockedAt[0] - begun, row.at);
+    expectNothingHeld(guarded);
+    EXPECT_FALSE(guard.locked);
+    EXPECT_EQ(guard.releaseCalls, row.releasesAsked); // none of a lock the guard ended
+
+    guard.progress(0.5);
+    guard.refuseDevices({QStringLiteral("Late Keyboard")});
+    guard.releaseBy(QStringLiteral("chord"));
+    clock.advance(1000s);
+    EXPECT_EQ(unlockedAt.size(), 1u);
+    EXPECT_FALSE(guarded.isHolding());
+    ASSERT_TRUE(guarded.lock());
+    EXPECT_EQ(hints(), QList<double>{0.0});
+    EXPECT_TRUE(guarded.lockWindows()[0]->warningLabel()->isHidden());
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, GuardEndTest, ::testing::Values(
+    GuardEndRow{"GuardSawTheChord", 4s, "chord", false, 0},
+    // The guard's clock counts suspended time, the controller's does not.
+    GuardEndRow{"GuardTimedOutFirst", 600s, "timeout", false, 0},
+    GuardEndRow{"SafetyTimer", 900s, nullptr, false, 1}, GuardEndRow{"Owner", 10s, nullptr, true, 1}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+// The bars show the guard's progress, the hints come and go with a hold, and devices the guard
+// could not take are named on every overlay, through screen changes too, as plain text.
+TEST_F(GuardLockTest, TheGuardsProgressAndRefusedDevicesShowOnEveryOverlay)
+{
+    screens.setScreens({QRect(0, 0, 800, 600), QRect(800, 0, 1024, 768)});
+    ASSERT_TRUE(guarded.lock());
+    for (const double held : {0.4, 0.0}) {
+        guard.progress(held);
+        EXPECT_EQ(bars(), QList<double>(2, held));
+        EXPECT_EQ(hints(), QList<double>(2, held > 0.0 ? 1.0 : 0.0));
+    }
+    guard.progress(0.7);
+    screens.setScreens({QRect(0, 0, 640, 480), QRect(640, 0, 800, 600), QRect(1440, 0, 800, 600)});
+    EXPECT_EQ(hints(), QList<double>(3, 1.0));
+    guard.progress(1.0); // only the guard's release ends the lock
+    clock.runPosted();
+    EXPECT_EQ(bars(), QList<double>(3, 1.0));
+    EXPECT_TRUE(guarded.isLocked());
+
+    const QString pen = QStringLiteral("Pen <b>Tablet</b>");
+    guard.refuseDevices({QStringLiteral("Remapper Keyboard")});
+    guard.refuseDevices({pen, QStringLiteral("Remapper Keyboard")});
+    screens.setScreens({QRect(0, 0, 800, 600), QRect(800, 0, 1024, 768)});
+    for (const LockWindow* window : guarded.lockWindows()) {
+        EXPECT_TRUE(window->warningLabel()->isVisible());
+        EXPECT_EQ(window->warningLabel()->textFormat(), Qt::PlainText);
+        EXPECT_EQ(window->warningLabel()->text(),
+                  L("lock.devices_not_locked", QStringLiteral("Remapper Keyboard, ") + pen));
+    }
 }
 
 TEST_F(LockControllerTest, EveryScreenGetsAWindowExactlyCoveringItInScreenOrder)

@@ -1,0 +1,57 @@
+#include "LockEngineChoice.h"
+
+#include "GuardLockEngine.h"
+#include "Platform.h"
+#include "TapLockEngine.h"
+#include "WaylandSession.h"
+
+namespace ow {
+
+LockEngineChoice::LockEngineChoice(std::unique_ptr<GuardLockEngine> guard, std::unique_ptr<LockEngine> x11Grab,
+                                   std::function<bool()> x11Reachable)
+    : m_guard(std::move(guard))
+    , m_x11Grab(std::move(x11Grab))
+    , m_x11Reachable(std::move(x11Reachable))
+{
+}
+
+LockEngineChoice::LockEngineChoice(Platform& platform, std::function<bool()> x11Reachable)
+    : LockEngineChoice(std::make_unique<GuardLockEngine>(platform.inputGuard(), platform.defaults()),
+                       std::make_unique<TapLockEngine>(platform), std::move(x11Reachable))
+{
+}
+
+LockEngineChoice::~LockEngineChoice() = default;
+
+bool LockEngineChoice::start(FlagsHandler handler)
+{
+    if (m_running)
+        return m_running->start(std::move(handler));
+    // A guard that said yes and then fails (another lock of it runs) leaves the X11 grab.
+    if (m_guard->isAvailable() && m_guard->start(handler))
+        m_running = m_guard.get();
+    else if (!isWaylandSession() && m_x11Reachable() && m_x11Grab->start(std::move(handler)))
+        m_running = m_x11Grab.get();
+    return m_running != nullptr;
+}
+
+void LockEngineChoice::stop()
+{
+    if (m_running)
+        m_running->stop();
+    m_running = nullptr;
+}
+
+void LockEngineChoice::reassert()
+{
+    if (m_running)
+        m_running->reassert();
+}
+
+void LockEngineChoice::setObserver(Observer* observer)
+{
+    m_guard->setObserver(observer);
+    m_x11Grab->setObserver(observer);
+}
+
+} // namespace ow

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "LockEngine.h"
+
+#include <QObject>
+
+namespace ow {
+
+class InputGuard;
+class UserDefaults;
+
+// Locks through the input guard, which takes input from the whole session in the kernel,
+// Wayland sessions included, and runs the unlock chord and a safety timeout of its own.
+// It sees no keys, so it reports no flags: the chord's progress, the devices it could not
+// take and its own end go to the observer. The guard holds the power button's device too,
+// so no power-key inhibitor is needed beside it.
+class GuardLockEngine final : public QObject, public LockEngine {
+    Q_OBJECT
+public:
+    GuardLockEngine(InputGuard& guard, const UserDefaults& defaults);
+    ~GuardLockEngine() override;
+
+    // Asks the guard afresh whether it lets this session lock.
+    bool isAvailable();
+
+    bool start(FlagsHandler handler) override;
+    void stop() override;
+    void setObserver(Observer* observer) override { m_observer = observer; }
+
+    bool isRunning() const { return m_running; }
+
+private:
+    InputGuard& m_guard;
+    const UserDefaults& m_defaults;
+    Observer* m_observer = nullptr;
+    bool m_running = false;
+};
+
+} // namespace ow

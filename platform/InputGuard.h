@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+namespace ow {
+
+// The input guard: a small system service that takes every input device of the seat away
+// from the whole session in the kernel, runs the unlock chord and the safety timeout
+// itself, and never hands a key code out. It needs no X11 and holds Wayland sessions too.
+class InputGuard {
+public:
+    // What the guard reports while it holds a lock, on the main thread.
+    struct Events {
+        // The chord held: rising 0..1; 0 once when it is let go.
+        std::function<void(double fraction)> progress;
+        // Devices it could not take, by name (another program holds them).
+        std::function<void(const QStringList& names)> refused;
+        // The lock is over, by the chord, its timeout or anything else; reported once.
+        std::function<void(const QString& reason)> released;
+    };
+
+    virtual ~InputGuard() = default;
+
+    // Whether the guard is installed and lets this session lock, as it answered last;
+    // false before the first refresh.
+    virtual bool canLock() const = 0;
+    // Asks the guard again. Waits a moment at most: a silent guard counts as a no.
+    virtual void refresh() = 0;
+    // Starts a lock that the guard ends by itself after timeoutSeconds at the latest;
+    // false when it cannot start.
+    virtual bool lock(unsigned holdSeconds, unsigned timeoutSeconds, Events events) = 0;
+    // Ends the lock at once, if one is held; no event follows. Safe when not locked.
+    virtual void release() = 0;
+};
+
+} // namespace ow

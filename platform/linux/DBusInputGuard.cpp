@@ -1,0 +1,135 @@
+#include "DBusInputGuard.h"
+
+#include <QDBusMessage>
+#include <QDBusUnixFileDescriptor>
+#include <QVariantMap>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <utility>
+
+namespace ow {
+
+namespace {
+
+QString service()
+{
+    return QStringLiteral("com.orbinlabs.OrbinWash.InputGuard");
+}
+
+QString path()
+{
+    return QStringLiteral("/com/orbinlabs/OrbinWash/InputGuard");
+}
+
+QString interface()
+{
+    return QStringLiteral("com.orbinlabs.OrbinWash.InputGuard1");
+}
+
+} // namespace
+
+DBusInputGuard::DBusInputGuard(QDBusConnection bus)
+    : m_bus(std::move(bus))
+{
+    // From any sender: the one that matters is known only once a lock is granted, and a
+    // report sent before the grant's reply is delivered only after it.
+    m_bus.connect(QString(), path(), interface(), QStringLiteral("Progress"), this,
+                  SLOT(onProgress(double, QDBusMessage)));
+    m_bus.connect(QString(), path(), interface(), QStringLiteral("DevicesRefused"), this,
+                  SLOT(onDevicesRefused(QStringList, QDBusMessage)));
+    m_bus.connect(QString(), path(), interface(), QStringLiteral("Released"), this,
+                  SLOT(onReleased(QString, QDBusMessage)));
+}
+
+DBusInputGuard::~DBusInputGuard()
+{
+    release();
+}
+
+void DBusInputGuard::refresh()
+{
+    m_canLock = false;
+    if (!m_bus.isConnected())
+        return;
+    const QDBusMessage reply = m_bus.call(
+        QDBusMessage::createMethodCall(service(), path(), interface(), QStringLiteral("CanLock")), QDBus::Block,
+        kCallTimeoutMs);
+    m_canLock = reply.type() == QDBusMessage::ReplyMessage && reply.arguments().size() == 2
+        && reply.arguments().constFirst().toBool();
+}
+
+bool DBusInputGuard::lock(unsigned holdSeconds, unsigned timeoutSeconds, Events events)
+{
+    release();
+    if (!m_bus.isConnected())
+        return false;
+    QDBusMessage call = QDBusMessage::createMethodCall(service(), path(), interface(), QStringLiteral("Lock"));
+    call << QVariantMap{{QStringLiteral("hold-seconds"), QVariant::fromValue(holdSeconds)},
+                        {QStringLiteral("timeout-seconds"), QVariant::fromValue(timeoutSeconds)}};
+    // Should the answer come too late, Qt drops it with the lease, which ends that lock.
+    const QDBusMessage reply = m_bus.call(call, QDBus::Block, kLockTimeoutMs);
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 1) {
+        qWarning("The input guard did not lock: %s", qPrintable(reply.errorName()));
+        return false;
+    }
+    const auto lease = qvariant_cast<QDBusUnixFileDescriptor>(reply.arguments().constFirst());
+    if (!lease.isValid())
+        return false;
+    // Our own copy, closed exactly at release; Qt's goes with the reply.
+    m_lease = ::fcntl(lease.fileDescriptor(), F_DUPFD_CLOEXEC, 0);
+    if (m_lease < 0)
+        return false;
+    m_owner = reply.service();
+    m_events = std::move(events);
+    return true;
+}
+
+void DBusInputGuard::release()
+{
+    if (m_lease < 0)
+        return;
+    // Closing the lease alone would end the lock too; asking first tells the guard why.
+    QDBusMessage call = QDBusMessage::createMethodCall(m_owner, path(), interface(), QStringLiteral("Release"));
+    call.setAutoStartService(false);
+    m_bus.send(call);
+    forgetLock();
+}
+
+void DBusInputGuard::forgetLock()
+{
+    ::close(m_lease);
+    m_lease = -1;
+    m_owner.clear();
+    m_events = {};
+}
+
+bool DBusInputGuard::fromOurGuard(const QDBusMessage& message) const
+{
+    return m_lease >= 0 && message.service() == m_owner;
+}
+
+void DBusInputGuard::onProgress(double fraction, const QDBusMessage& message)
+{
+    if (fromOurGuard(message) && m_events.progress)
+        m_events.progress(fraction);
+}
+
+void DBusInputGuard::onDevicesRefused(const QStringList& names, const QDBusMessage& message)
+{
+    if (fromOurGuard(message) && m_events.refused)
+        m_events.refused(names);
+}
+
+void DBusInputGuard::onReleased(const QString& reason, const QDBusMessage& message)
+{
+    if (!fromOurGuard(message))
+        return;
+    const Events events = m_events;
+    forgetLock();
+    if (events.released)
+        events.released(reason);
+}
+
+} // namespace ow
