@@ -1,0 +1,85 @@
+#pragma once
+
+#include "Clock.h"
+#include "DeviceSource.h"
+#include "InputLock.h"
+
+#include <list>
+#include <map>
+#include <memory>
+
+namespace owguard::test {
+
+// Virtual time: timers fire only when a test advances the clock.
+class FakeClock final : public Clock {
+public:
+    Time now() const override { return now_; }
+    std::unique_ptr<Timer> at(Time when, std::function<void()> fn) override;
+    void advance(Time by); // fires every timer due on the way, in order, at its own time
+
+private:
+    std::multimap<Time, std::weak_ptr<std::function<void()>>> timers_; // a timer owns its function
+    Time now_ = std::chrono::hours(1);
+};
+
+// One fake device as the test sets and sees it. Once the lock opens it, events written to
+// `peer` (a socketpair) reach the lock, and closing `peer` unplugs it.
+struct FakeInput {
+    std::string path, name;
+    std::uint32_t types;
+    int grabResult = 0;
+    bool keyDown = false;
+    int readError = 0; // reads fail with it once set
+    int peer = -1;
+    bool open = false, grabbed = false;
+
+    void send(unsigned short type, unsigned short code, int value) const;
+};
+
+class FakeSource final : public DeviceSource {
+public:
+    ~FakeSource() override;
+    FakeInput& add(std::string name, std::uint32_t types); // there when the lock starts
+    FakeInput& plugIn(std::string name, std::uint32_t types); // appears later
+    void touch(const FakeInput& input); // its node changes, as when udev has set it up
+
+    bool list(const std::string& seat, std::vector<std::string>& paths, std::string* error) override;
+    int watch(std::string* error) override;
+    std::vector<std::string> appeared(int watchFd, const std::string& seat) override;
+    std::unique_ptr<InputDevice> open(const std::string& path) override;
+
+    bool readable = true;
+    std::list<FakeInput> inputs;
+
+private:
+    std::vector<std::string> present_, appeared_;
+    int watchFd_ = -1;
+};
+
+// A lock on a fresh loop with fake devices and a listener that writes down what it hears.
+struct Bench final : LockListener {
+    Bench();
+    ~Bench() override;
+    void start(LockOptions options = {});
+    void pump(); // runs the loop until nothing is pending
+    void advance(Time by);
+    int releases() const;
+
+    void grabbed(const std::string& path) override { log.push_back("grabbed " + path); }
+    void refused(const std::string& path, const std::string& name) override { log.push_back("refused " + path + ' ' + name); }
+    void progress(double fraction) override { progressLog.emplace_back(clock.now(), fraction); }
+    void released(ReleaseReason reason) override;
+
+    sd_event* loop = nullptr;
+    FakeClock clock;
+    FakeSource source;
+    std::unique_ptr<InputLock> lock;
+    int lease = -1; // the client's end
+    std::vector<std::string> log;
+    std::vector<std::pair<Time, double>> progressLog;
+    int grabbedAtRelease = -1;
+};
+
+constexpr std::uint32_t Keys = 1u << EV_KEY, Rel = 1u << EV_REL, Abs = 1u << EV_ABS, Sw = 1u << EV_SW;
+
+} // namespace owguard::test
