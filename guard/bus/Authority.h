@@ -1,0 +1,73 @@
+#pragma once
+
+#include "InputLock.h"
+
+#include <systemd/sd-bus.h>
+
+#include <functional>
+#include <list>
+#include <memory>
+#include <string>
+
+namespace owguard {
+
+enum class Verdict { Allowed, NotAuthorized, SessionInactive, SessionRemote, NoSession };
+// What CanLock answers as why: "" when allowed.
+const char* verdictName(Verdict verdict);
+
+struct SlotUnref {
+    void operator()(sd_bus_slot* slot) const { sd_bus_slot_unref(slot); }
+};
+using SlotPtr = std::unique_ptr<sd_bus_slot, SlotUnref>;
+
+// Whether a caller may take the input of its seat: its logind session must be local and
+// active, then polkit must allow the lock action. The questions go out asynchronously with
+// bounded timeouts, so a silent polkit or logind never stalls a lock on the same loop.
+// Also watches a lock's owner and session for the moment either goes away.
+class Authority {
+public:
+    struct Answer {
+        Verdict verdict = Verdict::NoSession;
+        std::string seat;
+        std::string session; // object path
+    };
+    using Done = std::function<void(const Answer&)>;
+
+    explicit Authority(sd_bus* bus);
+    ~Authority();
+
+    // done runs once, later, from the loop; never after the Authority is gone.
+    void check(sd_bus_message* call, bool interactive, Done done);
+    bool checking() const { return !m_checks.empty(); }
+
+    // lost runs when the owner's name leaves the bus (ClientGone) or the session turns
+    // inactive or is removed (SessionInactive), until unwatch().
+    bool watch(const std::string& owner, const std::string& session, std::function<void(ReleaseReason)> lost);
+    void unwatch();
+
+private:
+    struct Check;
+    using Step = void (Authority::*)(Check&, sd_bus_message*);
+
+    bool ask(Check& check, sd_bus_message* request, Step next, uint64_t timeoutUsec);
+    void askPolkit(Check& check);
+    void gotSession(Check& check, sd_bus_message* reply);
+    void gotProperties(Check& check, sd_bus_message* reply);
+    void gotPolkit(Check& check, sd_bus_message* reply);
+    void finish(Check& check, Verdict verdict);
+    static int onReply(sd_bus_message* reply, void* userdata, sd_bus_error* error);
+    static int onOwnerChanged(sd_bus_message* message, void* userdata, sd_bus_error* error);
+    static int onSessionChanged(sd_bus_message* message, void* userdata, sd_bus_error* error);
+    static int onSessionRemoved(sd_bus_message* message, void* userdata, sd_bus_error* error);
+    void lose(ReleaseReason reason);
+
+    sd_bus* m_bus;
+    std::list<std::unique_ptr<Check>> m_checks;
+    std::string m_watchedSession;
+    std::function<void(ReleaseReason)> m_lost;
+    SlotPtr m_ownerSlot;
+    SlotPtr m_sessionSlot;
+    SlotPtr m_removedSlot;
+};
+
+} // namespace owguard
