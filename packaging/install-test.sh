@@ -65,12 +65,22 @@ for path in /usr/bin/orbinwash /usr/share/applications/orbinwash.desktop \
     /usr/share/metainfo/com.orbinlabs.OrbinWash.metainfo.xml \
     /usr/share/icons/hicolor/scalable/apps/orbinwash.svg \
     /usr/share/icons/hicolor/256x256/apps/orbinwash.png \
-    /usr/share/man/man1/orbinwash.1.gz /usr/share/doc/orbinwash/copyright; do
+    /usr/share/man/man1/orbinwash.1.gz /usr/share/doc/orbinwash/copyright \
+    /usr/libexec/orbinwash/orbinwash-inputguard \
+    /usr/share/dbus-1/system-services/com.orbinlabs.OrbinWash.InputGuard.service \
+    /usr/share/dbus-1/system.d/com.orbinlabs.OrbinWash.InputGuard.conf \
+    /usr/share/polkit-1/actions/com.orbinlabs.OrbinWash.InputGuard.policy \
+    /usr/lib/systemd/system/orbinwash-inputguard.service; do
     [[ -e "$path" ]] || fail "$path was not installed"
 done
 desktop-file-validate /usr/share/applications/orbinwash.desktop
 appstreamcli validate --no-net /usr/share/metainfo/com.orbinlabs.OrbinWash.metainfo.xml >/dev/null
 [[ "$(man -w orbinwash)" == /usr/share/man/man1/orbinwash.1.gz ]] || fail "man cannot find orbinwash(1)"
+# The bus starts the guard through the unit, so the two must name the same program.
+exec_line=$(sed -n 's/^ExecStart=//p' /usr/lib/systemd/system/orbinwash-inputguard.service)
+[[ -x "$exec_line" ]] || fail "the guard's unit starts $exec_line, which is not installed"
+grep -qx "Exec=$exec_line" /usr/share/dbus-1/system-services/com.orbinlabs.OrbinWash.InputGuard.service \
+    || fail "the bus activation file does not start $exec_line"
 
 step "starting the installed /usr/bin/orbinwash"
 mkdir "$work/home"
