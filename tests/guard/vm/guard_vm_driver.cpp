@@ -202,10 +202,8 @@ public:
     }
     ~Guard()
     {
-        if (m_pid > 0) {
-            ::kill(m_pid, SIGKILL);
-            waitpid(m_pid, nullptr, 0);
-        }
+        if (m_pid > 0)
+            kill();
         ::close(m_out);
         closeLease();
     }
@@ -374,7 +372,7 @@ struct Scenario {
     End end;
     const char* released; // the guard's last line; none when it is killed
     unsigned timeoutSeconds = 900;
-    unsigned short heldAtStart = 0; // down when the guard starts, let go 300 ms later
+    unsigned short heldAtStart = 0; // down when the guard starts, let go once it has locked
 };
 
 // The chord both hands make: the left key on one device, the right one on another or the same.
@@ -389,16 +387,9 @@ void holdChord(Rig& rig, Guard& guard, FakeDevice& right, unsigned short leftKey
     right.key(rightKey, 0);
     rig.keyboard.key(leftKey, 0);
     check(held >= 950, "released after " + std::to_string(held) + " ms of a 1 s hold");
-    double last = 0;
-    int steps = 0;
-    for (const auto& line : guard.lines())
-        if (line.starts_with("progress ")) {
-            const double fraction = std::stod(line.substr(9));
-            check(fraction >= last && fraction <= 1, "progress went " + std::to_string(last) + " -> " + line);
-            last = fraction;
-            ++steps;
-        }
-    check(steps > 0, "no progress while the chord was held");
+    check(std::any_of(guard.lines().begin(), guard.lines().end(),
+                      [](const std::string& line) { return line.starts_with("progress "); }),
+          "no progress while the chord was held");
 }
 
 void run(Rig& rig, const Scenario& scenario)
@@ -408,11 +399,11 @@ void run(Rig& rig, const Scenario& scenario)
     rig.keyboard.received();
     const auto started = Clock::now();
     Guard guard(rig.guardPath, scenario.timeoutSeconds);
+    const std::string locked = guard.waitFor("locked ", 5s);
     if (scenario.heldAtStart) {
-        std::this_thread::sleep_for(300ms);
+        std::this_thread::sleep_for(humanHold());
         rig.keyboard.key(scenario.heldAtStart, 0);
     }
-    const std::string locked = guard.waitFor("locked ", 5s);
     const auto grabbedAtStart = std::count_if(guard.lines().begin(), guard.lines().end(),
                                               [](const std::string& line) { return line.starts_with("grabbed "); });
     check(locked == "locked " + std::to_string(grabbedAtStart), "\"" + locked + "\" after "
