@@ -96,7 +96,7 @@ log=$work/console.log
 start=$EPOCHREALTIME
 # The driver's own timeouts are far shorter than this; it only stops a kernel that hangs.
 status=0
-timeout 280 qemu-system-x86_64 -accel "$accel" -m 512 -smp 1 -nographic -no-reboot \
+timeout 240 qemu-system-x86_64 -accel "$accel" -m 512 -smp 1 -nographic -no-reboot \
     -kernel "$kernel" -initrd "$work/initramfs.cpio" \
     -append "console=ttyS0 panic=-1 quiet" </dev/null 2>&1 | tee "$log" || status=$?
 seconds=$(awk -v a="$start" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.1f", b - a }')
