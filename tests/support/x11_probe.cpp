@@ -52,21 +52,12 @@ void focusWindow(Display* display, Window window)
 
 void printEvent(const XEvent& event)
 {
-    switch (event.type) {
-    case KeyPress:
-    case KeyRelease:
+    if (event.type == KeyPress || event.type == KeyRelease)
         say("key-%s %u", event.type == KeyPress ? "press" : "release", event.xkey.keycode);
-        break;
-    case ButtonPress:
-    case ButtonRelease:
+    else if (event.type == ButtonPress || event.type == ButtonRelease)
         say("button-%s %u", event.type == ButtonPress ? "press" : "release", event.xbutton.button);
-        break;
-    case MotionNotify:
+    else if (event.type == MotionNotify)
         say("motion %d %d", event.xmotion.x_root, event.xmotion.y_root);
-        break;
-    default:
-        break;
-    }
 }
 
 // The XInput 2 listener's connection and its extension opcode.
@@ -76,10 +67,7 @@ int g_xiOpcode = -1;
 bool listenToDevices()
 {
     g_devices = XOpenDisplay(nullptr);
-    int event = 0;
-    int error = 0;
-    int major = 2;
-    int minor = 0;
+    int event = 0, error = 0, major = 2, minor = 0;
     if (!g_devices || !XQueryExtension(g_devices, "XInputExtension", &g_xiOpcode, &event, &error)
         || XIQueryVersion(g_devices, &major, &minor) != Success)
         return false;
