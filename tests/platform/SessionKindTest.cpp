@@ -1,3 +1,4 @@
+#include "QtPlatformChoice.h"
 #include "SessionKind.h"
 
 #include <gtest/gtest.h>
@@ -33,6 +34,24 @@ TEST(SessionKind, AWaylandSessionIsNeverTakenForX11EvenThroughXwayland)
         EXPECT_EQ(kind.wayland, row.isWayland);
         EXPECT_EQ(kind.allowsX11Grab(), !row.isWayland);
         EXPECT_EQ(kind.windows, row.windows);
+    }
+}
+
+// A Wayland session starts on Qt's wayland platform, else on Xwayland; the platform the user
+// names and an X11 session are left to Qt.
+TEST(QtPlatformChoice, WaylandFirstXwaylandWithoutThePluginAndANamedPlatformKept)
+{
+    const struct { const char *type, *wayland, *named; bool plugin; const char* chosen; } rows[] = {
+        {"wayland", "wayland-0", "", true, "wayland"}, {"wayland", "wayland-0", "", false, "xcb"},
+        {"", "wayland-0", "", true, "wayland"},        {"wayland", "", "", true, "wayland"},
+        {"wayland", "wayland-0", "xcb", true, ""},     {"wayland", "wayland-0", "offscreen", false, ""},
+        {"x11", "", "", true, ""},                     {"", "", "", true, ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << row.type << "|" << row.wayland << "|" << row.named << "|" << row.plugin);
+        const SessionEnvironment environment{QLatin1String(row.type), QLatin1String(row.wayland),
+                                             QStringLiteral(":0"), QString()};
+        EXPECT_EQ(QtPlatformChoice::choose(environment, row.named, row.plugin), QByteArray(row.chosen));
     }
 }
 
