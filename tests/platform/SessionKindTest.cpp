@@ -1,5 +1,9 @@
 #include "QtPlatformChoice.h"
 #include "SessionKind.h"
+#include "TaskbarPresence.h"
+#include "WindowServices.h"
+#include "X11CursorVisibility.h"
+#include "X11WindowStacking.h"
 
 #include <gtest/gtest.h>
 
@@ -52,6 +56,28 @@ TEST(QtPlatformChoice, WaylandFirstXwaylandWithoutThePluginAndANamedPlatformKept
         const SessionEnvironment environment{QLatin1String(row.type), QLatin1String(row.wayland),
                                              QStringLiteral(":0"), QString()};
         EXPECT_EQ(QtPlatformChoice::choose(environment, row.named, row.plugin), QByteArray(row.chosen));
+    }
+}
+
+// X11 services only for X11 windows outside Wayland; the display kept awake through the
+// portal, never the X screen saver, in a Wayland session.
+TEST(WindowServices, EachServiceInTheMeaningOfTheSession)
+{
+    using enum WindowSystem;
+    using Fallback = LinuxDisplaySleepAssertion::Fallback;
+    const struct { bool wayland; WindowSystem windows; bool x11; Fallback sleep; } rows[] = {
+        {false, X11, true, Fallback::X11ScreenSaver},
+        {true, Wayland, false, Fallback::InhibitPortal},
+        {true, None, false, Fallback::InhibitPortal},
+        {false, None, false, Fallback::X11ScreenSaver},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << row.wayland << " " << int(row.windows));
+        WindowServices services({row.wayland, row.windows});
+        EXPECT_EQ(dynamic_cast<X11CursorVisibility*>(&services.cursor()) != nullptr, row.x11);
+        EXPECT_EQ(dynamic_cast<X11WindowStacking*>(&services.stacking()) != nullptr, row.x11);
+        EXPECT_EQ(services.taskbar().canSkipTaskbar(), row.x11);
+        EXPECT_EQ(services.displaySleep().fallback(), row.sleep);
     }
 }
 
