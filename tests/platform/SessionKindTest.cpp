@@ -5,6 +5,9 @@
 #include "X11CursorVisibility.h"
 #include "X11WindowStacking.h"
 
+#include <QCursor>
+#include <QGuiApplication>
+
 #include <gtest/gtest.h>
 
 using namespace ow;
@@ -60,7 +63,8 @@ TEST(QtPlatformChoice, WaylandFirstXwaylandWithoutThePluginAndANamedPlatformKept
 }
 
 // X11 services only for X11 windows outside Wayland; the display kept awake through the
-// portal, never the X screen saver, in a Wayland session.
+// portal, never the X screen saver, in a Wayland session; elsewhere the pointer is hidden
+// over our own windows.
 TEST(WindowServices, EachServiceInTheMeaningOfTheSession)
 {
     using enum WindowSystem;
@@ -78,6 +82,19 @@ TEST(WindowServices, EachServiceInTheMeaningOfTheSession)
         EXPECT_EQ(dynamic_cast<X11WindowStacking*>(&services.stacking()) != nullptr, row.x11);
         EXPECT_EQ(services.taskbar().canSkipTaskbar(), row.x11);
         EXPECT_EQ(services.displaySleep().fallback(), row.sleep);
+        if (row.x11)
+            continue;
+        // Hides and shows are counted, and an extra show undoes nothing of anyone else's.
+        QGuiApplication::setOverrideCursor(QCursor(Qt::WaitCursor)); // someone else's
+        const std::pair<bool, bool> steps[] = {{true, true}, {true, true}, {false, true}, {false, false}, {false, false}};
+        for (const auto& [hide, blank] : steps) {
+            hide ? services.cursor().hide() : services.cursor().show();
+            const QCursor* cursor = QGuiApplication::overrideCursor();
+            EXPECT_EQ(cursor && cursor->shape() == Qt::BlankCursor, blank);
+        }
+        ASSERT_TRUE(QGuiApplication::overrideCursor());
+        EXPECT_EQ(QGuiApplication::overrideCursor()->shape(), Qt::WaitCursor);
+        QGuiApplication::restoreOverrideCursor();
     }
 }
 
