@@ -10,7 +10,9 @@ QByteArray QtPlatformChoice::choose(const SessionEnvironment& environment, const
 {
     if (!named.isEmpty() || !SessionKind::of(environment).wayland)
         return {};
-    return waylandPluginInstalled ? QByteArrayLiteral("wayland") : QByteArrayLiteral("xcb");
+    // Xwayland also when the compositor cannot be reached, say with a stale WAYLAND_DISPLAY:
+    // Qt would otherwise end the process. The session stays a Wayland session either way.
+    return waylandPluginInstalled ? QByteArrayLiteral("wayland;xcb") : QByteArrayLiteral("xcb");
 }
 
 QByteArray QtPlatformChoice::forThisProcess()

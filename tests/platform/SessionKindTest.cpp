@@ -49,8 +49,8 @@ TEST(SessionKind, AWaylandSessionIsNeverTakenForX11EvenThroughXwayland)
 TEST(QtPlatformChoice, WaylandFirstXwaylandWithoutThePluginAndANamedPlatformKept)
 {
     const struct { const char *type, *wayland, *named; bool plugin; const char* chosen; } rows[] = {
-        {"wayland", "wayland-0", "", true, "wayland"}, {"wayland", "wayland-0", "", false, "xcb"},
-        {"", "wayland-0", "", true, "wayland"},        {"wayland", "", "", true, "wayland"},
+        {"wayland", "wayland-0", "", true, "wayland;xcb"}, {"wayland", "wayland-0", "", false, "xcb"},
+        {"", "wayland-0", "", true, "wayland;xcb"},     {"wayland", "", "", true, "wayland;xcb"},
         {"wayland", "wayland-0", "xcb", true, ""},     {"wayland", "wayland-0", "offscreen", false, ""},
         {"x11", "", "", true, ""},                     {"", "", "", true, ""},
     };
