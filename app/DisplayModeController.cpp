@@ -79,8 +79,13 @@ void DisplayModeController::apply()
     if (menuBarMode()) {
         m_services.trayIcon.enable(m_services.trayMenu());
         // After the icon is up, so that the window does not come and go in the taskbar.
+        // Where the desktop lists every window, the tray's window steps aside for the icon.
         m_services.clock.post([self] {
-            if (self && self->m_window)
+            if (!self || !self->m_window)
+                return;
+            if (self->keepsOutOfTaskbar() && !self->m_services.taskbar.canSkipTaskbar())
+                self->m_window->hide();
+            else
                 self->bringWindowForward();
         });
         return;

@@ -3,7 +3,7 @@
 #include "GuardLockEngine.h"
 #include "Platform.h"
 #include "TapLockEngine.h"
-#include "WaylandSession.h"
+#include "SessionKind.h"
 
 namespace ow {
 
@@ -30,7 +30,7 @@ bool LockEngineChoice::start(FlagsHandler handler)
     // A guard that said yes and then fails (another lock of it runs) leaves the X11 grab.
     if (m_guard->isAvailable() && m_guard->start(handler))
         m_running = m_guard.get();
-    else if (!isWaylandSession() && m_x11Reachable() && m_x11Grab->start(std::move(handler)))
+    else if (SessionKind::current().allowsX11Grab() && m_x11Reachable() && m_x11Grab->start(std::move(handler)))
         m_running = m_x11Grab.get();
     return m_running != nullptr;
 }

@@ -4,6 +4,7 @@
 #include "LinuxPlatform.h"
 #include "SingleInstance.h"
 #include "LockEngineChoice.h"
+#include "QtPlatformChoice.h"
 #include "UpdateController.h"
 #include "X11Connection.h"
 
@@ -56,7 +57,14 @@ bool hasVisibleWindows()
 
 int main(int argc, char* argv[])
 {
+    // Through the environment, as Qt reads it, but only for this process: a browser or
+    // helper started later chooses its own platform.
+    const QByteArray qtPlatform = ow::QtPlatformChoice::forThisProcess();
+    if (!qtPlatform.isEmpty())
+        qputenv("QT_QPA_PLATFORM", qtPlatform);
     QApplication app(argc, argv);
+    if (!qtPlatform.isEmpty())
+        qunsetenv("QT_QPA_PLATFORM");
     QApplication::setApplicationName(QStringLiteral("OrbinWash"));
     QApplication::setApplicationDisplayName(QStringLiteral("OrbinWash"));
     QApplication::setDesktopFileName(QStringLiteral("orbinwash"));

@@ -9,6 +9,8 @@ namespace ow {
 class TaskbarPresence {
 public:
     virtual ~TaskbarPresence() = default;
+    // False where the desktop lists every window whatever it is told.
+    virtual bool canSkipTaskbar() const = 0;
     // Call after the window has been shown: window managers reset the state on every map.
     virtual void setSkipTaskbar(WId window, bool skip) = 0;
 };

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
     cmake make g++ clang libclang-rt-14-dev pkg-config
-    qt6-base-dev fonts-dejavu-core
+    qt6-base-dev qt6-wayland fonts-dejavu-core
     libx11-dev libxfixes-dev libxi-dev libxtst-dev libxss-dev libxres-dev
     libgtest-dev qt6-httpserver-dev qt6-websockets-dev libssl-dev
     xvfb openbox dbus-daemon python3-dbusmock trayer

@@ -207,7 +207,7 @@ void LockController::buildLockWindows()
     for (const QRect& screen : m_services.screens.screens()) {
         auto* window = new LockWindow(screen, holdSeconds);
         window->setWarning(warning);
-        window->show();
+        window->present();
         window->raise();
         m_lockWindows.append(window);
         m_holdBars.append(window->holdBar());

@@ -3,9 +3,12 @@
 #include "FadingLabel.h"
 #include "HoldBarView.h"
 #include "Localizer.h"
+#include "SessionKind.h"
 #include "VisualKit.h"
 
+#include <QGuiApplication>
 #include <QLabel>
+#include <QScreen>
 
 namespace ow {
 
@@ -72,6 +75,21 @@ void LockWindow::setWarning(const QString& text)
     m_warningLabel->setText(elideUnbreakableRuns(text, m_warningLabel->fontMetrics(), width));
     // Fixed, as a column's layout would give the label the height of its single line.
     m_warningLabel->setFixedHeight(m_warningLabel->heightForWidth(width));
+}
+
+void LockWindow::present()
+{
+    // A Wayland client cannot place its windows: it asks to be full screen on one output,
+    // which Qt's wayland platform maps with xdg-shell's fullscreen state on that output.
+    if (SessionKind::current().windows != WindowSystem::Wayland) {
+        show();
+        return;
+    }
+    for (QScreen* screen : QGuiApplication::screens()) {
+        if (screen->geometry() == geometry())
+            setScreen(screen);
+    }
+    showFullScreen();
 }
 
 } // namespace ow

@@ -13,7 +13,7 @@ class HoldBarView;
 // included, that says how to get out: icon, title, subtitle, the instruction with the
 // hold time, the hold bar, a hint shown while the keys are held, the countdown to the
 // automatic unlock, and, only when some input could not be locked, a warning naming it.
-// It bypasses the window manager, so nothing can move or close it.
+// On X11 it bypasses the window manager, so nothing can move or close it.
 class LockWindow : public QWidget {
     Q_OBJECT
 public:
@@ -25,6 +25,8 @@ public:
     QLabel* warningLabel() const { return m_warningLabel; }
     // Shows the warning line; an empty text hides it.
     void setWarning(const QString& text);
+    // Shows the window over its screen.
+    void present();
 
 private:
     HoldBarView* m_holdBar;

@@ -4,6 +4,7 @@
 
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDBusObjectPath>
 
 #include <X11/Xlib.h>
 #include <X11/extensions/scrnsaver.h>
@@ -14,10 +15,15 @@ namespace {
 
 const QString kService = QStringLiteral("org.freedesktop.ScreenSaver");
 const QString kPath = QStringLiteral("/org/freedesktop/ScreenSaver");
+const QString kPortal = QStringLiteral("org.freedesktop.portal.Desktop");
+constexpr quint32 kInhibitIdle = 8;
 
 } // namespace
 
-LinuxDisplaySleepAssertion::LinuxDisplaySleepAssertion() = default;
+LinuxDisplaySleepAssertion::LinuxDisplaySleepAssertion(Fallback fallback)
+    : m_fallback(fallback)
+{
+}
 
 LinuxDisplaySleepAssertion::~LinuxDisplaySleepAssertion()
 {
@@ -42,6 +48,24 @@ bool LinuxDisplaySleepAssertion::inhibitOverDBus(const QString& reason, quint32*
     return true;
 }
 
+bool LinuxDisplaySleepAssertion::inhibitOverPortal(const QString& reason, QString* request)
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return false;
+    QDBusMessage call = QDBusMessage::createMethodCall(kPortal, QStringLiteral("/org/freedesktop/portal/desktop"),
+                                                       QStringLiteral("org.freedesktop.portal.Inhibit"),
+                                                       QStringLiteral("Inhibit"));
+    // No parent window to name: the overlays cover every output anyway.
+    call << QString() << kInhibitIdle << QVariantMap{{QStringLiteral("reason"), reason}};
+    const QDBusMessage reply = bus.call(call, QDBus::Block, kCallTimeoutMs);
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 1
+        || !reply.arguments().constFirst().canConvert<QDBusObjectPath>())
+        return false;
+    *request = reply.arguments().constFirst().value<QDBusObjectPath>().path();
+    return !request->isEmpty();
+}
+
 std::unique_ptr<X11Connection> LinuxDisplaySleepAssertion::suspendXScreenSaver()
 {
     auto connection = X11Connection::open();
@@ -64,9 +88,14 @@ quint32 LinuxDisplaySleepAssertion::create(const QString& reason)
 {
     Held held;
     if (!inhibitOverDBus(reason, &held.dbusCookie)) {
-        held.x11 = suspendXScreenSaver();
-        if (!held.x11)
-            return 0;
+        if (m_fallback == Fallback::InhibitPortal) {
+            if (!inhibitOverPortal(reason, &held.portalRequest))
+                return 0;
+        } else {
+            held.x11 = suspendXScreenSaver();
+            if (!held.x11)
+                return 0;
+        }
     }
     const quint32 id = m_nextId++;
     if (m_nextId == 0)
@@ -85,6 +114,11 @@ void LinuxDisplaySleepAssertion::release(quint32 id)
             XScreenSaverSuspend(it->second.x11->display(), False);
             XFlush(it->second.x11->display());
         }
+    } else if (!it->second.portalRequest.isEmpty()) {
+        // The portal holds the inhibition until its request object is closed.
+        QDBusConnection::sessionBus().send(QDBusMessage::createMethodCall(
+            kPortal, it->second.portalRequest, QStringLiteral("org.freedesktop.portal.Request"),
+            QStringLiteral("Close")));
     } else {
         QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kService, QStringLiteral("UnInhibit"));
         call << it->second.dbusCookie;

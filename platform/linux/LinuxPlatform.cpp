@@ -7,6 +7,7 @@ namespace ow {
 
 LinuxPlatform::LinuxPlatform(Options options)
     : m_defaults(std::move(options.defaultsPath))
+    , m_window(options.session)
     , m_watchdog(std::move(options.watchdogHelper), std::move(options.watchdogRecord))
     , m_permission(m_guard, std::move(options.helpPage))
     , m_http(std::move(options.userAgent))

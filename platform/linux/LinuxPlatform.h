@@ -3,7 +3,6 @@
 #include "DBusInputGuard.h"
 #include "DBusLauncherBadge.h"
 #include "FileUserDefaults.h"
-#include "LinuxDisplaySleepAssertion.h"
 #include "LinuxInputAccessPermission.h"
 #include "PosixFatalErrorHooks.h"
 #include "Platform.h"
@@ -11,10 +10,9 @@
 #include "QtClock.h"
 #include "QtHttpClient.h"
 #include "QtScreenList.h"
+#include "SessionKind.h"
 #include "SyslogSystemLog.h"
-#include "X11CursorVisibility.h"
-#include "X11TaskbarPresence.h"
-#include "X11WindowStacking.h"
+#include "WindowServices.h"
 #include "XdgAutostartLoginItem.h"
 
 #include <QUrl>
@@ -35,20 +33,22 @@ public:
         std::function<QUrl()> helpPage = [] { return QUrl(); };
         // Sent with every GET, so that the update server can tell versions apart.
         QByteArray userAgent = {};
+        // Chooses the window services; ask once the application object exists.
+        SessionKind session = SessionKind::current();
     };
 
     explicit LinuxPlatform(Options options);
 
     Clock& clock() override { return m_clock; }
     UserDefaults& defaults() override { return m_defaults; }
-    CursorVisibility& cursor() override { return m_cursor; }
-    DisplaySleepAssertion& displaySleep() override { return m_sleep; }
+    CursorVisibility& cursor() override { return m_window.cursor(); }
+    DisplaySleepAssertion& displaySleep() override { return m_window.displaySleep(); }
     ScreenList& screens() override { return m_screens; }
-    WindowStacking& stacking() override { return m_stacking; }
+    WindowStacking& stacking() override { return m_window.stacking(); }
     LockWatchdog& watchdog() override { return m_watchdog; }
     InputGuard& inputGuard() override { return m_guard; }
     InputAccessPermission& permission() override { return m_permission; }
-    TaskbarPresence& taskbar() override { return m_taskbar; }
+    TaskbarPresence& taskbar() override { return m_window.taskbar(); }
     LauncherBadge& launcher() override { return m_launcher; }
     HttpClient& http() override { return m_http; }
     LoginItem& loginItem() override { return m_loginItem; }
@@ -60,14 +60,11 @@ public:
 private:
     QtClock m_clock;
     FileUserDefaults m_defaults;
-    X11CursorVisibility m_cursor;
-    LinuxDisplaySleepAssertion m_sleep;
+    WindowServices m_window;
     QtScreenList m_screens;
-    X11WindowStacking m_stacking;
     ProcessLockWatchdog m_watchdog;
     DBusInputGuard m_guard;
     LinuxInputAccessPermission m_permission;
-    X11TaskbarPresence m_taskbar;
     DBusLauncherBadge m_launcher;
     QtHttpClient m_http;
     XdgAutostartLoginItem m_loginItem;

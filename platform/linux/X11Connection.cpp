@@ -1,6 +1,6 @@
 #include "X11Connection.h"
 
-#include "WaylandSession.h"
+#include "SessionKind.h"
 
 #include <QtGlobal>
 
@@ -31,7 +31,7 @@ int logXIOError(Display*)
 
 std::unique_ptr<X11Connection> X11Connection::open()
 {
-    if (isWaylandSession())
+    if (SessionKind::current().wayland)
         return nullptr;
     static std::once_flag handlersInstalled;
     std::call_once(handlersInstalled, [] {

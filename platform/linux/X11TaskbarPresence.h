@@ -8,6 +8,7 @@ namespace ow {
 // _NET_WM_STATE_SKIP_TASKBAR on a mapped window.
 class X11TaskbarPresence final : public TaskbarPresence {
 public:
+    bool canSkipTaskbar() const override { return true; }
     void setSkipTaskbar(WId window, bool skip) override;
 };
 

@@ -152,6 +152,27 @@ TEST_F(ShellTest, TheWindowComesBackAsTheDisplayModeSays)
     }
 }
 
+// Moved to the tray from the settings, the window stays open out of the taskbar; where the
+// desktop lists every window (Wayland) it goes, unless no tray host could bring it back.
+TEST_F(ShellTest, MovedToTheTrayTheWindowLeavesTheTaskbarOrElseTheScreen)
+{
+    const struct { bool canSkip, host, staysOpen; } rows[] = {{true, true, true}, {false, true, false}, {false, false, true}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << "can skip " << row.canSkip << ", host " << row.host);
+        taskbar().canSkip = row.canSkip;
+        trayHost = row.host;
+        launch(false);
+        delegate->showSettings();
+        settings()->menuBarBox()->click();
+        settle();
+        EXPECT_EQ(window()->isVisible(), row.staysOpen);
+        if (row.host) {
+            trayMenuItem("menu.open_app")->trigger();
+            EXPECT_TRUE(window()->isVisible());
+        }
+    }
+}
+
 // Without permission no lock is tried: an explanation offers to ask for it, the prompt
 // first, the settings second. A refused grab means another program holds the keyboard:
 // the window comes back as the display mode shows it, and the alert says so.

@@ -22,20 +22,22 @@ const QString kLogind = u"org.freedesktop.login1"_s;
 const QString kLogindPath = u"/org/freedesktop/login1"_s;
 const QString kLogindManager = u"org.freedesktop.login1.Manager"_s;
 const QString kScreenSaver = u"org.freedesktop.ScreenSaver"_s;
+const QString kPortal = u"org.freedesktop.portal.Desktop"_s;
+const QString kSilent = u"time.sleep(10)"_s;
 
 // A python-dbusmock service on the private session bus the binary runs under, gone with
-// the object; silentMethod (name, in and out signature) sleeps far past any timeout of ours.
+// the object; method (name, in and out signature, Python code) is added to its object.
 class MockService {
 public:
-    MockService(const QString& name, const QStringList& args, const QStringList& silentMethod = {})
+    MockService(const QString& name, const QStringList& args, const QStringList& method = {})
     {
         m_process.start(QStringLiteral(DBUSMOCK_PYTHON), QStringList{u"-m"_s, u"dbusmock"_s, u"--session"_s} + args);
         QDBusConnection bus = QDBusConnection::sessionBus();
         ready = QTest::qWaitFor([&] { return bus.interface()->isServiceRegistered(name).value(); }, 10000);
-        if (ready && !silentMethod.isEmpty()) {
+        if (ready && !method.isEmpty()) {
             QDBusMessage add =
                 QDBusMessage::createMethodCall(name, args[1], u"org.freedesktop.DBus.Mock"_s, u"AddMethod"_s);
-            add << args[2] << silentMethod[0] << silentMethod[1] << silentMethod[2] << u"time.sleep(10)"_s;
+            add << args[2] << method[0] << method[1] << method[2] << method[3];
             ready = bus.call(add).type() == QDBusMessage::ReplyMessage;
         }
     }
@@ -80,6 +82,7 @@ struct BusRow {
     const char* name;
     Logind logind;
     bool silentScreenSaver;
+    bool portal; // and the display kept awake as in a Wayland session
 };
 
 class LockBusCallsTest : public ::testing::TestWithParam<BusRow> {};
@@ -92,29 +95,38 @@ TEST_P(LockBusCallsTest, PowerKeysAreHeldWithinTheShortTimeoutAndExactlyUntilRel
     const BusRow& row = GetParam();
     std::unique_ptr<MockService> logind;
     std::unique_ptr<MockService> screenSaver;
+    std::unique_ptr<MockService> portal;
     if (row.logind == Logind::Mock)
         logind = std::make_unique<MockService>(kLogind, QStringList{u"--template"_s, u"logind"_s});
     if (row.logind == Logind::Silent) {
         logind = std::make_unique<MockService>(kLogind, QStringList{kLogind, kLogindPath, kLogindManager},
-                                               QStringList{u"Inhibit"_s, u"ssss"_s, u"h"_s});
+                                               QStringList{u"Inhibit"_s, u"ssss"_s, u"h"_s, kSilent});
     }
     if (row.silentScreenSaver) {
         screenSaver = std::make_unique<MockService>(
             kScreenSaver, QStringList{kScreenSaver, u"/org/freedesktop/ScreenSaver"_s, kScreenSaver},
-            QStringList{u"Inhibit"_s, u"ss"_s, u"u"_s});
+            QStringList{u"Inhibit"_s, u"ss"_s, u"u"_s, kSilent});
+    }
+    if (row.portal) {
+        portal = std::make_unique<MockService>(
+            kPortal, QStringList{kPortal, u"/org/freedesktop/portal/desktop"_s, u"org.freedesktop.portal.Inhibit"_s},
+            QStringList{u"Inhibit"_s, u"sua{sv}"_s, u"o"_s, u"ret = dbus.ObjectPath('/request/1')"_s});
     }
     ASSERT_TRUE(!logind || logind->ready);
     ASSERT_TRUE(!screenSaver || screenSaver->ready);
+    ASSERT_TRUE(!portal || portal->ready);
 
     ow::LogindPowerKeyInhibitor inhibitor(
         row.logind == Logind::NoBus ? QDBusConnection::connectToBus(u"unix:path=/nonexistent/bus"_s, u"none"_s)
                                     : QDBusConnection::sessionBus());
-    ow::LinuxDisplaySleepAssertion displaySleep;
+    ow::LinuxDisplaySleepAssertion displaySleep(row.portal ? ow::LinuxDisplaySleepAssertion::Fallback::InhibitPortal
+                                                           : ow::LinuxDisplaySleepAssertion::Fallback::X11ScreenSaver);
     // A lock asks for both with input already taken, so together they wait well under a second.
     QElapsedTimer took;
     took.start();
     EXPECT_EQ(inhibitor.acquire(u"cleaning"_s), row.logind == Logind::Mock);
-    displaySleep.create(u"cleaning"_s);
+    // No X server is reachable here, so only the portal can keep the display awake.
+    EXPECT_EQ(displaySleep.create(u"cleaning"_s) != 0, row.portal);
     EXPECT_LT(took.elapsed(), 1000);
     if (logind) {
         EXPECT_TRUE(logind->wasCalled(
@@ -122,6 +134,9 @@ TEST_P(LockBusCallsTest, PowerKeysAreHeldWithinTheShortTimeoutAndExactlyUntilRel
     }
     if (screenSaver) {
         EXPECT_TRUE(screenSaver->wasCalled(u"Inhibit"_s));
+    }
+    if (portal) {
+        EXPECT_TRUE(portal->wasCalled(u"Inhibit \"\" 8 "_s)); // flags: idle only
     }
     if (row.logind == Logind::Mock) {
         // Still held a while later: our end of the inhibitor stays open until release.
@@ -133,10 +148,11 @@ TEST_P(LockBusCallsTest, PowerKeysAreHeldWithinTheShortTimeoutAndExactlyUntilRel
 }
 
 INSTANTIATE_TEST_SUITE_P(Buses, LockBusCallsTest,
-                         ::testing::Values(BusRow{"Logind", Logind::Mock, false},
-                                           BusRow{"SilentLogindAndScreenSaver", Logind::Silent, true},
-                                           BusRow{"NoLogindOnTheBus", Logind::NotOnBus, true},
-                                           BusRow{"NoBusAtAll", Logind::NoBus, false}),
+                         ::testing::Values(BusRow{"Logind", Logind::Mock, false, false},
+                                           BusRow{"SilentLogindAndScreenSaver", Logind::Silent, true, false},
+                                           BusRow{"NoLogindOnTheBus", Logind::NotOnBus, true, false},
+                                           BusRow{"NoBusAtAll", Logind::NoBus, false, false},
+                                           BusRow{"InhibitPortalWithoutScreenSaver", Logind::Mock, false, true}),
                          [](const ::testing::TestParamInfo<BusRow>& row) { return std::string(row.param.name); });
 
 } // namespace

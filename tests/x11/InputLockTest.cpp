@@ -381,7 +381,7 @@ TEST(X11Errors, AWindowThatVanishedNeverEndsTheProcess)
 
 TEST(DisplaySleepAssertion, FallsBackToTheXScreenSaverWithoutASessionBus)
 {
-    LinuxDisplaySleepAssertion sleep;
+    LinuxDisplaySleepAssertion sleep(LinuxDisplaySleepAssertion::Fallback::X11ScreenSaver);
     const quint32 id = sleep.create(QStringLiteral("test"));
     EXPECT_NE(id, 0u);
     sleep.release(id);
