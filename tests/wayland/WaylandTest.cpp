@@ -5,6 +5,8 @@
 #include <QDBusMessage>
 #include <QDBusVariant>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -84,6 +86,12 @@ protected:
     {
         home.emplace(QJsonObject{{u"OWOnboarded"_s, true}, {u"OWMenuBarMode"_s, false}, {u"OWHoldSecondsUser"_s, 1}});
         ASSERT_TRUE(home->isValid());
+        // Copies the desktop user can reach, wherever the build is (root's home is closed).
+        ASSERT_TRUE(QDir().mkpath(home->filePath(u"bin"_s)));
+        for (const char* file : {ORBINWASH_BIN, WATCHDOG_BIN, SWAY_CONFIG}) {
+            const QString path = QString::fromUtf8(file);
+            ASSERT_TRUE(QFile::copy(path, home->filePath(u"bin/"_s + QFileInfo(path).fileName())));
+        }
         if (::geteuid() == 0) {
             ASSERT_EQ(QProcess::execute(u"chown"_s, {u"-R"_s, u"65534:65534"_s, home->filePath(u"."_s)}), 0);
         }
@@ -145,7 +153,7 @@ protected:
         for (const auto& [name, value] : {std::pair{u"WLR_BACKENDS"_s, u"headless"_s}, {u"WLR_RENDERER"_s, u"pixman"_s},
                                           {u"WLR_LIBINPUT_NO_DEVICES"_s, u"1"_s}})
             env.insert(name, value);
-        ASSERT_NO_FATAL_FAILURE(launch(compositor, u"sway"_s, {u"-c"_s, QStringLiteral(SWAY_CONFIG)}));
+        ASSERT_NO_FATAL_FAILURE(launch(compositor, u"sway"_s, {u"-c"_s, home->filePath(u"bin/sway.config"_s)}));
         const QString display = runtimeSocket(u"wayland-?"_s), ipc = runtimeSocket(u"sway-ipc.*.sock"_s);
         ASSERT_FALSE(display.isEmpty() || ipc.isEmpty()) << "sway did not start: see " << home->filePath(u"compositor.log"_s).toStdString();
         env.insert(u"WAYLAND_DISPLAY"_s, display);
@@ -161,7 +169,7 @@ protected:
         mock.start(QStringLiteral(DBUSMOCK_PYTHON), {u"-m"_s, u"dbusmock"_s, u"--template"_s, QStringLiteral(GUARD_MOCK)});
         guard = QDBusConnection::connectToBus(address, u"test"_s);
         ASSERT_TRUE(QTest::qWaitFor([&] { return guard.interface()->isServiceRegistered(kGuard).value(); }, 10000));
-        ASSERT_NO_FATAL_FAILURE(launch(app, QStringLiteral(ORBINWASH_BIN)));
+        ASSERT_NO_FATAL_FAILURE(launch(app, home->filePath(u"bin/orbinwash"_s)));
     }
     void TearDown() override
     {
@@ -261,7 +269,7 @@ TEST_F(WaylandTest, StartsInWeston)
     env.insert(u"WAYLAND_DISPLAY"_s, u"wayland-ow"_s);
     env.insert(u"WAYLAND_DEBUG"_s, u"client"_s);
     QByteArray log;
-    ASSERT_NO_FATAL_FAILURE(launch(app, QStringLiteral(ORBINWASH_BIN)));
+    ASSERT_NO_FATAL_FAILURE(launch(app, home->filePath(u"bin/orbinwash"_s)));
     EXPECT_TRUE(QTest::qWaitFor([&] {
         log += app.readAllStandardError();
         const qsizetype acknowledged = log.indexOf(".ack_configure(");
