@@ -11,6 +11,8 @@
 #include <QDBusMessage>
 #include <QDBusVariant>
 #include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QProcess>
 #include <QTest>
@@ -28,9 +30,7 @@ const QString kGuard = u"com.orbinlabs.OrbinWash.InputGuard"_s;
 const QString kPath = u"/com/orbinlabs/OrbinWash/InputGuard"_s;
 const QString kInterface = u"com.orbinlabs.OrbinWash.InputGuard1"_s;
 
-// A bus of the test's own in place of the system bus and, when asked, a python-dbusmock guard
-// on it. Its Lock hands out one end of a socketpair and keeps the other, so that Lease can
-// tell whether the app's end is still open, and how often Release was asked.
+// A bus of the test's own in place of the system bus and, when asked, the mock guard on it.
 class InputGuardBusTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -61,24 +61,11 @@ protected:
         environment.insert(u"DBUS_SYSTEM_BUS_ADDRESS"_s, m_address);
         m_mock.setProcessEnvironment(environment);
         m_mock.setStandardOutputFile(QProcess::nullDevice());
-        m_mock.start(QStringLiteral(DBUSMOCK_PYTHON), {u"-m"_s, u"dbusmock"_s, u"--system"_s, kGuard, kPath, kInterface});
+        const QJsonObject parameters{{u"can-lock"_s, canLock}};
+        m_mock.start(QStringLiteral(DBUSMOCK_PYTHON),
+                     {u"-m"_s, u"dbusmock"_s, u"--template"_s, QStringLiteral(GUARD_MOCK), u"-p"_s,
+                      QString::fromUtf8(QJsonDocument(parameters).toJson(QJsonDocument::Compact))});
         ASSERT_TRUE(QTest::qWaitFor([&] { return app.interface()->isServiceRegistered(kGuard).value(); }, 10000));
-        const QStringList methods[] = {
-            {u"CanLock"_s, u""_s, u"bs"_s, canLock},
-            {u"Lock"_s, u"a{sv}"_s, u"h"_s,
-             u"hold, timeout = args[0]['hold-seconds'], args[0]['timeout-seconds']\n"
-             "assert type(hold) is dbus.UInt32 and type(timeout) is dbus.UInt32\n"
-             "import socket\nmine, theirs = socket.socketpair()\nself.lease = mine\n"
-             "ret = dbus.types.UnixFd(theirs)\ntheirs.close()"_s},
-            {u"Release"_s, u""_s, u""_s, u"self.releases = getattr(self, 'releases', 0) + 1"_s},
-            {u"Lease"_s, u""_s, u"bu"_s,
-             u"import select\nret = (not select.select([self.lease], [], [], 0)[0], getattr(self, 'releases', 0))"_s}};
-        for (const QStringList& method : methods) {
-            QDBusMessage add = QDBusMessage::createMethodCall(kGuard, kPath, u"org.freedesktop.DBus.Mock"_s,
-                                                              u"AddMethod"_s);
-            add << QString() << method[0] << method[1] << method[2] << method[3];
-            ASSERT_EQ(app.call(add).type(), QDBusMessage::ReplyMessage) << method[0].toStdString();
-        }
     }
     // Whether the app's end of the lease is open, and how many Release calls came.
     std::pair<bool, uint> lease()
