@@ -9,7 +9,7 @@ packages=(
     libx11-dev libxfixes-dev libxi-dev libxtst-dev libxss-dev libxres-dev
     libgtest-dev qt6-httpserver-dev qt6-websockets-dev libssl-dev
     xvfb openbox dbus-daemon python3-dbusmock trayer
-    sway grim wtype weston qt6-wayland
+    sway grim wtype weston
     librsvg2-bin dpkg-dev file desktop-file-utils appstream lintian
     libsystemd-dev libevdev-dev libudev-dev
     qemu-system-x86 linux-image-amd64 busybox-static cpio

@@ -36,9 +36,6 @@ LockWindow::LockWindow(const QRect& screenGeometry, double holdSeconds)
     setPalette(palette);
     setAutoFillBackground(true);
     setGeometry(screenGeometry);
-    // Where clients cannot place their windows (Wayland), only a full-screen state puts
-    // the overlay on its own output and over the panels.
-    setWindowState(Qt::WindowFullScreen);
 
     auto* icon = new QLabel(this);
     icon->setFixedSize(130, 130);
