@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -88,25 +87,6 @@ FakeInput& FakeSource::add(std::string name, std::uint32_t types, bool later)
     return input;
 }
 
-void FakeSource::touch(const FakeInput& input)
-{
-    appeared_.push_back(input.path);
-    eventfd_write(watchFd_, 1);
-}
-
-bool FakeSource::list(const std::string&, std::vector<std::string>& paths, std::string* error)
-{
-    if (!readable)
-        *error = "unreadable";
-    paths = present_;
-    return readable;
-}
-
-int FakeSource::watch(std::string*)
-{
-    return watchFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-}
-
 std::vector<std::string> FakeSource::appeared(int watchFd, const std::string&)
 {
     eventfd_t count;
@@ -137,19 +117,6 @@ void Bench::start()
     lease = pair[0];
     std::string error;
     lock = InputLock::start(loop, source, {}, pair[1], *this, &error, clock);
-    pump();
-}
-
-void Bench::pump()
-{
-    while (sd_event_run(loop, 0) > 0)
-        continue;
-}
-
-void Bench::advance(Time by)
-{
-    pump(); // what was sent happened now, before the time passes
-    clock.advance(by);
     pump();
 }
 
