@@ -71,12 +71,6 @@ void FakeInput::send(unsigned short type, unsigned short code, int value) const
     ASSERT_EQ(::send(peer, &event, sizeof event, MSG_NOSIGNAL), ssize_t(sizeof event));
 }
 
-FakeSource::~FakeSource()
-{
-    for (const auto& input : inputs)
-        close(input.peer);
-}
-
 FakeInput& FakeSource::add(std::string name, std::uint32_t types, bool later)
 {
     auto& input = inputs.emplace_back(FakeInput{"/dev/input/event" + std::to_string(inputs.size()), std::move(name), types});
@@ -87,13 +81,6 @@ FakeInput& FakeSource::add(std::string name, std::uint32_t types, bool later)
     return input;
 }
 
-std::vector<std::string> FakeSource::appeared(int watchFd, const std::string&)
-{
-    eventfd_t count;
-    eventfd_read(watchFd, &count);
-    return std::exchange(appeared_, {});
-}
-
 std::unique_ptr<InputDevice> FakeSource::open(const std::string& path)
 {
     auto input = std::find_if(inputs.begin(), inputs.end(), [&](const auto& i) { return i.path == path; });
@@ -101,13 +88,6 @@ std::unique_ptr<InputDevice> FakeSource::open(const std::string& path)
     socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair);
     input->peer = pair[1];
     return std::make_unique<FakeDevice>(*input, pair[0]);
-}
-
-Bench::~Bench()
-{
-    lock.reset();
-    close(lease);
-    sd_event_unref(loop);
 }
 
 void Bench::start()

@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <sys/eventfd.h>
+#include <unistd.h>
 
 namespace owguard::test {
 
@@ -42,7 +43,7 @@ struct FakeInput {
 
 class FakeSource final : public DeviceSource {
 public:
-    ~FakeSource() override;
+    ~FakeSource() override { for (const auto& input : inputs) close(input.peer); }
     // There when the lock starts, or plugged in later.
     FakeInput& add(std::string name, std::uint32_t types, bool later = false);
     // Its node appears or changes, as when udev has set it up.
@@ -56,7 +57,12 @@ public:
         return readable;
     }
     int watch(std::string*) override { return watchFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC); }
-    std::vector<std::string> appeared(int watchFd, const std::string& seat) override;
+    std::vector<std::string> appeared(int watchFd, const std::string&) override
+    {
+        eventfd_t count;
+        eventfd_read(watchFd, &count);
+        return std::exchange(appeared_, {});
+    }
     std::unique_ptr<InputDevice> open(const std::string& path) override;
 
     bool readable = true;
@@ -70,7 +76,7 @@ private:
 // A lock on a fresh loop with fake devices and a listener that writes down what it hears.
 struct Bench final : LockListener {
     Bench() { sd_event_new(&loop); }
-    ~Bench() override;
+    ~Bench() override { lock.reset(); close(lease); sd_event_unref(loop); }
     void start();
     void pump() { while (sd_event_run(loop, 0) > 0) {} } // until nothing is pending
     void advance(Time by) { pump(); clock.advance(by); pump(); } // what was sent, before the time passes
