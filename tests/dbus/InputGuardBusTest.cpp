@@ -50,8 +50,8 @@ protected:
             process->kill();
             process->waitForFinished();
         }
-        QDBusConnection::disconnectFromBus(u"app"_s);
-        QDBusConnection::disconnectFromBus(u"other"_s);
+        for (const QString& name : {u"app"_s, u"other"_s})
+            QDBusConnection::disconnectFromBus(name);
     }
 
     // canLock is the body of the mock's CanLock.
@@ -73,21 +73,16 @@ protected:
         const QDBusMessage reply = other.call(QDBusMessage::createMethodCall(kGuard, kPath, kInterface, u"Lease"_s));
         return {reply.arguments().value(0).toBool(), reply.arguments().value(1).toUInt()};
     }
-    // A signal of the guard's, sent to the app alone, as the guard sends them.
-    void guardSends(const QString& name, const QString& signature, const QVariant& value)
+    // A signal to the app alone, from the guard as it sends them, or the same from another program.
+    void send(bool byGuard, const QString& name, const QString& signature, const QVariant& value)
     {
         QDBusMessage call = QDBusMessage::createMethodCall(kGuard, kPath, u"org.freedesktop.DBus.Mock"_s,
                                                            u"EmitSignalDetailed"_s);
         call << QString() << name << signature << QVariantList{QVariant::fromValue(QDBusVariant(value))}
              << QVariantMap{{u"destination"_s, app.baseService()}};
-        ASSERT_EQ(other.call(call).type(), QDBusMessage::ReplyMessage);
-    }
-    // The same signal from another program on the bus.
-    void strangerSends(const QString& name, const QVariant& value)
-    {
         QDBusMessage signal = QDBusMessage::createTargetedSignal(app.baseService(), kPath, kInterface, name);
         signal << value;
-        ASSERT_TRUE(other.send(signal));
+        ASSERT_TRUE(byGuard ? other.call(call).type() == QDBusMessage::ReplyMessage : other.send(signal));
     }
 
     QDBusConnection app{QString()};
@@ -139,21 +134,20 @@ TEST_F(InputGuardBusTest, TheLeaseIsHeldForTheLockAndOnlyTheGuardIsHeard)
             return window && window->holdBar()->progress() == progress && window->warningLabel()->isVisible() == warning;
         };
 
-        strangerSends(u"DevicesRefused"_s, QStringList{u"Stranger"_s});
-        strangerSends(u"Progress"_s, 0.5);
-        strangerSends(u"Released"_s, u"chord"_s);
+        send(false, u"DevicesRefused"_s, u"as"_s, QStringList{u"Stranger"_s});
+        send(false, u"Progress"_s, u"d"_s, 0.5);
+        send(false, u"Released"_s, u"s"_s, u"chord"_s);
         QTest::qWait(300);
         EXPECT_TRUE(shows(0.0, false));
         ASSERT_TRUE(controller.isLocked());
 
-        guardSends(u"DevicesRefused"_s, u"as"_s, QStringList{u"Remapper Keyboard"_s});
-        guardSends(u"Progress"_s, u"d"_s, 0.5);
+        send(true, u"DevicesRefused"_s, u"as"_s, QStringList{u"Remapper Keyboard"_s});
+        send(true, u"Progress"_s, u"d"_s, 0.5);
         EXPECT_TRUE(QTest::qWaitFor([&] { return shows(0.5, true); }, 2000));
         EXPECT_EQ(controller.lockWindows()[0]->warningLabel()->text(),
                   L("lock.devices_not_locked", u"Remapper Keyboard"_s));
-
         if (byGuard)
-            guardSends(u"Released"_s, u"s"_s, u"chord"_s);
+            send(true, u"Released"_s, u"s"_s, u"chord"_s);
         else
             controller.unlock();
         EXPECT_TRUE(QTest::qWaitFor([&] {

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -72,12 +71,6 @@ void FakeInput::send(unsigned short type, unsigned short code, int value) const
     ASSERT_EQ(::send(peer, &event, sizeof event, MSG_NOSIGNAL), ssize_t(sizeof event));
 }
 
-FakeSource::~FakeSource()
-{
-    for (const auto& input : inputs)
-        close(input.peer);
-}
-
 FakeInput& FakeSource::add(std::string name, std::uint32_t types, bool later)
 {
     auto& input = inputs.emplace_back(FakeInput{"/dev/input/event" + std::to_string(inputs.size()), std::move(name), types});
@@ -86,32 +79,6 @@ FakeInput& FakeSource::add(std::string name, std::uint32_t types, bool later)
     else
         present_.push_back(input.path);
     return input;
-}
-
-void FakeSource::touch(const FakeInput& input)
-{
-    appeared_.push_back(input.path);
-    eventfd_write(watchFd_, 1);
-}
-
-bool FakeSource::list(const std::string&, std::vector<std::string>& paths, std::string* error)
-{
-    if (!readable)
-        *error = "unreadable";
-    paths = present_;
-    return readable;
-}
-
-int FakeSource::watch(std::string*)
-{
-    return watchFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-}
-
-std::vector<std::string> FakeSource::appeared(int watchFd, const std::string&)
-{
-    eventfd_t count;
-    eventfd_read(watchFd, &count);
-    return std::exchange(appeared_, {});
 }
 
 std::unique_ptr<InputDevice> FakeSource::open(const std::string& path)
@@ -123,13 +90,6 @@ std::unique_ptr<InputDevice> FakeSource::open(const std::string& path)
     return std::make_unique<FakeDevice>(*input, pair[0]);
 }
 
-Bench::~Bench()
-{
-    lock.reset();
-    close(lease);
-    sd_event_unref(loop);
-}
-
 void Bench::start()
 {
     int pair[2];
@@ -137,19 +97,6 @@ void Bench::start()
     lease = pair[0];
     std::string error;
     lock = InputLock::start(loop, source, {}, pair[1], *this, &error, clock);
-    pump();
-}
-
-void Bench::pump()
-{
-    while (sd_event_run(loop, 0) > 0)
-        continue;
-}
-
-void Bench::advance(Time by)
-{
-    pump(); // what was sent happened now, before the time passes
-    clock.advance(by);
     pump();
 }
 

@@ -10,6 +10,8 @@
 #include <list>
 #include <map>
 #include <memory>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 namespace owguard::test {
 
@@ -41,14 +43,26 @@ struct FakeInput {
 
 class FakeSource final : public DeviceSource {
 public:
-    ~FakeSource() override;
+    ~FakeSource() override { for (const auto& input : inputs) close(input.peer); }
     // There when the lock starts, or plugged in later.
     FakeInput& add(std::string name, std::uint32_t types, bool later = false);
-    void touch(const FakeInput& input); // its node appears or changes, as when udev has set it up
+    // Its node appears or changes, as when udev has set it up.
+    void touch(const FakeInput& input) { appeared_.push_back(input.path); eventfd_write(watchFd_, 1); }
 
-    bool list(const std::string& seat, std::vector<std::string>& paths, std::string* error) override;
-    int watch(std::string* error) override;
-    std::vector<std::string> appeared(int watchFd, const std::string& seat) override;
+    bool list(const std::string&, std::vector<std::string>& paths, std::string* error) override
+    {
+        if (!readable)
+            *error = "unreadable";
+        paths = present_;
+        return readable;
+    }
+    int watch(std::string*) override { return watchFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC); }
+    std::vector<std::string> appeared(int watchFd, const std::string&) override
+    {
+        eventfd_t count;
+        eventfd_read(watchFd, &count);
+        return std::exchange(appeared_, {});
+    }
     std::unique_ptr<InputDevice> open(const std::string& path) override;
 
     bool readable = true;
@@ -62,10 +76,10 @@ private:
 // A lock on a fresh loop with fake devices and a listener that writes down what it hears.
 struct Bench final : LockListener {
     Bench() { sd_event_new(&loop); }
-    ~Bench() override;
+    ~Bench() override { lock.reset(); close(lease); sd_event_unref(loop); }
     void start();
-    void pump(); // runs the loop until nothing is pending
-    void advance(Time by);
+    void pump() { while (sd_event_run(loop, 0) > 0) {} } // until nothing is pending
+    void advance(Time by) { pump(); clock.advance(by); pump(); } // what was sent, before the time passes
     int releases() const { return int(std::count_if(log.begin(), log.end(), [](auto& l) { return l.starts_with("released"); })); }
 
     void grabbed(const std::string& path) override { log.push_back("grabbed " + path); }
