@@ -65,8 +65,18 @@ until_true tree_has '"app_id": "orbinwash"'
 # wtype's keyboard appears first: a key sent with it would come before the app has a keyboard.
 "${as_user[@]}" wtype -s 300 -k Return
 until_true tree_has '"fullscreen_mode": 1'
+shoot() { "${as_user[@]}" grim - >"$1"; }
+shoot "$home/before.png"
 bus_call "bus.get_object('$guard', '/com/orbinlabs/OrbinWash/InputGuard').EmitSignal(
     '', 'Progress', 'd', [dbus.Double(0.4)], dbus_interface='org.freedesktop.DBus.Mock')"
-sleep 1
-"${as_user[@]}" grim - >"$out"
+# The bar has moved and the hint has faded in once two frames in a row agree and differ
+# from the one before the signal; a busy machine may take a while.
+settled() {
+    cp "$home/now.png" "$home/last.png" 2>/dev/null
+    sleep 0.3
+    shoot "$home/now.png"
+    ! cmp -s "$home/now.png" "$home/before.png" && cmp -s "$home/now.png" "$home/last.png"
+}
+until_true settled
+cp "$home/now.png" "$out"
 echo "wayland-screenshot: wrote $out"
