@@ -60,11 +60,18 @@ export DBUS_SYSTEM_BUS_ADDRESS
 until_true bus_call "assert bus.name_has_owner('$guard')"
 
 "${as_user[@]}" "$home/bin/orbinwash" >"$home/app.log" 2>&1 &
-tree_has() { "${as_user[@]}" swaymsg -t get_tree | grep -q "$1"; }
-until_true tree_has '"app_id": "orbinwash"'
+# Whether sway shows one of the app's windows, full screen or not (0 or 1).
+app_shown() {
+    "${as_user[@]}" swaymsg -t get_tree | /usr/bin/python3 -c 'import json, sys
+def shown(node):
+    return (node.get("app_id") == "orbinwash" and node["fullscreen_mode"] == int(sys.argv[1])
+            or any(shown(child) for child in node["nodes"] + node["floating_nodes"]))
+sys.exit(not shown(json.load(sys.stdin)))' "$1"
+}
+until_true app_shown 0
 # wtype's keyboard appears first: a key sent with it would come before the app has a keyboard.
 "${as_user[@]}" wtype -s 300 -k Return
-until_true tree_has '"fullscreen_mode": 1'
+until_true app_shown 1
 shoot() { "${as_user[@]}" grim - >"$1"; }
 shoot "$home/before.png"
 bus_call "bus.get_object('$guard', '/com/orbinlabs/OrbinWash/InputGuard').EmitSignal(
