@@ -50,6 +50,7 @@ bench: build
 
 screenshots: build
 	./$(BUILD_DIR)/tools/screenshots docs/screenshots
+	./scripts/wayland-screenshot.sh $(BUILD_DIR) docs/screenshots/sway-wayland-overlay.png
 
 # The parsers of outside input under libFuzzer, in their own clang build, each for a
 # bounded time, starting from the seeds in fuzz/corpus. Findings go to the build folder;
