@@ -17,6 +17,7 @@ class LockWatchdog;
 class LoginItem;
 class PowerKeyInhibitor;
 class ScreenList;
+class ShortcutsInhibitor;
 class SystemLog;
 class TaskbarPresence;
 class UserDefaults;
@@ -35,6 +36,7 @@ public:
     virtual DisplaySleepAssertion& displaySleep() = 0;
     virtual ScreenList& screens() = 0;
     virtual WindowStacking& stacking() = 0;
+    virtual ShortcutsInhibitor& shortcuts() = 0;
     virtual LockWatchdog& watchdog() = 0;
     // One guard for the process: the permission asks it, the lock engine locks through it.
     virtual InputGuard& inputGuard() = 0;

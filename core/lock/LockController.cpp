@@ -11,6 +11,7 @@
 #include "LockWindow.h"
 #include "Localizer.h"
 #include "ScreenList.h"
+#include "ShortcutsInhibitor.h"
 #include "WindowStacking.h"
 
 #include <QLabel>
@@ -23,7 +24,7 @@ namespace ow {
 LockController::Services LockController::Services::of(Platform& platform)
 {
     return {platform.clock(),   platform.defaults(), platform.cursor(),  platform.displaySleep(),
-            platform.screens(), platform.stacking(), platform.watchdog()};
+            platform.screens(), platform.stacking(), platform.shortcuts(), platform.watchdog()};
 }
 
 LockController::LockController(std::unique_ptr<LockEngine> engine, Services services, QObject* parent,
@@ -209,6 +210,7 @@ void LockController::buildLockWindows()
         window->setWarning(warning);
         window->present();
         window->raise();
+        m_services.shortcuts.inhibit(window->windowHandle());
         m_lockWindows.append(window);
         m_holdBars.append(window->holdBar());
         m_holdHints.append(window->holdHint());
@@ -235,6 +237,7 @@ void LockController::rebuildLockWindows()
 void LockController::dropLockWindows()
 {
     for (LockWindow* window : std::as_const(m_lockWindows)) {
+        m_services.shortcuts.release(window->windowHandle());
         window->hide();
         window->deleteLater();
     }

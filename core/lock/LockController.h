@@ -23,6 +23,7 @@ class LockWatchdog;
 class LockWindow;
 class Platform;
 class ScreenList;
+class ShortcutsInhibitor;
 class UserDefaults;
 class WindowStacking;
 
@@ -47,6 +48,7 @@ public:
         DisplaySleepAssertion& sleep;
         ScreenList& screens;
         WindowStacking& stacking;
+        ShortcutsInhibitor& shortcuts;
         LockWatchdog& watchdog;
 
         static Services of(Platform& platform);

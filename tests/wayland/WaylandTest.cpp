@@ -11,6 +11,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -169,7 +170,9 @@ protected:
         mock.start(QStringLiteral(DBUSMOCK_PYTHON), {u"-m"_s, u"dbusmock"_s, u"--template"_s, QStringLiteral(GUARD_MOCK)});
         guard = QDBusConnection::connectToBus(address, u"test"_s);
         ASSERT_TRUE(QTest::qWaitFor([&] { return guard.interface()->isServiceRegistered(kGuard).value(); }, 10000));
+        env.insert(u"WAYLAND_DEBUG"_s, u"client"_s); // the app's alone, not the tools'
         ASSERT_NO_FATAL_FAILURE(launch(app, home->filePath(u"bin/orbinwash"_s)));
+        env.remove(u"WAYLAND_DEBUG"_s);
     }
     void TearDown() override
     {
@@ -206,6 +209,28 @@ protected:
         const auto shown = windows();
         return shown.size() == 1 && !shown[0].second;
     }
+    // The surfaces that have a shortcuts inhibitor now, by the app's protocol log so far.
+    QStringList inhibitedSurfaces()
+    {
+        static const QRegularExpression request(
+            uR"(-> zwp_keyboard_shortcuts_inhibit(?:_manager_v1@\d+\.inhibit_shortcuts\(new id )"
+            uR"(zwp_keyboard_shortcuts_inhibitor_v1@(\d+), wl_surface@(\d+)|or_v1@(\d+)\.destroy\())"_s);
+        protocolLog += app.readAllStandardError();
+        QHash<QString, QString> live;
+        for (auto it = request.globalMatch(QString::fromLatin1(protocolLog)); it.hasNext();) {
+            const QRegularExpressionMatch made = it.next();
+            if (made.hasCaptured(1))
+                live.insert(made.captured(1), made.captured(2));
+            else
+                live.remove(made.captured(3));
+        }
+        return live.values();
+    }
+    bool oneInhibitorPerOverlay()
+    {
+        const QStringList surfaces = inhibitedSurfaces();
+        return surfaces.size() == outputs().size() && QSet<QString>(surfaces.begin(), surfaces.end()).size() == surfaces.size();
+    }
     QImage shot(const QString& output) { return QImage::fromData(run(u"grim"_s, {u"-o"_s, output, u"-"_s}), "PNG"); }
     // Each output filled by an overlay and black around its few lines.
     bool overlaysCoverEveryOutput()
@@ -230,6 +255,7 @@ protected:
     }
 
     QDBusConnection guard{QString()};
+    QByteArray protocolLog;
 };
 
 TEST_F(SwayTest, TheLockCoversEveryOutputFollowsTheGuardAndEndsWithIt)
@@ -245,6 +271,7 @@ TEST_F(SwayTest, TheLockCoversEveryOutputFollowsTheGuardAndEndsWithIt)
     run(u"swaymsg"_s, {u"create_output"_s});
     EXPECT_TRUE(QTest::qWaitFor([&] { return outputs().size() == 3 && overlaysCoverEveryOutput(); }, 5000))
         << "an output added during the lock stayed open";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return oneInhibitorPerOverlay(); }, 3000)) << "sway's shortcuts stayed on";
 
     const QString output = outputs().constFirst();
     const QRect track = barTrack(shot(output));
@@ -259,6 +286,7 @@ TEST_F(SwayTest, TheLockCoversEveryOutputFollowsTheGuardAndEndsWithIt)
     guardEmits(u"Released"_s, u"s"_s, u"chord"_s);
     EXPECT_TRUE(QTest::qWaitFor([&] { return onlyTheMainWindow(); }, 5000)) << "the window did not come back";
     EXPECT_FALSE(leaseHeld());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return inhibitedSurfaces().isEmpty(); }, 3000));
 }
 
 // Weston too maps the window: a buffer goes to a surface whose configure was acknowledged.
