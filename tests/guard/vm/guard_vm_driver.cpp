@@ -277,7 +277,8 @@ void expectInput(const std::vector<FakeDevice*>& devices, bool reaches)
 }
 
 // Alt+SysRq+h on the keyboard; true when the kernel logged a SysRq line for it.
-bool sysrqAnswers(FakeDevice& keyboard)
+// Whether the kernel logs the SysRq help within `wait`: a loaded, emulated machine can be slow.
+bool sysrqAnswers(FakeDevice& keyboard, Millis wait)
 {
     const int kmsg = ::open("/dev/kmsg", O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     check(kmsg >= 0, failed("/dev/kmsg"));
@@ -287,11 +288,12 @@ bool sysrqAnswers(FakeDevice& keyboard)
     keyboard.tap(KEY_H);
     keyboard.key(KEY_SYSRQ, 0);
     keyboard.key(KEY_LEFTALT, 0);
-    std::this_thread::sleep_for(200ms);
     bool logged = false;
     char record[2048];
-    for (ssize_t got; (got = ::read(kmsg, record, sizeof record)) > 0 || (got < 0 && errno == EPIPE);)
-        logged = logged || (got > 0 && std::string(record, static_cast<size_t>(got)).find("sysrq") != std::string::npos);
+    for (const auto end = Clock::now() + wait; !logged && Clock::now() < end; std::this_thread::sleep_for(20ms)) {
+        for (ssize_t got; (got = ::read(kmsg, record, sizeof record)) > 0 || (got < 0 && errno == EPIPE);)
+            logged = logged || (got > 0 && std::string(record, static_cast<size_t>(got)).find("sysrq") != std::string::npos);
+    }
     ::close(kmsg);
     return logged;
 }
@@ -350,7 +352,7 @@ void run(Rig& rig, const Scenario& scenario)
     for (FakeDevice* device : rig.devices())
         check(device->isFree(), device->name() + " is still grabbed after the release");
     expectInput(rig.devices(), true);
-    check(sysrqAnswers(rig.keyboard), "Alt+SysRq+h did nothing after the release");
+    check(sysrqAnswers(rig.keyboard, 3s), "Alt+SysRq+h did nothing after the release");
 }
 
 const Scenario scenarios[] = {
@@ -365,12 +367,12 @@ const Scenario scenarios[] = {
          holdChord(rig, guard, rig.keyboard, KEY_LEFTMETA, KEY_RIGHTMETA);
      }, "chord"},
     {"SysRq does nothing while locked; closing the lease releases", [](Rig& rig, Guard& guard) {
-         check(!sysrqAnswers(rig.keyboard), "Alt+SysRq+h reached the kernel while locked");
+         check(!sysrqAnswers(rig.keyboard, 500ms), "Alt+SysRq+h reached the kernel while locked");
          const auto closed = Clock::now();
          guard.closeLease();
          guard.waitFor("released", 2s);
          const long long took = msSince(closed);
-         check(took < 500, "released " + std::to_string(took) + " ms after the lease closed");
+         check(took < 1000, "released " + std::to_string(took) + " ms after the lease closed");
      }, "client-gone"},
     {"a device plugged in while locked is grabbed; SIGKILL frees all", [](Rig& rig, Guard& guard) {
          rig.plugged = std::make_unique<FakeDevice>("orbinwash vm late keyboard", false);
