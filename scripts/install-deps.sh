@@ -10,7 +10,6 @@ packages=(
     libgtest-dev qt6-httpserver-dev qt6-websockets-dev libssl-dev
     xvfb openbox dbus-daemon python3-dbusmock trayer
     sway grim wtype weston
-    qt6-base-private-dev libwayland-dev libwayland-bin wayland-protocols
     librsvg2-bin dpkg-dev file desktop-file-utils appstream lintian
     libsystemd-dev libevdev-dev libudev-dev
     qemu-system-x86 linux-image-amd64 busybox-static cpio
