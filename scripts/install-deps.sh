@@ -18,6 +18,10 @@ packages=(
 if [[ "${1:-}" == bench ]]; then
     packages+=(i3lock xtrlock suckless-tools)
 fi
+# `install-deps.sh desktops` adds the compositors of GNOME and KDE Plasma for their stage.
+if [[ "${1:-}" == desktops ]]; then
+    packages+=(gnome-shell gnome-shell-extension-appindicator kwin-wayland)
+fi
 
 missing=()
 for pkg in "${packages[@]}"; do
