@@ -42,7 +42,8 @@ public:
     bool isAsking() const { return m_asking; }
 
     void setWindow(MainWindow* window);
-    // At launch: the tray icon in the tray, else the window, which the tray keeps hidden.
+    // At launch: the tray icon in the tray, else the window, which the tray keeps hidden
+    // while a tray host runs.
     void placeAtLaunch();
     // The first launch asks once whether to live in the taskbar or in the tray.
     void showOnboardingIfNeeded();

@@ -11,7 +11,6 @@
 #include "LockWindow.h"
 #include "Localizer.h"
 #include "ScreenList.h"
-#include "ShortcutsInhibitor.h"
 #include "WindowStacking.h"
 
 #include <QLabel>
@@ -24,7 +23,7 @@ namespace ow {
 LockController::Services LockController::Services::of(Platform& platform)
 {
     return {platform.clock(),   platform.defaults(), platform.cursor(),  platform.displaySleep(),
-            platform.screens(), platform.stacking(), platform.shortcuts(), platform.watchdog()};
+            platform.screens(), platform.stacking(), platform.watchdog()};
 }
 
 LockController::LockController(std::unique_ptr<LockEngine> engine, Services services, QObject* parent,
@@ -210,7 +209,6 @@ void LockController::buildLockWindows()
         window->setWarning(warning);
         window->present();
         window->raise();
-        m_services.shortcuts.inhibit(window->windowHandle());
         m_lockWindows.append(window);
         m_holdBars.append(window->holdBar());
         m_holdHints.append(window->holdHint());
@@ -237,7 +235,6 @@ void LockController::rebuildLockWindows()
 void LockController::dropLockWindows()
 {
     for (LockWindow* window : std::as_const(m_lockWindows)) {
-        m_services.shortcuts.release(window->windowHandle());
         window->hide();
         window->deleteLater();
     }

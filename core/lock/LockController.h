@@ -23,7 +23,6 @@ class LockWatchdog;
 class LockWindow;
 class Platform;
 class ScreenList;
-class ShortcutsInhibitor;
 class UserDefaults;
 class WindowStacking;
 
@@ -48,7 +47,6 @@ public:
         DisplaySleepAssertion& sleep;
         ScreenList& screens;
         WindowStacking& stacking;
-        ShortcutsInhibitor& shortcuts;
         LockWatchdog& watchdog;
 
         static Services of(Platform& platform);

@@ -44,7 +44,7 @@ TEST_P(LaunchModeTest, TheModeIsAskedOnceWithNothingSentBeforeTheAnswer)
         defaults().setValue(QStringLiteral("OWMenuBarMode"), row.tray);
     }
     int questions = 0;
-    bool onboardedMeanwhile = false;
+    bool onboardedMeanwhile = false, overTheWindow = false;
     qsizetype sentMeanwhile = -1;
     QTimer answerer;
     QObject::connect(&answerer, &QTimer::timeout, [&] {
@@ -52,6 +52,9 @@ TEST_P(LaunchModeTest, TheModeIsAskedOnceWithNothingSentBeforeTheAnswer)
             answerer.stop();
             ++questions;
             onboardedMeanwhile = defaults().boolean(QStringLiteral("OWOnboarded"));
+            // A dialog of the window: kept over it by the desktop, and centred on it.
+            overTheWindow = box->windowHandle()->transientParent() == window()->windowHandle()
+                && (box->frameGeometry().center() - window()->frameGeometry().center()).manhattanLength() <= 2;
             clock().advance(UpdateController::kStartDelay + 1s);
             delegate->applicationShouldHandleReopen(true);
             sentMeanwhile = http().requests().size() + crashReporterInstalls;
@@ -62,6 +65,7 @@ TEST_P(LaunchModeTest, TheModeIsAskedOnceWithNothingSentBeforeTheAnswer)
     buildShell(false, true, false);
     EXPECT_EQ(questions, row.answer ? 1 : 0);
     EXPECT_EQ(onboardedMeanwhile, questions == 1);
+    EXPECT_EQ(overTheWindow, questions == 1);
     EXPECT_EQ(sentMeanwhile, questions ? 0 : -1);
     EXPECT_EQ(service.checkIns().size(), 1);
     EXPECT_EQ(crashReporterInstalls, 1);
@@ -152,20 +156,28 @@ TEST_F(ShellTest, TheWindowComesBackAsTheDisplayModeSays)
     }
 }
 
-// Moved to the tray from the settings, the window stays open out of the taskbar; where the
-// desktop lists every window (Wayland) it goes, unless no tray host could bring it back.
-TEST_F(ShellTest, MovedToTheTrayTheWindowLeavesTheTaskbarOrElseTheScreen)
+// In the tray, at launch or moved there from the settings, the window keeps out of the
+// taskbar, or where the desktop lists every window (Wayland) out of sight, as long as a
+// tray host can bring it back; without one it stays in the taskbar, the one way in.
+TEST_F(ShellTest, InTheTrayTheWindowStepsAsideOnlyForAnIconThatCanBringItBack)
 {
-    const struct { bool canSkip, host, staysOpen; } rows[] = {{true, true, true}, {false, true, false}, {false, false, true}};
+    const struct { bool atLaunch, canSkip, host, staysOpen; } rows[] = {
+        {false, true, true, true}, {false, false, true, false}, {false, false, false, true},
+        {true, true, true, false}, {true, true, false, true},   {true, false, false, true},
+    };
     for (const auto& row : rows) {
-        SCOPED_TRACE(testing::Message() << "can skip " << row.canSkip << ", host " << row.host);
+        SCOPED_TRACE(testing::Message() << "at launch " << row.atLaunch << ", can skip " << row.canSkip << ", host "
+                                        << row.host);
         taskbar().canSkip = row.canSkip;
         trayHost = row.host;
-        launch(false);
-        delegate->showSettings();
-        settings()->menuBarBox()->click();
-        settle();
+        launch(row.atLaunch);
+        if (!row.atLaunch) {
+            delegate->showSettings();
+            settings()->menuBarBox()->click();
+            settle();
+        }
         EXPECT_EQ(window()->isVisible(), row.staysOpen);
+        EXPECT_EQ(window()->isVisible() && skipsTaskbar(), window()->isVisible() && row.host);
         if (row.host) {
             trayMenuItem("menu.open_app")->trigger();
             EXPECT_TRUE(window()->isVisible());

@@ -7,7 +7,6 @@
 #include "FakeLockWatchdog.h"
 #include "FakePowerKeyInhibitor.h"
 #include "FakeScreenList.h"
-#include "FakeShortcutsInhibitor.h"
 #include "FakeWindowStacking.h"
 #include "GuardLockEngine.h"
 #include "HoldBarView.h"
@@ -55,7 +54,7 @@ protected:
 
     LockController::Services services(ScreenList& list)
     {
-        return {clock, defaults, cursor, sleep, list, stacking, shortcuts, watchdog};
+        return {clock, defaults, cursor, sleep, list, stacking, watchdog};
     }
 
     // An engine on fakes; the controller's engine owns them.
@@ -82,7 +81,6 @@ protected:
         EXPECT_TRUE(sleep.held.isEmpty());
         EXPECT_TRUE(lock.lockWindows().isEmpty());
         EXPECT_TRUE(stacking.guarded.isEmpty());
-        EXPECT_TRUE(shortcuts.inhibited.isEmpty());
         EXPECT_EQ(clock.pendingTimers(), 0);
     }
 
@@ -92,7 +90,6 @@ protected:
     FakeDisplaySleepAssertion sleep;
     FakeScreenList screens{{QRect(0, 0, 800, 600)}};
     FakeWindowStacking stacking;
-    FakeShortcutsInhibitor shortcuts;
     FakeLockWatchdog watchdog;
     FakeInputGrab* grab = new FakeInputGrab;
     FakePowerKeyInhibitor* powerKeys = new FakePowerKeyInhibitor;
@@ -179,8 +176,6 @@ TEST_F(LockControllerTest, LockCoversEveryScreenAndUnlockUndoesAllBeforeOnUnlock
     ASSERT_EQ(controller->lockWindows().size(), 2);
     EXPECT_EQ(stacking.guarded, (QList<WId>{controller->lockWindows()[0]->winId(),
                                             controller->lockWindows()[1]->winId()}));
-    EXPECT_EQ(shortcuts.inhibited, (QList<QWindow*>{controller->lockWindows()[0]->windowHandle(),
-                                                    controller->lockWindows()[1]->windowHandle()}));
     EXPECT_FALSE(cursor.visible());
     EXPECT_EQ(sleep.held.size(), 1);
     EXPECT_TRUE(powerKeys->held);
@@ -219,7 +214,6 @@ TEST_F(LockControllerTest, BarsAndHintsFollowTheHoldAcrossAScreenChange)
     screens.setScreens({QRect(0, 0, 800, 600), QRect(800, 0, 640, 480)});
     ASSERT_EQ(controller->lockWindows().size(), 2);
     EXPECT_EQ(stacking.guarded.size(), 2);
-    EXPECT_EQ(shortcuts.inhibited.size(), 2);
     for (int i = 0; i < 2; ++i) {
         EXPECT_EQ(controller->holdHints()[i]->alpha(), 1.0); // at once, not faded in
         EXPECT_EQ(controller->holdBars()[i]->progress(), 0.0); // until the next tick
