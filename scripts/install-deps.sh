@@ -12,7 +12,7 @@ packages=(
     sway grim wtype weston
     qt6-base-private-dev libwayland-dev libwayland-bin wayland-protocols
     librsvg2-bin dpkg-dev file desktop-file-utils appstream lintian
-    libsystemd-dev libevdev-dev libudev-dev
+    libsystemd-dev libevdev-dev libudev-dev systemd dbus-system-bus-common
     qemu-system-x86 linux-image-amd64 busybox-static cpio
 )
 # `install-deps.sh bench` adds the lockers the benchmark measures OrbinWash against.
