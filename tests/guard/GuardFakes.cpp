@@ -86,7 +86,7 @@ FakeInput& FakeSource::add(std::string name, std::uint32_t types, bool later)
 
 std::unique_ptr<InputDevice> FakeSource::open(const std::string& path)
 {
-    auto input = find(path);
+    auto input = std::find_if(inputs.begin(), inputs.end(), [&](const auto& i) { return i.path == path; });
     int pair[2];
     socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair);
     input->peer = pair[1];

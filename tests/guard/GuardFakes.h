@@ -69,18 +69,16 @@ public:
         eventfd_read(watchFd, &count);
         return std::exchange(changes_, {});
     }
-    Placement place(const std::string& path, const std::string&) override { return find(path)->placement; }
+    Placement place(const std::string& path, const std::string&) override
+    {
+        return std::find_if(inputs.begin(), inputs.end(), [&](const auto& i) { return i.path == path; })->placement;
+    }
     std::unique_ptr<InputDevice> open(const std::string& path) override;
 
     bool readable = true;
     std::list<FakeInput> inputs;
 
 private:
-    std::list<FakeInput>::iterator find(const std::string& path)
-    {
-        return std::find_if(inputs.begin(), inputs.end(), [&](const auto& i) { return i.path == path; });
-    }
-
     Changes changes_;
     int watchFd_ = -1;
 };

@@ -280,11 +280,10 @@ void given(bool polkitAllows, Session session, uid_t owner = 0)
          outside ? "raise dbus.exceptions.DBusException('none', name='org.freedesktop.login1.NoSessionForPID')"
                  : "ret = '/org/freedesktop/login1/session/c1'");
     const bool display = session == Session::Display, noSeat = session == Session::NoSeat;
-    for (const std::string user : {"0", "65534"}) {
-        tell({kLogind.name, ("/org/freedesktop/login1/user/" + user).c_str(), "org.freedesktop.DBus.Properties"}, "Set",
-             "ssv", "org.freedesktop.login1.User", "Display", "(so)", display ? "c1" : "", display ? kSession : "/");
-    }
-    setSession("User", "(uo)", owner, ("/org/freedesktop/login1/user/" + std::to_string(owner)).c_str());
+    const std::string user = "/org/freedesktop/login1/user/" + std::to_string(owner);
+    tell({kLogind.name, user.c_str(), "org.freedesktop.DBus.Properties"}, "Set", "ssv", "org.freedesktop.login1.User",
+         "Display", "(so)", display ? "c1" : "", display ? kSession : "/");
+    setSession("User", "(uo)", owner, user.c_str());
     setSession("Active", "b", session != Session::Inactive);
     setSession("Remote", "b", session == Session::Remote);
     setSession("Seat", "(so)", noSeat ? "" : "seat0", noSeat ? "/" : "/org/freedesktop/login1/seat/seat0");
