@@ -80,7 +80,7 @@ DeviceSource::Changes DeviceSource::changed(int watchFd)
             std::memcpy(&event, buffer + at, sizeof event);
             const char* name = buffer + at + sizeof event;
             at += ssize_t(sizeof event + event.len);
-            unsigned major = 0, minor = 0;
+            unsigned devMajor = 0, devMinor = 0;
             char rest = 0;
             if (event.mask & IN_Q_OVERFLOW) {
                 changes.overflowed = true;
@@ -88,9 +88,9 @@ DeviceSource::Changes DeviceSource::changed(int watchFd)
                 continue;
             } else if (isEventNode(name)) {
                 changes.paths.push_back(folder_ + '/' + name);
-            } else if (udev_ && std::sscanf(name, "c%u:%u%c", &major, &minor, &rest) == 2) {
+            } else if (udev_ && std::sscanf(name, "c%u:%u%c", &devMajor, &devMinor, &rest) == 2) {
                 // A record finished: its node, by the device's own name (eventN).
-                udev_device* device = udev_device_new_from_devnum(udev_, 'c', makedev(major, minor));
+                udev_device* device = udev_device_new_from_devnum(udev_, 'c', makedev(devMajor, devMinor));
                 const char* node = device ? udev_device_get_sysname(device) : nullptr;
                 if (node && isEventNode(node))
                     changes.paths.push_back(folder_ + '/' + node);

@@ -191,19 +191,25 @@ void InputLock::awaitUdev(const std::string& path)
     // Its record's news brings it back to add(); this is for news that never comes.
     if (unsettled_.count(path))
         return;
-    auto& timer = unsettled_[path];
-    timer = clock_.at(clock_.now() + UdevWait, [this, path] {
+    auto timer = clock_.at(clock_.now() + UdevWait, [this, path] {
         unsettled_.erase(path);
-        if (source_.place(path, options_.seat) != Placement::Unsettled)
-            return add(path);
-        auto input = source_.open(path);
-        if (!input || deviceKind(input->eventTypes()) == DeviceKind::Input)
-            refuse(path, input ? input->name() : std::string());
+        if (source_.place(path, options_.seat) == Placement::Unsettled)
+            refuseUnplaced(path);
+        else
+            add(path);
     });
-    if (!timer) {
-        unsettled_.erase(path);
-        refuse(path, std::string());
-    }
+    if (timer)
+        unsettled_[path] = std::move(timer);
+    else
+        refuseUnplaced(path);
+}
+
+void InputLock::refuseUnplaced(const std::string& path)
+{
+    // A switch is no loss; anything else may type on this seat for all we know.
+    auto input = source_.open(path);
+    if (!input || deviceKind(input->eventTypes()) == DeviceKind::Input)
+        refuse(path, input ? input->name() : std::string());
 }
 
 void InputLock::tryGrab(Device& device)

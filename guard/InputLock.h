@@ -73,6 +73,7 @@ private:
     void stop();
     void add(const std::string& path);
     void awaitUdev(const std::string& path);
+    void refuseUnplaced(const std::string& path);
     void tryGrab(Device& device);
     void refuse(const std::string& path, const std::string& name);
     void drop(Device& device);

@@ -173,11 +173,8 @@ TEST(InputLock, APluggedDeviceOfTheSeatIsTakenOrNamedOneOfAnotherSeatLeftFree)
          }, "grabbed /dev/input/event1"},
         {"no timer to wait for its keys", [](Bench& b, FakeInput& k) { k.keyDown = b.clock.full = true; b.source.touch(k); },
          "refused /dev/input/event1 keyboard"},
-        {"no timer to wait for udev", [](Bench& b, FakeInput& k) {
-             k.placement = Placement::Unsettled;
-             b.clock.full = true;
-             b.source.touch(k);
-         }, "refused /dev/input/event1 "},
+        {"no timer to wait for udev", [](Bench& b, FakeInput& k) { k.placement = Placement::Unsettled; b.clock.full = true; b.source.touch(k); },
+         "refused /dev/input/event1 keyboard"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
