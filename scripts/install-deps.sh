@@ -11,7 +11,7 @@ packages=(
     xvfb openbox dbus-daemon python3-dbusmock trayer
     sway grim wtype weston
     librsvg2-bin dpkg-dev file desktop-file-utils appstream lintian
-    libsystemd-dev libevdev-dev libudev-dev
+    libsystemd-dev libevdev-dev libudev-dev systemd dbus-system-bus-common
     qemu-system-x86 linux-image-amd64 busybox-static cpio
 )
 # `install-deps.sh bench` adds the lockers the benchmark measures OrbinWash against.
