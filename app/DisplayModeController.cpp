@@ -42,11 +42,11 @@ void DisplayModeController::setWindow(MainWindow* window)
     m_window = window;
 }
 
-void DisplayModeController::placeAtLaunch()
+void DisplayModeController::placeAtLaunch(bool withWindow)
 {
     if (menuBarMode()) {
         m_services.trayIcon.enable(m_services.trayMenu());
-    } else if (m_window) {
+    } else if (m_window && withWindow) {
         m_window->show();
         m_window->activateWindow();
     }

@@ -1,5 +1,6 @@
 #include "DisplayModeController.h"
 #include "Localizer.h"
+#include "LockWindow.h"
 #include "MainWindow.h"
 #include "ReportProblemDialog.h"
 #include "SettingsView.h"
@@ -175,7 +176,8 @@ TEST_F(ShellTest, MovedToTheTrayTheWindowLeavesTheTaskbarOrElseTheScreen)
 
 // Without permission no lock is tried: an explanation offers to ask for it, the prompt
 // first, the settings second. A refused grab means another program holds the keyboard:
-// the window comes back as the display mode shows it, and the alert says so.
+// the window comes back as the display mode shows it, and the alert says so. Whoever asked
+// hears why before the alert shows.
 TEST_F(ShellTest, ALockThatCannotStartKeepsTheWindowAndSaysWhy)
 {
     const struct { bool tray; bool trusted; int answer; const char* alert; const char* permissionCalls; } rows[] = {
@@ -194,7 +196,14 @@ TEST_F(ShellTest, ALockThatCannotStartKeepsTheWindowAndSaysWhy)
         grab->refuse = true;
         Alert::setNextAnswer(row.answer);
         taskbar().skipped.clear(); // window managers forget it when the window is hidden
-        delegate->lockPressed();
+        std::optional<LockOutcome> heard;
+        qsizetype alertsBefore = -1;
+        delegate->lockRequested({}, [&](LockOutcome outcome) {
+            heard = outcome;
+            alertsBefore = Alert::takeRecords().size();
+        });
+        EXPECT_EQ(heard, row.trusted ? LockOutcome::InputBusy : LockOutcome::NoInputAccess);
+        EXPECT_EQ(alertsBefore, 0);
         EXPECT_FALSE(locked());
         EXPECT_EQ(grab->grabCalls, row.trusted ? 1 : 0);
         EXPECT_TRUE(window()->isVisible());
@@ -204,6 +213,49 @@ TEST_F(ShellTest, ALockThatCannotStartKeepsTheWindowAndSaysWhy)
         ASSERT_EQ(shown.size(), 1);
         EXPECT_EQ(shown[0].title, L(row.alert));
         EXPECT_EQ(permission().calls.join(QLatin1Char(' ')), QLatin1String(row.permissionCalls));
+    }
+}
+
+// Asked from outside the window, a lock starts as the button's does, ends by itself after
+// the time asked for or the safety timeout, the countdown and the watchdog counting towards
+// it, and is refused while it runs. A launch to lock shows no window before the unlock and
+// asks nothing; before the first launch's question was ever answered it sends nothing
+// either. Then the window comes back as the display mode shows it.
+TEST_F(ShellTest, ALockAskedFromOutsideTheWindowHoldsAndEndsAsAsked)
+{
+    const struct { bool launch, answered, tray; std::optional<std::chrono::seconds> duration; } rows[] = {
+        {false, true, false, 5s}, {true, false, false, 5s}, {true, true, true, {}}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << "launch " << row.launch << ", answered " << row.answered);
+        defaults().remove(QStringLiteral("OWOnboarded"));
+        defaults().remove(QStringLiteral("OWMenuBarMode"));
+        buildShell(row.tray, !row.launch, row.answered);
+        Alert::reset();
+        Alert::setNextAnswer(Alert::SecondButton); // a wrong question must not block the test
+        const qsizetype sentBefore = http().requests().size() + crashReporterInstalls;
+        QList<LockOutcome> heard;
+        const LockDone done = [&heard](LockOutcome outcome) { heard.append(outcome); };
+        row.launch ? delegate->applicationDidFinishLaunchingToLock({row.duration}, done)
+                   : delegate->lockRequested({row.duration}, done);
+        settle();
+        delegate->lockRequested({}, done);
+        EXPECT_EQ(heard, QList<LockOutcome>({LockOutcome::Locked, LockOutcome::AlreadyLocked}));
+        ASSERT_TRUE(locked());
+        EXPECT_EQ(window()->windowHandle() != nullptr, !row.launch) << "the window was shown";
+        EXPECT_EQ(trayIcon() != nullptr, row.tray);
+        EXPECT_TRUE(Alert::takeRecords().isEmpty());
+        EXPECT_EQ(http().requests().size() + crashReporterInstalls - sentBefore, row.launch && row.answered ? 2 : 0);
+        const int seconds = int(row.duration.value_or(15min).count());
+        EXPECT_EQ(watchdog().deadline, std::chrono::seconds(seconds));
+        EXPECT_EQ(topLevel<LockWindow>()->countdownLabel()->text().toStdString(),
+                  L("lock.auto_unlock_countdown", seconds / 60, seconds % 60).toStdString());
+        clock().advance(std::chrono::seconds(seconds) - 10ms);
+        EXPECT_TRUE(locked());
+        clock().advance(10ms);
+        settle();
+        EXPECT_FALSE(locked());
+        EXPECT_EQ(window()->isVisible(), !row.tray);
+        EXPECT_EQ(defaults().boolean(QStringLiteral("OWOnboarded")), row.answered);
     }
 }
 
