@@ -10,6 +10,8 @@
 #include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
+#include <QLocalSocket>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -427,28 +429,65 @@ TEST_F(ShellTest, TheSettingsPageAndTheTrayMenuLeadWhereTheySay)
     EXPECT_EQ(quitting.count(), 0);
 }
 
-// A second claim in the same runtime folder hands over to the first, from another
-// thread's blocking connect; another session's folder is another instance.
-TEST(SingleInstance, ASecondClaimInTheSameFolderHandsOverAndOtherFoldersStayApart)
+// A later launch reopens the first one, or asks it to lock and hears how it went, over a
+// blocking connect from another thread; another session's folder is another instance.
+// Anything but one well-formed line, and any request from another user, closes the
+// connection unanswered and does nothing.
+TEST(SingleInstance, ALaterLaunchReopensOrLocksTheFirstAndNothingElseCounts)
 {
     QTemporaryDir folder;
     QTemporaryDir otherFolder;
     const QString name = QStringLiteral("orbinwash-test");
+    const struct { QByteArray sent; bool stranger; int reopens; std::optional<qint64> lockFor; } rows[] = {
+        {"reopen\n", false, 1, {}},   {"lock\n", false, 0, 0},      {"lock 900\n", false, 0, 900},
+        {"lock 901\n", false, 0, {}}, {"lock 0\n", false, 0, {}},   {"lock five\n", false, 0, {}},
+        {"lock 5 5\n", false, 0, {}}, {"lock\nlock\n", false, 0, {}}, {"LOCK\n", false, 0, {}},
+        {"reopen", false, 0, {}},     {QByteArray(100, 'l'), false, 0, {}}, {"reopen\n", true, 0, {}},
+        {"lock\n", true, 0, {}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.sent.left(20).toStdString() + (row.stranger ? " from a stranger" : ""));
+        SingleInstance first(name, folder.path(), SingleInstance::currentUser() + row.stranger);
+        ASSERT_TRUE(first.claim());
+        QSignalSpy reopened(&first, &SingleInstance::reopenRequested);
+        std::optional<qint64> lockedFor;
+        first.setLockHandler([&](const LockRequest& request, LockDone answer) {
+            lockedFor = request.duration.value_or(0s).count();
+            answer(LockOutcome::InputBusy);
+        });
+        QLocalSocket later;
+        later.connectToServer(folder.filePath(name + QStringLiteral(".socket")));
+        later.write(row.sent);
+        // Closed by the first one, except the unfinished line, which waits for more.
+        EXPECT_EQ(QTest::qWaitFor([&] { return later.state() == QLocalSocket::UnconnectedState; }, 1000),
+                  !row.sent.endsWith("reopen"));
+        EXPECT_EQ(later.readAll(), QByteArray(row.lockFor ? "input-busy\n" : ""));
+        EXPECT_EQ(lockedFor, row.lockFor);
+        EXPECT_EQ(reopened.count(), row.reopens);
+    }
+
     SingleInstance first(name, folder.path());
     SingleInstance elsewhere(name, otherFolder.path());
+    SingleInstance second(name, folder.path());
     ASSERT_TRUE(first.claim() && elsewhere.claim());
+    EXPECT_FALSE(second.claim());
+    first.setLockHandler([](const LockRequest& request, LockDone answer) {
+        answer(request.duration == 7s ? LockOutcome::Locked : LockOutcome::NoInputAccess);
+    });
     QSignalSpy reopened(&first, &SingleInstance::reopenRequested);
     QSignalSpy elsewhereReopened(&elsewhere, &SingleInstance::reopenRequested);
-    for (int launch = 0; launch < 2; ++launch) {
-        SingleInstance second(name, folder.path());
-        EXPECT_FALSE(second.claim());
-        bool delivered = false;
-        std::thread launcher([&] { delivered = second.notifyRunning(); });
-        EXPECT_TRUE(reopened.wait(3000));
-        launcher.join();
-        EXPECT_TRUE(delivered);
-    }
+    std::optional<LockOutcome> outcome;
+    bool delivered = false;
+    std::thread launcher([&] {
+        outcome = second.askToLock({7s});
+        delivered = second.notifyRunning();
+    });
+    EXPECT_TRUE(reopened.wait(5000));
+    launcher.join();
+    EXPECT_EQ(outcome, LockOutcome::Locked);
+    EXPECT_TRUE(delivered);
     EXPECT_EQ(elsewhereReopened.count(), 0);
+    EXPECT_EQ(SingleInstance(name, QDir::tempPath() + QStringLiteral("/none")).askToLock({}), std::nullopt);
 }
 
 } // namespace
