@@ -83,6 +83,16 @@ AppDelegate::~AppDelegate()
 
 void AppDelegate::applicationDidFinishLaunching()
 {
+    launch(nullptr, {});
+}
+
+void AppDelegate::applicationDidFinishLaunchingToLock(const LockRequest& request, LockDone done)
+{
+    launch(&request, std::move(done));
+}
+
+void AppDelegate::launch(const LockRequest* lockAtOnce, LockDone done)
+{
     // The crash reporter sends what it finds at once: on the first launch only once the
     // user has answered the question, as nothing goes out before that.
     const bool answeredBefore = m_displayMode->onboarded();
@@ -93,11 +103,20 @@ void AppDelegate::applicationDidFinishLaunching()
         if (self)
             self->onUnlock();
     });
-    m_displayMode->placeAtLaunch();
-    // The server is first asked only once the user has answered.
-    m_displayMode->showOnboardingIfNeeded();
-    if (!answeredBefore)
-        installCrashReporter();
+    m_displayMode->placeAtLaunch(!lockAtOnce);
+    if (lockAtOnce) {
+        lockRequested(*lockAtOnce, [self = QPointer<AppDelegate>(this), done = std::move(done)](LockOutcome outcome) {
+            // Not locked, the window shows where it would have at launch: in the taskbar.
+            if (self && outcome != LockOutcome::Locked && !DisplayModeController::menuBarMode(self->m_services.defaults))
+                self->showMainWindow();
+            done(outcome);
+        });
+    } else {
+        // The server is first asked only once the user has answered.
+        m_displayMode->showOnboardingIfNeeded();
+        if (!answeredBefore)
+            installCrashReporter();
+    }
     // A conversation that was open at the last check-in shows before the next one.
     m_conversation->refreshBadges();
     m_checkIns->start();
@@ -200,6 +219,11 @@ bool AppDelegate::applicationShouldHandleReopen(bool hasVisibleWindows)
 void AppDelegate::lockPressed()
 {
     m_lockCommand->lockPressed();
+}
+
+void AppDelegate::lockRequested(const LockRequest& request, LockDone done)
+{
+    m_lockCommand->lockRequested(request, std::move(done));
 }
 
 void AppDelegate::showSettings()

@@ -42,12 +42,12 @@ void DisplayModeController::setWindow(MainWindow* window)
     m_window = window;
 }
 
-void DisplayModeController::placeAtLaunch()
+void DisplayModeController::placeAtLaunch(bool withWindow)
 {
     if (menuBarMode())
         m_services.trayIcon.enable(m_services.trayMenu());
     // Without a tray host the icon cannot be the way in: the window is, in the taskbar.
-    if (m_window && !keepsOutOfTaskbar())
+    if (m_window && withWindow && !keepsOutOfTaskbar())
         bringWindowForward();
 }
 

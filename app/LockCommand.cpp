@@ -36,8 +36,19 @@ LockCommand::LockCommand(LockController& controller, InputAccessPermission& perm
 
 void LockCommand::lockPressed()
 {
+    lockRequested({}, [](LockOutcome) {});
+}
+
+// The outcome goes out before the alerts, which are modal: whoever asked is waiting.
+void LockCommand::lockRequested(const LockRequest& request, LockDone done)
+{
+    if (m_controller.isLocked()) {
+        done(LockOutcome::AlreadyLocked);
+        return;
+    }
     if (!m_permission.isTrusted()) {
         // No lock follows: once allowed, the user gives the command again.
+        done(LockOutcome::NoInputAccess);
         explainThenAskPermission();
         return;
     }
@@ -45,10 +56,13 @@ void LockCommand::lockPressed()
     m_restoreWindowAfterUnlock = window && window->isVisible();
     if (window)
         window->hide();
-    if (m_controller.lock())
+    if (m_controller.lock(request.duration.value_or(LockController::kSafetyTimeout))) {
+        done(LockOutcome::Locked);
         return;
+    }
     if (window)
         m_bringWindowBack();
+    done(LockOutcome::InputBusy);
     showKeyboardBusyAlert();
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "LockRequest.h"
+
 #include <functional>
 
 class QWidget;
@@ -19,6 +21,9 @@ public:
                 std::function<QWidget*()> mainWindow, std::function<void()> bringWindowBack);
 
     void lockPressed();
+    // The same for a request from outside the window. done is told, before any alert, that
+    // the lock holds or why not; a request while locked changes nothing.
+    void lockRequested(const LockRequest& request, LockDone done);
     // Whether the main window was on screen when the last lock began.
     bool restoreWindowAfterUnlock() const { return m_restoreWindowAfterUnlock; }
 

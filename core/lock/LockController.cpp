@@ -16,6 +16,7 @@
 #include <QLabel>
 #include <QPointer>
 
+#include <algorithm>
 #include <cmath>
 
 namespace ow {
@@ -45,14 +46,20 @@ LockController::~LockController()
 
 bool LockController::lock()
 {
+    return lock(m_safetyTimeout);
+}
+
+bool LockController::lock(std::chrono::milliseconds duration)
+{
     if (m_isLocked)
         return true;
+    const std::chrono::milliseconds endsAfter = std::min(duration, m_safetyTimeout);
     // Armed before anything that can block: the grab's retries, then the bus calls for the
     // power keys and the display, are all made with input possibly taken. The safety
     // deadline counts from the same moment, so the watchdog never ends a lock first.
     Clock& clock = m_services.clock;
     const MonoTime begun = clock.monotonicNow();
-    m_services.watchdog.armed(m_safetyTimeout);
+    m_services.watchdog.armed(endsAfter);
     const bool started = m_engine->start([self = QPointer<LockController>(this)](quint64 flags) {
         if (self)
             self->handleFlags(flags);
@@ -68,7 +75,7 @@ bool LockController::lock()
     m_sleepAssertion = m_services.sleep.create(L("lock.power_assertion_reason"));
 
     QPointer<LockController> self(this);
-    m_safetyDeadline = begun + m_safetyTimeout;
+    m_safetyDeadline = begun + endsAfter;
     m_safetyTimer = clock.schedule(*m_safetyDeadline - clock.monotonicNow(), false, [self] {
         if (self)
             self->unlock();

@@ -69,6 +69,9 @@ public:
     // True if the machine is now locked (also when it already was), false if the engine
     // refused to start; nothing has changed then.
     bool lock();
+    // The same, for a lock that ends by itself after duration, or at the safety timeout if
+    // that comes first. The countdown and the watchdog count towards the earlier end.
+    bool lock(std::chrono::milliseconds duration);
     // Ends the lock if one is running.
     void unlock();
 

@@ -1,5 +1,6 @@
 #include "DisplayModeController.h"
 #include "Localizer.h"
+#include "LockWindow.h"
 #include "MainWindow.h"
 #include "ReportProblemDialog.h"
 #include "SettingsView.h"
@@ -9,6 +10,8 @@
 #include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
+#include <QLocalSocket>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -187,7 +190,8 @@ TEST_F(ShellTest, InTheTrayTheWindowStepsAsideOnlyForAnIconThatCanBringItBack)
 
 // Without permission no lock is tried: an explanation offers to ask for it, the prompt
 // first, the settings second. A refused grab means another program holds the keyboard:
-// the window comes back as the display mode shows it, and the alert says so.
+// the window comes back as the display mode shows it, and the alert says so. Whoever asked
+// hears why before the alert shows.
 TEST_F(ShellTest, ALockThatCannotStartKeepsTheWindowAndSaysWhy)
 {
     const struct { bool tray; bool trusted; int answer; const char* alert; const char* permissionCalls; } rows[] = {
@@ -206,7 +210,14 @@ TEST_F(ShellTest, ALockThatCannotStartKeepsTheWindowAndSaysWhy)
         grab->refuse = true;
         Alert::setNextAnswer(row.answer);
         taskbar().skipped.clear(); // window managers forget it when the window is hidden
-        delegate->lockPressed();
+        std::optional<LockOutcome> heard;
+        qsizetype alertsBefore = -1;
+        delegate->lockRequested({}, [&](LockOutcome outcome) {
+            heard = outcome;
+            alertsBefore = Alert::takeRecords().size();
+        });
+        EXPECT_EQ(heard, row.trusted ? LockOutcome::InputBusy : LockOutcome::NoInputAccess);
+        EXPECT_EQ(alertsBefore, 0);
         EXPECT_FALSE(locked());
         EXPECT_EQ(grab->grabCalls, row.trusted ? 1 : 0);
         EXPECT_TRUE(window()->isVisible());
@@ -216,6 +227,49 @@ TEST_F(ShellTest, ALockThatCannotStartKeepsTheWindowAndSaysWhy)
         ASSERT_EQ(shown.size(), 1);
         EXPECT_EQ(shown[0].title, L(row.alert));
         EXPECT_EQ(permission().calls.join(QLatin1Char(' ')), QLatin1String(row.permissionCalls));
+    }
+}
+
+// Asked from outside the window, a lock starts as the button's does, ends by itself after
+// the time asked for or the safety timeout, the countdown and the watchdog counting towards
+// it, and is refused while it runs. A launch to lock shows no window before the unlock and
+// asks nothing; before the first launch's question was ever answered it sends nothing
+// either. Then the window comes back as the display mode shows it.
+TEST_F(ShellTest, ALockAskedFromOutsideTheWindowHoldsAndEndsAsAsked)
+{
+    const struct { bool launch, answered, tray; std::optional<std::chrono::seconds> duration; } rows[] = {
+        {false, true, false, 5s}, {true, false, false, 5s}, {true, true, true, {}}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << "launch " << row.launch << ", answered " << row.answered);
+        defaults().remove(QStringLiteral("OWOnboarded"));
+        defaults().remove(QStringLiteral("OWMenuBarMode"));
+        buildShell(row.tray, !row.launch, row.answered);
+        Alert::reset();
+        Alert::setNextAnswer(Alert::SecondButton); // a wrong question must not block the test
+        const qsizetype sentBefore = http().requests().size() + crashReporterInstalls;
+        QList<LockOutcome> heard;
+        const LockDone done = [&heard](LockOutcome outcome) { heard.append(outcome); };
+        row.launch ? delegate->applicationDidFinishLaunchingToLock({row.duration}, done)
+                   : delegate->lockRequested({row.duration}, done);
+        settle();
+        delegate->lockRequested({}, done);
+        EXPECT_EQ(heard, QList<LockOutcome>({LockOutcome::Locked, LockOutcome::AlreadyLocked}));
+        ASSERT_TRUE(locked());
+        EXPECT_EQ(window()->windowHandle() != nullptr, !row.launch) << "the window was shown";
+        EXPECT_EQ(trayIcon() != nullptr, row.tray);
+        EXPECT_TRUE(Alert::takeRecords().isEmpty());
+        EXPECT_EQ(http().requests().size() + crashReporterInstalls - sentBefore, row.launch && row.answered ? 2 : 0);
+        const int seconds = int(row.duration.value_or(15min).count());
+        EXPECT_EQ(watchdog().deadline, std::chrono::seconds(seconds));
+        EXPECT_EQ(topLevel<LockWindow>()->countdownLabel()->text().toStdString(),
+                  L("lock.auto_unlock_countdown", seconds / 60, seconds % 60).toStdString());
+        clock().advance(std::chrono::seconds(seconds) - 10ms);
+        EXPECT_TRUE(locked());
+        clock().advance(10ms);
+        settle();
+        EXPECT_FALSE(locked());
+        EXPECT_EQ(window()->isVisible(), !row.tray);
+        EXPECT_EQ(defaults().boolean(QStringLiteral("OWOnboarded")), row.answered);
     }
 }
 
@@ -387,28 +441,65 @@ TEST_F(ShellTest, TheSettingsPageAndTheTrayMenuLeadWhereTheySay)
     EXPECT_EQ(quitting.count(), 0);
 }
 
-// A second claim in the same runtime folder hands over to the first, from another
-// thread's blocking connect; another session's folder is another instance.
-TEST(SingleInstance, ASecondClaimInTheSameFolderHandsOverAndOtherFoldersStayApart)
+// A later launch reopens the first one, or asks it to lock and hears how it went, over a
+// blocking connect from another thread; another session's folder is another instance.
+// Anything but one well-formed line, and any request from another user, closes the
+// connection unanswered and does nothing.
+TEST(SingleInstance, ALaterLaunchReopensOrLocksTheFirstAndNothingElseCounts)
 {
     QTemporaryDir folder;
     QTemporaryDir otherFolder;
     const QString name = QStringLiteral("orbinwash-test");
+    const struct { QByteArray sent; bool stranger; int reopens; std::optional<qint64> lockFor; } rows[] = {
+        {"reopen\n", false, 1, {}},   {"lock\n", false, 0, 0},      {"lock 900\n", false, 0, 900},
+        {"lock 901\n", false, 0, {}}, {"lock 0\n", false, 0, {}},   {"lock five\n", false, 0, {}},
+        {"lock 5 5\n", false, 0, {}}, {"lock\nlock\n", false, 0, {}}, {"LOCK\n", false, 0, {}},
+        {"reopen", false, 0, {}},     {QByteArray(100, 'l'), false, 0, {}}, {"reopen\n", true, 0, {}},
+        {"lock\n", true, 0, {}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.sent.left(20).toStdString() + (row.stranger ? " from a stranger" : ""));
+        SingleInstance first(name, folder.path(), SingleInstance::currentUser() + row.stranger);
+        ASSERT_TRUE(first.claim());
+        QSignalSpy reopened(&first, &SingleInstance::reopenRequested);
+        std::optional<qint64> lockedFor;
+        first.setLockHandler([&](const LockRequest& request, LockDone answer) {
+            lockedFor = request.duration.value_or(0s).count();
+            answer(LockOutcome::InputBusy);
+        });
+        QLocalSocket later;
+        later.connectToServer(folder.filePath(name + QStringLiteral(".socket")));
+        later.write(row.sent);
+        // Closed by the first one, except the unfinished line, which waits for more.
+        EXPECT_EQ(QTest::qWaitFor([&] { return later.state() == QLocalSocket::UnconnectedState; }, 1000),
+                  !row.sent.endsWith("reopen"));
+        EXPECT_EQ(later.readAll(), QByteArray(row.lockFor ? "input-busy\n" : ""));
+        EXPECT_EQ(lockedFor, row.lockFor);
+        EXPECT_EQ(reopened.count(), row.reopens);
+    }
+
     SingleInstance first(name, folder.path());
     SingleInstance elsewhere(name, otherFolder.path());
+    SingleInstance second(name, folder.path());
     ASSERT_TRUE(first.claim() && elsewhere.claim());
+    EXPECT_FALSE(second.claim());
+    first.setLockHandler([](const LockRequest& request, LockDone answer) {
+        answer(request.duration == 7s ? LockOutcome::Locked : LockOutcome::NoInputAccess);
+    });
     QSignalSpy reopened(&first, &SingleInstance::reopenRequested);
     QSignalSpy elsewhereReopened(&elsewhere, &SingleInstance::reopenRequested);
-    for (int launch = 0; launch < 2; ++launch) {
-        SingleInstance second(name, folder.path());
-        EXPECT_FALSE(second.claim());
-        bool delivered = false;
-        std::thread launcher([&] { delivered = second.notifyRunning(); });
-        EXPECT_TRUE(reopened.wait(3000));
-        launcher.join();
-        EXPECT_TRUE(delivered);
-    }
+    std::optional<LockOutcome> outcome;
+    bool delivered = false;
+    std::thread launcher([&] {
+        outcome = second.askToLock({7s});
+        delivered = second.notifyRunning();
+    });
+    EXPECT_TRUE(reopened.wait(5000));
+    launcher.join();
+    EXPECT_EQ(outcome, LockOutcome::Locked);
+    EXPECT_TRUE(delivered);
     EXPECT_EQ(elsewhereReopened.count(), 0);
+    EXPECT_EQ(SingleInstance(name, QDir::tempPath() + QStringLiteral("/none")).askToLock({}), std::nullopt);
 }
 
 } // namespace

@@ -196,20 +196,10 @@ TEST_F(InputLockTest, AFloodOfUnlockKeyTapsEndsInTheRightState)
     EXPECT_FALSE(controller->isLocked());
 }
 
-// Another client's grab of keyboard and pointer, held until its connection closes.
-std::unique_ptr<X11Connection> competingGrab()
-{
-    std::unique_ptr<X11Connection> other = X11Connection::open();
-    Display* display = other->display();
-    EXPECT_EQ(XGrabKeyboard(display, other->root(), False, GrabModeAsync, GrabModeAsync, CurrentTime), GrabSuccess);
-    EXPECT_EQ(XGrabPointer(display, other->root(), False, 0, GrabModeAsync, GrabModeAsync, None, None, CurrentTime),
-              GrabSuccess);
-    return other;
-}
-
 TEST_F(InputLockTest, ACompetingGrabFailsTheLockWithNothingChangedUnlessItEndsSoon)
 {
-    std::unique_ptr<X11Connection> grab = competingGrab();
+    std::unique_ptr<X11Connection> grab = test::competingGrab();
+    ASSERT_NE(grab, nullptr);
     QElapsedTimer timer;
     timer.start();
     EXPECT_FALSE(controller->lock());
