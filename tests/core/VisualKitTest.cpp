@@ -64,6 +64,8 @@ protected:
 
     QSystemTrayIcon* tray() const
     {
+        // An icon disabled earlier goes at the next turn of the event loop; let it go now.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         const auto trays = controller.findChildren<QSystemTrayIcon*>();
         return trays.size() == 1 ? trays.first() : nullptr;
     }
