@@ -2,7 +2,6 @@
 #include "LinuxDisplaySleepAssertion.h"
 #include "LinuxPlatform.h"
 #include "LockController.h"
-#include "LockCycle.h"
 #include "LockWindow.h"
 #include "TapLockEngine.h"
 #include "UserDefaults.h"
@@ -16,7 +15,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -270,22 +268,6 @@ TEST_F(InputLockTest, AWindowMappedOrRaisedOverTheLockIsBelowTheOverlayWithinTen
     std::sort(ms.begin(), ms.end());
     // The median, so that one scheduling hiccup of a loaded machine does not decide.
     EXPECT_LE(ms[ms.size() / 2], 10.0);
-}
-
-// A cloth on a key since before the lock, lifted during it: when the safety deadline ends
-// the lock, the session does not hold the key down (it would auto-repeat into every program).
-TEST_F(InputLockTest, AKeyLetGoDuringTheLockIsNotHeldAfterTheSafetyUnlock)
-{
-    const unsigned cloth = input.keycode("x");
-    input.key(cloth, true);
-    QProcess app;
-    app.start(QStringLiteral(LOCK_CHILD), {QStringLiteral("--safety-ms"), QStringLiteral("2500")});
-    ASSERT_TRUE(app.waitForStarted(5000));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return input.keyboardGrabbedByOther(); }, 10000));
-    input.key(cloth, false);
-    ASSERT_TRUE(app.waitForFinished(10000)) << "the safety deadline did not end the lock";
-    const QString trouble = ow::test::troubleAfterUnlock(input, 1000);
-    EXPECT_TRUE(trouble.isEmpty()) << qPrintable(trouble);
 }
 
 // What the process and the X server hold on our behalf at one moment.
