@@ -32,15 +32,12 @@ int pixelsWhere(const QImage& source, Condition condition)
     return found;
 }
 
-bool isRed(QRgb pixel)
-{
-    return qAlpha(pixel) == 255 && qRed(pixel) > 0xB0 && qGreen(pixel) < 0x50 && qBlue(pixel) < 0x50;
-}
-
 // How many red pixels a tray icon has, as drawn at 1x.
 int redIn(const QIcon& icon)
 {
-    return pixelsWhere(icon.pixmap(QSize(23, 17), 1.0).toImage(), isRed);
+    return pixelsWhere(icon.pixmap(QSize(23, 17), 1.0).toImage(), [](QRgb pixel) {
+        return qAlpha(pixel) == 255 && qRed(pixel) > 0xB0 && qGreen(pixel) < 0x50 && qBlue(pixel) < 0x50;
+    });
 }
 
 // --- The tray icon ---
@@ -62,10 +59,14 @@ protected:
         QIcon::setThemeName(m_savedTheme);
     }
 
+    // The icon on show; a removed one lingers hidden until control is back in the event loop.
     QSystemTrayIcon* tray() const
     {
-        const auto trays = controller.findChildren<QSystemTrayIcon*>();
-        return trays.size() == 1 ? trays.first() : nullptr;
+        for (QSystemTrayIcon* tray : controller.findChildren<QSystemTrayIcon*>()) {
+            if (tray->isVisible())
+                return tray;
+        }
+        return nullptr;
     }
 
     FakeClock clock;
