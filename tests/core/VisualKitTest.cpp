@@ -32,15 +32,12 @@ int pixelsWhere(const QImage& source, Condition condition)
     return found;
 }
 
-bool isRed(QRgb pixel)
-{
-    return qAlpha(pixel) == 255 && qRed(pixel) > 0xB0 && qGreen(pixel) < 0x50 && qBlue(pixel) < 0x50;
-}
-
 // How many red pixels a tray icon has, as drawn at 1x.
 int redIn(const QIcon& icon)
 {
-    return pixelsWhere(icon.pixmap(QSize(23, 17), 1.0).toImage(), isRed);
+    return pixelsWhere(icon.pixmap(QSize(23, 17), 1.0).toImage(), [](QRgb pixel) {
+        return qAlpha(pixel) == 255 && qRed(pixel) > 0xB0 && qGreen(pixel) < 0x50 && qBlue(pixel) < 0x50;
+    });
 }
 
 // --- The tray icon ---
