@@ -2,6 +2,7 @@
 #include "LinuxDisplaySleepAssertion.h"
 #include "LinuxPlatform.h"
 #include "LockController.h"
+#include "LockCycle.h"
 #include "LockWindow.h"
 #include "TapLockEngine.h"
 #include "X11Connection.h"
