@@ -8,6 +8,7 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
+#include <QLabel>
 #include <QProgressDialog>
 #include <QSettings>
 #include <QStandardPaths>
@@ -358,7 +359,12 @@ void UpdateController::showProgress()
         return;
     if (!m_progress) {
         m_progress = new QProgressDialog;
+        // The version it names comes from the feed.
+        auto* label = new QLabel;
+        label->setTextFormat(Qt::PlainText);
+        m_progress->setLabel(label);
         m_progress->setWindowTitle(QApplication::applicationDisplayName());
+        m_progress->setMinimumWidth(m_progress->fontMetrics().averageCharWidth() * 50);
         m_progress->setRange(0, 0);
         m_progress->setCancelButtonText(L("common.cancel"));
         connect(m_progress, &QProgressDialog::canceled, this, &UpdateController::cancel);
