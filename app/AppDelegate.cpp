@@ -73,6 +73,9 @@ AppDelegate::AppDelegate(Services services, std::unique_ptr<LockEngine> engine,
 {
     connect(m_displayMode, &DisplayModeController::windowWanted, this, &AppDelegate::showMainWindow);
     connect(m_checkIns, &CheckInSchedule::checkedIn, this, &AppDelegate::checkInFinished);
+    // The updater's own switches may say yes while the first launch's question is still to
+    // come, when the application's settings were lost: nothing goes out before the answer.
+    m_updater->holdBackgroundChecks(true);
 }
 
 AppDelegate::~AppDelegate()
@@ -121,6 +124,7 @@ void AppDelegate::launch(const LockRequest* lockAtOnce, LockDone done)
     m_conversation->refreshBadges();
     m_checkIns->start();
     m_updater->setUpdateCheckInterval(kUpdateCheckIntervalSeconds);
+    m_updater->holdBackgroundChecks(false);
 }
 
 void AppDelegate::installCrashReporter()
