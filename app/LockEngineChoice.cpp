@@ -16,7 +16,7 @@ LockEngineChoice::LockEngineChoice(std::unique_ptr<GuardLockEngine> guard, std::
 }
 
 LockEngineChoice::LockEngineChoice(Platform& platform, std::function<bool()> x11Reachable)
-    : LockEngineChoice(std::make_unique<GuardLockEngine>(platform.inputGuard(), platform.defaults()),
+    : LockEngineChoice(std::make_unique<GuardLockEngine>(platform.inputGuard(), platform.defaults(), platform.log()),
                        std::make_unique<TapLockEngine>(platform), std::move(x11Reachable))
 {
 }

@@ -18,9 +18,15 @@ public:
         std::function<void(double fraction)> progress;
         // Devices it could not take, by name (another program holds them).
         std::function<void(const QStringList& names)> refused;
-        // The lock is over, by the chord, its timeout or anything else; reported once.
+        // The lock is over, by the chord, its timeout or anything else; reported once, with
+        // the guard's own reason, or kLeaseHungUp or kLeftTheBus when it went without a word.
         std::function<void(const QString& reason)> released;
     };
+
+    // The reasons given when the guard ended a lock without saying so: its end of the lease
+    // hung up (killed, crashed, aborted by its watchdog), or it left the bus.
+    static constexpr const char* kLeaseHungUp = "guard-gone";
+    static constexpr const char* kLeftTheBus = "guard-left-bus";
 
     virtual ~InputGuard() = default;
 

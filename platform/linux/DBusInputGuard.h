@@ -6,13 +6,18 @@
 #include <QObject>
 
 class QDBusMessage;
+class QDBusPendingCall;
+class QDBusServiceWatcher;
+class QSocketNotifier;
 
 namespace ow {
 
 // The input guard, reached on the system bus (started by the bus on first call). A lock
 // lasts as long as the lease the guard hands back stays open here: closing it, at release
-// or by the kernel when this process dies, ends the lock at once. Any program on the bus
-// may send us a signal, so only the guard instance that granted the lock is heard.
+// or by the kernel when this process dies, ends the lock at once. The other way round, the
+// lease hanging up or the guard leaving the bus ends our lock as the guard's own release
+// would, since the kernel has then given the devices back. Any program on the bus may send
+// us a signal, so only the guard instance that granted the lock is heard.
 class DBusInputGuard final : public QObject, public InputGuard {
     Q_OBJECT
 public:
@@ -38,14 +43,21 @@ private slots:
     void onReleased(const QString& reason, const QDBusMessage& message);
 
 private:
+    // then runs with the reply or the error, on the main thread.
+    void whenAnswered(const QDBusPendingCall& call, std::function<void(const QDBusMessage&)> then);
+    void onLeaseActivity();
     bool fromOurGuard(const QDBusMessage& message) const;
+    void endLock(const QString& reason);
     void forgetLock();
 
     QDBusConnection m_bus;
     bool m_canLock = false;
     int m_lease = -1;
-    QString m_owner; // the unique bus name of the guard that holds our lock
+    quint64 m_lockSerial = 0; // tells a late answer about an earlier lock apart
+    QString m_owner;          // the unique bus name of the guard that holds our lock
     Events m_events;
+    QSocketNotifier* m_leaseWatch;
+    QDBusServiceWatcher* m_ownerWatch;
 };
 
 } // namespace ow

@@ -9,6 +9,7 @@
 
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusPendingCall>
 #include <QDBusVariant>
 #include <QElapsedTimer>
 #include <QJsonDocument>
@@ -19,6 +20,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <utility>
 
 using namespace ow;
@@ -67,6 +69,11 @@ protected:
                       QString::fromUtf8(QJsonDocument(parameters).toJson(QJsonDocument::Compact))});
         ASSERT_TRUE(QTest::qWaitFor([&] { return app.interface()->isServiceRegistered(kGuard).value(); }, 10000));
     }
+    void killGuard()
+    {
+        m_mock.kill();
+        m_mock.waitForFinished();
+    }
     // Whether the app's end of the lease is open, and how many Release calls came.
     std::pair<bool, uint> lease()
     {
@@ -112,52 +119,69 @@ TEST_F(InputGuardBusTest, AMissingOrSilentGuardIsANoWithinAMoment)
     }
 }
 
-// The lease stays open exactly as long as the lock, ended by the guard, then by the app; only
-// the guard's own signals count.
-TEST_F(InputGuardBusTest, TheLeaseIsHeldForTheLockAndOnlyTheGuardIsHeard)
+// How a lock through the guard ends: the guard does a thing (LetGo: closes its end of the
+// lease, then says why; HangUp: closes it without a word; HandOver: gives the test a copy, which
+// keeps the lease open), is killed, or the app unlocks; and the reason the system log has then.
+struct EndRow { const char* name; const char* guardDoes; bool killed; bool appUnlocks; const char* logged; };
+
+class GuardedLockTest : public InputGuardBusTest, public ::testing::WithParamInterface<EndRow> {};
+
+// Only the guard that granted the lock is heard; every end is one teardown, the lease closed,
+// and Release asked only when the app ends the lock.
+TEST_P(GuardedLockTest, OnlyTheGuardIsHeardAndEveryEndIsOneTeardown)
 {
+    const EndRow& row = GetParam();
     ASSERT_NO_FATAL_FAILURE(startGuard());
+    FakePlatform platform;
     DBusInputGuard guard(app);
-    ASSERT_TRUE(LinuxInputAccessPermission(guard, {}).isTrusted());
-    for (const bool byGuard : {true, false}) {
-        SCOPED_TRACE(byGuard ? "by the guard" : "by the app");
-        FakePlatform platform;
-        LockController controller(std::make_unique<GuardLockEngine>(guard, platform.defaults()),
-                                  LockController::Services::of(platform));
-        int unlocks = 0;
-        controller.setOnUnlock([&] { ++unlocks; });
-        ASSERT_TRUE(controller.lock());
-        EXPECT_EQ(lease(), std::make_pair(true, 0u));
-        const auto shows = [&](double progress, bool warning) {
-            platform.clock().runPosted();
-            const LockWindow* window = controller.lockWindows().value(0);
-            return window && window->holdBar()->progress() == progress && window->warningLabel()->isVisible() == warning;
-        };
+    LockController controller(std::make_unique<GuardLockEngine>(guard, platform.defaults(), platform.log()),
+                              LockController::Services::of(platform));
+    int unlocks = 0;
+    controller.setOnUnlock([&unlocks] { ++unlocks; });
+    ASSERT_TRUE(controller.lock());
+    EXPECT_EQ(lease(), std::make_pair(true, 0u));
+    const auto shows = [&](double progress, bool warning) {
+        platform.clock().runPosted();
+        const LockWindow* window = controller.lockWindows().value(0);
+        return window && window->holdBar()->progress() == progress && window->warningLabel()->isVisible() == warning;
+    };
+    send(false, u"DevicesRefused"_s, u"as"_s, QStringList{u"Stranger"_s});
+    send(false, u"Progress"_s, u"d"_s, 0.5);
+    send(false, u"Released"_s, u"s"_s, u"chord"_s);
+    QTest::qWait(300);
+    EXPECT_TRUE(shows(0.0, false));
+    ASSERT_TRUE(controller.isLocked());
+    send(true, u"DevicesRefused"_s, u"as"_s, QStringList{u"Remapper Keyboard"_s});
+    send(true, u"Progress"_s, u"d"_s, 0.5);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return shows(0.5, true); }, 2000));
+    EXPECT_EQ(controller.lockWindows()[0]->warningLabel()->text(), L("lock.devices_not_locked", u"Remapper Keyboard"_s));
 
-        send(false, u"DevicesRefused"_s, u"as"_s, QStringList{u"Stranger"_s});
-        send(false, u"Progress"_s, u"d"_s, 0.5);
-        send(false, u"Released"_s, u"s"_s, u"chord"_s);
-        QTest::qWait(300);
-        EXPECT_TRUE(shows(0.0, false));
-        ASSERT_TRUE(controller.isLocked());
-
-        send(true, u"DevicesRefused"_s, u"as"_s, QStringList{u"Remapper Keyboard"_s});
-        send(true, u"Progress"_s, u"d"_s, 0.5);
-        EXPECT_TRUE(QTest::qWaitFor([&] { return shows(0.5, true); }, 2000));
-        EXPECT_EQ(controller.lockWindows()[0]->warningLabel()->text(),
-                  L("lock.devices_not_locked", u"Remapper Keyboard"_s));
-        if (byGuard)
-            send(true, u"Released"_s, u"s"_s, u"chord"_s);
-        else
-            controller.unlock();
-        EXPECT_TRUE(QTest::qWaitFor([&] {
-            platform.clock().runPosted();
-            return !controller.isLocked();
-        }, 2000));
-        EXPECT_EQ(unlocks, 1);
-        // Release is asked only when the app ends the lock.
-        EXPECT_TRUE(QTest::qWaitFor([&] { return lease() == std::make_pair(false, byGuard ? 0u : 1u); }, 2000));
+    std::optional<QDBusPendingCall> done; // not waited for: the app's loop runs on meanwhile
+    if (row.guardDoes)
+        done = other.asyncCall(QDBusMessage::createMethodCall(kGuard, kPath, kInterface, QLatin1String(row.guardDoes)));
+    if (row.killed) {
+        if (done)
+            done->waitForFinished();
+        killGuard();
     }
+    if (row.appUnlocks)
+        controller.unlock();
+    EXPECT_TRUE(QTest::qWaitFor([&] {
+        platform.clock().runPosted();
+        return !controller.isLocked();
+    }, 3000));
+    EXPECT_EQ(unlocks, 1);
+    const QStringList& lines = platform.log().lines;
+    ASSERT_EQ(lines.size(), row.logged ? 1 : 0);
+    EXPECT_TRUE(!row.logged || lines[0].contains(QLatin1String(row.logged))) << lines.join(u'\n').toStdString();
+    EXPECT_TRUE(row.killed || QTest::qWaitFor([&] { return lease() == std::make_pair(false, row.appUnlocks ? 1u : 0u); }, 2000));
 }
+
+INSTANTIATE_TEST_SUITE_P(Rows, GuardedLockTest, ::testing::Values(
+    EndRow{"AppUnlocks", nullptr, false, true, nullptr}, EndRow{"GuardReleases", "LetGo", false, false, nullptr},
+    EndRow{"GuardClosesTheLease", "HangUp", false, false, InputGuard::kLeaseHungUp},
+    EndRow{"GuardKilled", nullptr, true, false, "guard-"}, // the lease or the bus, whichever tells first
+    EndRow{"GuardLeavesTheBus", "HandOver", true, false, InputGuard::kLeftTheBus}),
+    [](const auto& row) { return std::string(row.param.name); });
 
 } // namespace
