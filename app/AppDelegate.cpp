@@ -5,7 +5,6 @@
 #include "Endpoints.h"
 #include "HoldDuration.h"
 #include "HomeView.h"
-#include "LockCommand.h"
 #include "MainMenu.h"
 #include "MainWindow.h"
 #include "Platform.h"
@@ -125,7 +124,7 @@ void AppDelegate::buildMainWindow()
                                        .openUrl = m_services.openUrl},
                                       DisplayModeController::menuBarMode(m_services.defaults));
     m_mainWindow = new MainWindow(home, settings, m_menu);
-    connect(home, &HomeView::lockPressed, this, &AppDelegate::lockPressed);
+    connect(home, &HomeView::lockPressed, this, [this] { lockPressed(); });
     connect(home, &HomeView::showSettings, this, &AppDelegate::showSettings);
     connect(home, &HomeView::showMessages, this, &AppDelegate::showMessages);
     connect(settings, &SettingsView::backRequested, this, &AppDelegate::showMain);
@@ -197,9 +196,9 @@ bool AppDelegate::applicationShouldHandleReopen(bool hasVisibleWindows)
     return true;
 }
 
-void AppDelegate::lockPressed()
+void AppDelegate::lockPressed(LockCommand::Completion done)
 {
-    m_lockCommand->lockPressed();
+    m_lockCommand->lockPressed(std::move(done));
 }
 
 void AppDelegate::showSettings()

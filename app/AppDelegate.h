@@ -1,5 +1,6 @@
 #pragma once
 
+#include "LockCommand.h"
 #include "LockController.h"
 #include "LockEngine.h"
 #include "ServiceClient.h"
@@ -21,7 +22,6 @@ class DisplayModeController;
 class HttpClient;
 class InputAccessPermission;
 class LauncherBadge;
-class LockCommand;
 class LoginItem;
 class MainMenu;
 class MainWindow;
@@ -79,7 +79,8 @@ public:
     void toggleMenuBarMode(bool on);
 
     void showMainWindow();
-    void lockPressed();
+    // The lock command, from the window, the tray or a program; done tells how it ended.
+    void lockPressed(LockCommand::Completion done = {});
     void showSettings();
     void showMain();
     void closeOrBack();

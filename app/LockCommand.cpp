@@ -6,6 +6,8 @@
 #include "LockController.h"
 #include "VisualKit.h"
 
+#include <QGuiApplication>
+#include <QPointer>
 #include <QWidget>
 
 namespace ow {
@@ -34,22 +36,46 @@ LockCommand::LockCommand(LockController& controller, InputAccessPermission& perm
 {
 }
 
-void LockCommand::lockPressed()
+void LockCommand::lockPressed(Completion done)
 {
+    if (m_waiting) {
+        if (done)
+            done(Result::Ignored);
+        return;
+    }
+    m_waiting = true;
+    QGuiApplication::setOverrideCursor(Qt::BusyCursor);
+    m_controller.prepareLock([self = QPointer<LockCommand>(this), done = std::move(done)] {
+        QGuiApplication::restoreOverrideCursor();
+        if (!self)
+            return;
+        self->m_waiting = false;
+        const Result result = self->lockNow();
+        if (done)
+            done(result);
+    });
+}
+
+LockCommand::Result LockCommand::lockNow()
+{
+    if (m_controller.isLocked())
+        return Result::Locked; // given from outside: the window stays as the lock found it
+    // The permission follows the engine's findings, so it is asked only now.
     if (!m_permission.isTrusted()) {
         // No lock follows: once allowed, the user gives the command again.
         explainThenAskPermission();
-        return;
+        return Result::NotPermitted;
     }
     QWidget* window = m_mainWindow();
     m_restoreWindowAfterUnlock = window && window->isVisible();
     if (window)
         window->hide();
     if (m_controller.lock())
-        return;
+        return Result::Locked;
     if (window)
         m_bringWindowBack();
     showKeyboardBusyAlert();
+    return Result::Refused;
 }
 
 void LockCommand::explainThenAskPermission()

@@ -1,7 +1,6 @@
 #include "GuardLockEngine.h"
 
 #include "HoldDuration.h"
-#include "InputGuard.h"
 #include "LockController.h"
 #include "SystemLog.h"
 
@@ -21,10 +20,12 @@ GuardLockEngine::GuardLockEngine(InputGuard& guard, const UserDefaults& defaults
 // A guard still reporting finds the engine gone; its own timeout ends that lock.
 GuardLockEngine::~GuardLockEngine() = default;
 
-bool GuardLockEngine::isAvailable()
+void GuardLockEngine::ask(std::function<void(InputGuard::Answer)> done)
 {
-    m_guard.refresh();
-    return m_guard.canLock();
+    m_guard.ask([self = QPointer<GuardLockEngine>(this), done = std::move(done)](InputGuard::Answer answer) {
+        if (self)
+            done(answer);
+    });
 }
 
 bool GuardLockEngine::start(FlagsHandler /*handler*/)

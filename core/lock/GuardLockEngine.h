@@ -1,12 +1,12 @@
 #pragma once
 
+#include "InputGuard.h"
 #include "LockEngine.h"
 
 #include <QObject>
 
 namespace ow {
 
-class InputGuard;
 class SystemLog;
 class UserDefaults;
 
@@ -22,8 +22,9 @@ public:
     GuardLockEngine(InputGuard& guard, const UserDefaults& defaults, SystemLog& log);
     ~GuardLockEngine() override;
 
-    // Asks the guard afresh whether it lets this session lock.
-    bool isAvailable();
+    // Asks the guard afresh whether it lets this session lock; done runs on the main thread
+    // while this engine exists.
+    void ask(std::function<void(InputGuard::Answer)> done);
 
     bool start(FlagsHandler handler) override;
     void stop() override;

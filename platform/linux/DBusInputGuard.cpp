@@ -4,9 +4,12 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusServiceWatcher>
 #include <QDBusUnixFileDescriptor>
+#include <QDeadlineTimer>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <QVariantMap>
 
+#include <algorithm>
 #include <cerrno>
 
 #include <fcntl.h>
@@ -40,8 +43,9 @@ constexpr int kPingTimeoutMs = 1000;
 
 } // namespace
 
-DBusInputGuard::DBusInputGuard(QDBusConnection bus)
+DBusInputGuard::DBusInputGuard(QDBusConnection bus, std::chrono::milliseconds answerTimeout)
     : m_bus(std::move(bus))
+    , m_answerTimeout(answerTimeout)
     , m_leaseWatch(new QSocketNotifier(QSocketNotifier::Read, this))
     , m_ownerWatch(new QDBusServiceWatcher(QString(), m_bus, QDBusServiceWatcher::WatchForUnregistration, this))
 {
@@ -63,16 +67,26 @@ DBusInputGuard::~DBusInputGuard()
     release();
 }
 
-void DBusInputGuard::refresh()
+void DBusInputGuard::ask(std::function<void(Answer)> done)
 {
     m_canLock = false;
-    if (!m_bus.isConnected())
+    if (!m_bus.isConnected()) {
+        QTimer::singleShot(0, this, [done = std::move(done)] { done(Answer::NotInstalled); });
         return;
-    const QDBusMessage reply = m_bus.call(
-        QDBusMessage::createMethodCall(service(), path(), interface(), QStringLiteral("CanLock")), QDBus::Block,
-        kCallTimeoutMs);
-    m_canLock = reply.type() == QDBusMessage::ReplyMessage && reply.arguments().size() == 2
-        && reply.arguments().constFirst().toBool();
+    }
+    // Installed means the bus can start the guard; a guard started by other means answers too.
+    const QDeadlineTimer deadline(m_answerTimeout);
+    const QDBusMessage list = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("ListActivatableNames"));
+    whenAnswered(m_bus.asyncCall(list, int(m_answerTimeout.count())),
+                 [this, deadline, done = std::move(done)](const QDBusMessage& names) {
+        const bool activatable = names.arguments().value(0).toStringList().contains(service());
+        const QDBusMessage canLock =
+            QDBusMessage::createMethodCall(service(), path(), interface(), QStringLiteral("CanLock"));
+        whenAnswered(m_bus.asyncCall(canLock, int(std::max<qint64>(1, deadline.remainingTime()))),
+                     [this, activatable, done](const QDBusMessage& reply) { done(answerOf(reply, activatable)); });
+    });
 }
 
 void DBusInputGuard::whenAnswered(const QDBusPendingCall& call, std::function<void(const QDBusMessage&)> then)
@@ -82,6 +96,20 @@ void DBusInputGuard::whenAnswered(const QDBusPendingCall& call, std::function<vo
         done->deleteLater();
         then(done->reply());
     });
+}
+
+InputGuard::Answer DBusInputGuard::answerOf(const QDBusMessage& reply, bool activatable)
+{
+    if (reply.type() == QDBusMessage::ReplyMessage && reply.arguments().size() == 2) {
+        m_canLock = reply.arguments().constFirst().toBool();
+        return m_canLock ? Answer::Yes : Answer::No;
+    }
+    // Neither activatable nor on the bus: the bus says so at once.
+    const QString error = reply.errorName();
+    if (!activatable && error == QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown"))
+        return Answer::NotInstalled;
+    qWarning("The input guard did not answer: %s", qPrintable(error));
+    return Answer::NoAnswer;
 }
 
 bool DBusInputGuard::lock(unsigned holdSeconds, unsigned timeoutSeconds, Events events)

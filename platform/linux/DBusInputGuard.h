@@ -5,6 +5,8 @@
 #include <QDBusConnection>
 #include <QObject>
 
+#include <chrono>
+
 class QDBusMessage;
 class QDBusPendingCall;
 class QDBusServiceWatcher;
@@ -21,18 +23,23 @@ namespace ow {
 class DBusInputGuard final : public QObject, public InputGuard {
     Q_OBJECT
 public:
-    explicit DBusInputGuard(QDBusConnection bus = QDBusConnection::systemBus());
+    // answerTimeout bounds the wait for the guard's answer to ask(), its start included;
+    // the answer never comes inside the call.
+    explicit DBusInputGuard(QDBusConnection bus = QDBusConnection::systemBus(),
+                            std::chrono::milliseconds answerTimeout = kAnswerTimeout);
     ~DBusInputGuard() override;
     DBusInputGuard(const DBusInputGuard&) = delete;
     DBusInputGuard& operator=(const DBusInputGuard&) = delete;
 
     bool canLock() const override { return m_canLock; }
-    void refresh() override;
+    void ask(std::function<void(Answer)> done) override;
     bool lock(unsigned holdSeconds, unsigned timeoutSeconds, Events events) override;
     void release() override;
 
-    // The lock command waits for the answer, with the main window still on screen.
-    static constexpr int kCallTimeoutMs = 400;
+    // The guard leaves after 30 s without a lock, so most locks start it again: a slow or
+    // loaded machine may take seconds to do so. The lock command waits with the window
+    // responsive and the busy cursor.
+    static constexpr std::chrono::milliseconds kAnswerTimeout{8000};
     // The guard takes the devices only once no key is down on them; input is not ours
     // yet while it waits, and the lock watchdog allows the main loop 5 s.
     static constexpr int kLockTimeoutMs = 2500;
@@ -45,12 +52,14 @@ private slots:
 private:
     // then runs with the reply or the error, on the main thread.
     void whenAnswered(const QDBusPendingCall& call, std::function<void(const QDBusMessage&)> then);
+    Answer answerOf(const QDBusMessage& reply, bool activatable);
     void onLeaseActivity();
     bool fromOurGuard(const QDBusMessage& message) const;
     void endLock(const QString& reason);
     void forgetLock();
 
     QDBusConnection m_bus;
+    std::chrono::milliseconds m_answerTimeout;
     bool m_canLock = false;
     int m_lease = -1;
     quint64 m_lockSerial = 0; // tells a late answer about an earlier lock apart
