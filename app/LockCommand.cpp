@@ -6,7 +6,11 @@
 #include "LockController.h"
 #include "VisualKit.h"
 
+#include <QGuiApplication>
+#include <QPointer>
 #include <QWidget>
+
+#include <utility>
 
 namespace ow {
 
@@ -39,16 +43,39 @@ void LockCommand::lockPressed()
     lockRequested({}, [](LockOutcome) {});
 }
 
-// The outcome goes out before the alerts, which are modal: whoever asked is waiting.
 void LockCommand::lockRequested(const LockRequest& request, LockDone done)
 {
     if (m_controller.isLocked()) {
         done(LockOutcome::AlreadyLocked);
         return;
     }
+    m_waiting.push_back(std::move(done));
+    if (m_waiting.size() > 1)
+        return;
+    QGuiApplication::setOverrideCursor(Qt::BusyCursor);
+    m_controller.prepareLock([self = QPointer<LockCommand>(this), request] {
+        QGuiApplication::restoreOverrideCursor();
+        if (self)
+            self->lockNow(request);
+    });
+}
+
+// The outcome goes out before the alerts, which are modal: whoever asked is waiting.
+void LockCommand::lockNow(const LockRequest& request)
+{
+    const std::vector<LockDone> waiting = std::exchange(m_waiting, {});
+    const auto tell = [&waiting](LockOutcome outcome) {
+        for (const LockDone& done : waiting)
+            done(outcome);
+    };
+    if (m_controller.isLocked()) {
+        tell(LockOutcome::AlreadyLocked);
+        return;
+    }
+    // The permission follows the engine's findings, so it is asked only now.
     if (!m_permission.isTrusted()) {
         // No lock follows: once allowed, the user gives the command again.
-        done(LockOutcome::NoInputAccess);
+        tell(LockOutcome::NoInputAccess);
         explainThenAskPermission();
         return;
     }
@@ -57,12 +84,12 @@ void LockCommand::lockRequested(const LockRequest& request, LockDone done)
     if (window)
         window->hide();
     if (m_controller.lock(request.duration.value_or(LockController::kSafetyTimeout))) {
-        done(LockOutcome::Locked);
+        tell(LockOutcome::Locked);
         return;
     }
     if (window)
         m_bringWindowBack();
-    done(LockOutcome::InputBusy);
+    tell(LockOutcome::InputBusy);
     showKeyboardBusyAlert();
 }
 

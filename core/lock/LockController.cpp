@@ -44,6 +44,14 @@ LockController::~LockController()
     dropLockWindows();
 }
 
+void LockController::prepareLock(std::function<void()> ready)
+{
+    if (m_isLocked)
+        ready();
+    else
+        m_engine->prepare(std::move(ready));
+}
+
 bool LockController::lock()
 {
     return lock(m_safetyTimeout);

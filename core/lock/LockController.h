@@ -66,6 +66,10 @@ public:
     const std::function<void()>& onUnlock() const { return m_onUnlock; }
     void setOnUnlock(std::function<void()> callback) { m_onUnlock = std::move(callback); }
 
+    // Lets the engine find out, without blocking, what lock() needs (a service may have to
+    // be asked, and started first); ready runs once on the main thread, perhaps before this
+    // returns. lock() without it goes by what the engine found out last.
+    void prepareLock(std::function<void()> ready);
     // True if the machine is now locked (also when it already was), false if the engine
     // refused to start; nothing has changed then.
     bool lock();

@@ -12,6 +12,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QLocalSocket>
+#include <QCursor>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -278,20 +279,23 @@ TEST_F(ShellTest, ALockAskedFromOutsideTheWindowHoldsAndEndsAsAsked)
     }
 }
 
-// One engine for every row, as the application keeps one: each lock chooses afresh, since
-// the guard may be installed, or the session changed, while the application runs.
+// One engine for every row, as the application keeps one: each lock asks the guard afresh,
+// since it may be installed, or the session changed, while the application runs.
 TEST_F(ShellTest, TheLockEngineIsTheGuardWhenItLetsThisSessionLockElseTheX11GrabOutsideWayland)
 {
     enum class Engine { Guard, X11Grab, None };
-    const struct { bool guard, guardRefuses, x11; const char *sessionType, *waylandDisplay; Engine chosen; } rows[] = {
-        {true, false, true, "x11", nullptr, Engine::Guard}, {true, false, false, "wayland", "wayland-0", Engine::Guard},
-        {true, false, false, nullptr, nullptr, Engine::Guard}, {false, false, true, "x11", nullptr, Engine::X11Grab},
-        {false, false, true, nullptr, nullptr, Engine::X11Grab}, {false, false, true, "tty", nullptr, Engine::X11Grab},
-        {false, false, true, "wayland", nullptr, Engine::None}, {false, false, true, nullptr, "wayland-0", Engine::None},
-        {false, false, true, "x11", "wayland-1", Engine::None}, {false, false, false, "x11", nullptr, Engine::None},
-        {false, false, false, nullptr, nullptr, Engine::None},
+    using A = InputGuard::Answer;
+    const struct { A guard; bool guardRefuses, x11; const char *sessionType, *waylandDisplay; Engine chosen; } rows[] = {
+        {A::Yes, false, true, "x11", nullptr, Engine::Guard}, {A::Yes, false, false, "wayland", "wayland-0", Engine::Guard},
+        {A::Yes, false, false, nullptr, nullptr, Engine::Guard}, {A::NotInstalled, false, true, "x11", nullptr, Engine::X11Grab},
+        {A::NotInstalled, false, true, nullptr, nullptr, Engine::X11Grab}, {A::No, false, true, "tty", nullptr, Engine::X11Grab},
+        {A::NotInstalled, false, true, "wayland", nullptr, Engine::None}, {A::No, false, true, nullptr, "wayland-0", Engine::None},
+        {A::NotInstalled, false, true, "x11", "wayland-1", Engine::None}, {A::No, false, false, "x11", nullptr, Engine::None},
+        {A::NotInstalled, false, false, nullptr, nullptr, Engine::None}, {A::No, false, true, "x11", nullptr, Engine::X11Grab},
         // A guard that said yes but cannot lock now (another of its locks runs).
-        {true, true, true, "x11", nullptr, Engine::X11Grab}, {true, true, true, "wayland", nullptr, Engine::None},
+        {A::Yes, true, true, "x11", nullptr, Engine::X11Grab}, {A::Yes, true, true, "wayland", nullptr, Engine::None},
+        // Installed but silent, or failing to start: never the weaker X11 grab in its stead.
+        {A::NoAnswer, false, true, "x11", nullptr, Engine::None}, {A::NoAnswer, false, true, nullptr, nullptr, Engine::None},
     };
     const auto setOrUnset = [](const char* name, const char* value) { value ? qputenv(name, value) : qunsetenv(name); };
     bool x11 = false;
@@ -299,11 +303,12 @@ TEST_F(ShellTest, TheLockEngineIsTheGuardWhenItLetsThisSessionLockElseTheX11Grab
     FakeInputGuard& guard = inputGuard();
     for (const auto& row : rows) {
         SCOPED_TRACE(testing::Message() << "row " << &row - rows);
-        guard.authorised = row.guard;
+        guard.answer = row.guard;
         guard.refuse = row.guardRefuses;
         x11 = row.x11;
         setOrUnset("XDG_SESSION_TYPE", row.sessionType);
         setOrUnset("WAYLAND_DISPLAY", row.waylandDisplay);
+        choice.prepare([] {});
         EXPECT_EQ(choice.start([](quint64) {}), row.chosen != Engine::None);
         EXPECT_EQ(guard.locked, row.chosen == Engine::Guard);
         EXPECT_EQ(grab->grabbed, row.chosen == Engine::X11Grab);
@@ -312,6 +317,25 @@ TEST_F(ShellTest, TheLockEngineIsTheGuardWhenItLetsThisSessionLockElseTheX11Grab
     }
     qunsetenv("XDG_SESSION_TYPE"); // as the tests run
     qunsetenv("WAYLAND_DISPLAY");
+}
+
+// The guard may have to be started first: the window waits with the busy cursor, a second
+// command meanwhile starts nothing and hears the first one's outcome, and the answer locks once.
+TEST_F(ShellTest, WhileTheGuardStartsTheWindowWaitsAndASecondCommandStartsNothing)
+{
+    launch();
+    inputGuard().answer = InputGuard::Answer::Yes;
+    inputGuard().holdAnswer = true;
+    QList<LockOutcome> heard;
+    for (int press = 0; press < 2; ++press)
+        delegate->lockRequested({}, [&heard](LockOutcome outcome) { heard.append(outcome); });
+    EXPECT_TRUE(heard.isEmpty());
+    EXPECT_TRUE(window()->isVisible());
+    EXPECT_TRUE(QGuiApplication::overrideCursor() && QGuiApplication::overrideCursor()->shape() == Qt::BusyCursor);
+    inputGuard().answerNow();
+    EXPECT_EQ(heard, (QList{LockOutcome::Locked, LockOutcome::Locked}));
+    EXPECT_EQ(inputGuard().lockCalls, 1);
+    EXPECT_FALSE(window()->isVisible() || QGuiApplication::overrideCursor());
 }
 
 // The hold time in force shows at once on the home view and in the settings' pop-up: the

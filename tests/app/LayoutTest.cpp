@@ -146,7 +146,7 @@ TEST_F(LayoutInOneLanguage, NothingIsClippedOrCovered)
     for (const QScreen* screen : QGuiApplication::screens())
         desktop << screen->geometry();
     screens().setScreens(desktop);
-    inputGuard().authorised = true;
+    inputGuard().answer = InputGuard::Answer::Yes;
     delegate->lockPressed();
     ASSERT_TRUE(inputGuard().locked);
     inputGuard().refuseDevices({QStringLiteral("Logitech USB Receiver Consumer Control"),
