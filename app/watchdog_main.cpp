@@ -2,12 +2,15 @@
 // its heartbeat socket as stdin. If the heartbeats stop for 5 s or the lock outlives its
 // deadline by 2 s, it leaves a crash record and kills OrbinWash, whose X connection then
 // closes and frees input. It exits as soon as the socket closes.
+// Plain C library calls only, no C++ runtime: linked statically, it holds a few pages.
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
-#include <string>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -27,11 +30,12 @@ long long nowMs()
     return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1'000'000;
 }
 
-bool writeAll(int fd, const std::string& text)
+bool writeAll(int fd, const char* text)
 {
+    const std::size_t size = std::strlen(text);
     std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    while (done < size) {
+        const ssize_t n = ::write(fd, text + done, size - done);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -42,18 +46,24 @@ bool writeAll(int fd, const std::string& text)
 }
 
 // The same shape as the fatal error hooks' record, so the next launch sends it as a crash.
-void writeRecord(const std::string& path, const char* headline)
+void writeRecord(const char* path, const char* headline)
 {
-    const std::string temp = path + ".watchdog.tmp";
-    ::unlink(temp.c_str());
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, S_IRUSR | S_IWUSR);
+    static const char kSuffix[] = ".watchdog.tmp";
+    char temp[PATH_MAX];
+    const std::size_t length = std::strlen(path);
+    if (length + sizeof kSuffix > sizeof temp)
+        return;
+    std::memcpy(temp, path, length);
+    std::memcpy(temp + length, kSuffix, sizeof kSuffix);
+    ::unlink(temp);
+    const int fd = ::open(temp, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, S_IRUSR | S_IWUSR);
     if (fd < 0)
         return;
     bool ok = ::fchmod(fd, S_IRUSR | S_IWUSR) == 0;
-    ok = ok && writeAll(fd, std::string(headline) + "\n---\nwatchdog");
+    ok = ok && writeAll(fd, headline) && writeAll(fd, "\n---\nwatchdog");
     ok = ::close(fd) == 0 && ok;
-    if (!ok || ::rename(temp.c_str(), path.c_str()) != 0)
-        ::unlink(temp.c_str());
+    if (!ok || ::rename(temp, path) != 0)
+        ::unlink(temp);
 }
 
 } // namespace

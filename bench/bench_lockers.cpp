@@ -1,6 +1,7 @@
 // OrbinWash beside Debian's i3lock, xtrlock and slock, under one private Xvfb: how soon
 // each holds the keyboard, what a flood of input costs it, what it costs at rest, how
-// much memory it holds and how soon it is back on top once covered.
+// much memory it holds and how soon it is back on top once covered; and, for memory and
+// rest, a bare Qt Widgets window covering the screen.
 #include "AppHome.h"
 #include "GrabWatcher.h"
 #include "ProcessStats.h"
@@ -16,6 +17,7 @@
 #include <QThread>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <functional>
 #include <optional>
@@ -30,24 +32,25 @@ constexpr int kRuns = 10;
 constexpr int kMotions = 50000;
 constexpr int kTaps = 10000; // a press and a release each
 constexpr int kFloodEvents = kMotions + 2 * kTaps;
-constexpr int kIdleMs = 5000;
+constexpr int kIdleMs = 20000; // long enough that one wake-up more or less does not show
 constexpr int kHoldSeconds = 1;
 constexpr QSize kScreen(1280, 800);
 
+// NaN: not measured.
 struct Figures {
     QString name;
-    std::vector<double> toGrabMs;
-    std::vector<double> onTopMs; // negative: never came back
-    double cpuPerEventUs = -1;
-    double idlePercent = -1;
-    double rssMiB = -1;
-    std::vector<double> unlockDelayMs; // OrbinWash only
+    std::vector<double> toGrabMs{};
+    std::vector<double> onTopMs{}; // negative: never came back
+    double cpuPerEventUs = NAN;
+    double idlePercent = NAN;
+    double rssMiB = NAN;
+    std::vector<double> unlockDelayMs{}; // OrbinWash only
 };
 
 double median(std::vector<double> values)
 {
     if (values.empty())
-        return -1;
+        return NAN;
     std::sort(values.begin(), values.end());
     return values[values.size() / 2];
 }
@@ -77,11 +80,26 @@ qint64 settledCpuNs(qint64 pid)
     return last;
 }
 
-// Everything measured while the locker under test holds the session.
-void measureLocked(qint64 pid, XTestInput& input, Figures& figures)
+void measureMemory(qint64 pid, Figures& figures)
 {
     pause(500);
     figures.rssMiB = double(ow::bench::treeRssKiB(pid)) / 1024.0;
+}
+
+// CPU over a while of nothing happening.
+void measureIdle(qint64 pid, Figures& figures)
+{
+    const qint64 idleBefore = ow::bench::treeCpuNs(pid);
+    const qint64 idleStart = GrabWatcher::nowNs();
+    pause(kIdleMs);
+    figures.idlePercent = 100.0 * double(ow::bench::treeCpuNs(pid) - idleBefore)
+        / double(GrabWatcher::nowNs() - idleStart);
+}
+
+// Everything measured while the locker under test holds the session.
+void measureLocked(qint64 pid, XTestInput& input, Figures& figures)
+{
+    measureMemory(pid, figures);
 
     for (int run = 0; run < kRuns; ++run) {
         // From before the map request: a locker may be back on top before its reply is in.
@@ -106,12 +124,7 @@ void measureLocked(qint64 pid, XTestInput& input, Figures& figures)
     flood.waitForFinished(120000);
     const qint64 floodAfter = settledCpuNs(pid);
     figures.cpuPerEventUs = double(floodAfter - floodBefore) / 1000.0 / kFloodEvents;
-
-    const qint64 idleBefore = ow::bench::treeCpuNs(pid);
-    const qint64 idleStart = GrabWatcher::nowNs();
-    pause(kIdleMs);
-    figures.idlePercent = 100.0 * double(ow::bench::treeCpuNs(pid) - idleBefore)
-        / double(GrabWatcher::nowNs() - idleStart);
+    measureIdle(pid, figures);
 }
 
 void stop(QProcess& process)
@@ -127,7 +140,7 @@ void stop(QProcess& process)
 // Return key in its main window and unlocked by holding both Ctrl keys.
 std::optional<Figures> measureOrbinWash(const GrabWatcher& watcher, XTestInput& input)
 {
-    Figures figures{QStringLiteral("OrbinWash"), {}, {}, -1, -1, -1, {}};
+    Figures figures{.name = QStringLiteral("OrbinWash")};
     const ow::test::AppHome home(QJsonObject{{QStringLiteral("OWOnboarded"), true},
                                              {QStringLiteral("OWHoldSecondsUser"), kHoldSeconds}});
     if (!home.isValid())
@@ -186,7 +199,7 @@ std::optional<Figures> measureOrbinWash(const GrabWatcher& watcher, XTestInput& 
 std::optional<Figures> measurePeer(const QString& name, const QStringList& arguments, const QTemporaryDir& bin,
                                    const GrabWatcher& watcher, XTestInput& input)
 {
-    Figures figures{name, {}, {}, -1, -1, -1, {}};
+    Figures figures{.name = name};
     const QString installed = QStandardPaths::findExecutable(name);
     const QString copy = bin.filePath(name);
     if (installed.isEmpty() || !(QFile::exists(copy) || QFile::copy(installed, copy)))
@@ -217,14 +230,36 @@ std::optional<Figures> measurePeer(const QString& name, const QStringList& argum
     return figures;
 }
 
+// The bare Qt window, started like a peer; it takes no grab, so only rest is measured.
+std::optional<Figures> measureBareWindow(XTestInput& input)
+{
+    Figures figures{.name = QStringLiteral("Qt window")};
+    QProcess window;
+    window.setStandardErrorFile(QProcess::nullDevice());
+    window.start(QStringLiteral(BARE_WINDOW), {});
+    bool shown = false;
+    for (int i = 0; i < 500 && !shown; ++i) {
+        shown = input.findViewableWindow(QStringLiteral("Bare Qt window")) != 0;
+        pause(20);
+    }
+    if (shown) {
+        measureMemory(window.processId(), figures);
+        measureIdle(window.processId(), figures);
+    }
+    stop(window);
+    return shown ? std::optional(figures) : std::nullopt;
+}
+
 QString cell(double value, int precision)
 {
+    if (std::isnan(value))
+        return QStringLiteral("-");
     return value < 0 ? QStringLiteral("never") : QString::number(value, 'f', precision);
 }
 
 QString ratio(double ours, double theirs)
 {
-    if (ours < 0 || theirs <= 0)
+    if (std::isnan(ours) || std::isnan(theirs) || ours < 0 || theirs <= 0)
         return QStringLiteral("-");
     return QString::number(ours / theirs, 'f', ours / theirs < 0.1 ? 3 : 2) + QLatin1Char('x');
 }
@@ -264,6 +299,14 @@ void print(const std::vector<Figures>& all)
     }
     std::printf("\nOrbinWash unlocks %.1f ms after the %d s hold (median)\n", median(all[0].unlockDelayMs),
                 kHoldSeconds);
+    std::printf("OrbinWash holds %.1f MiB more than the bare Qt window\n", all[0].rssMiB - all.back().rssMiB);
+}
+
+// The 1-, 5- and 15-minute load averages: the machine's other work shows in every figure.
+QByteArray loadAverages()
+{
+    QFile file(QStringLiteral("/proc/loadavg"));
+    return file.open(QIODevice::ReadOnly) ? file.readAll().split(' ').mid(0, 3).join(' ') : QByteArray("?");
 }
 
 } // namespace
@@ -282,6 +325,7 @@ int main(int argc, char** argv)
         return 1;
     }
 
+    const QByteArray loadBefore = loadAverages();
     std::vector<Figures> all;
     const auto ours = measureOrbinWash(watcher, input);
     if (!ours) {
@@ -302,6 +346,14 @@ int main(int argc, char** argv)
         }
         all.push_back(*figures);
     }
+    const auto bare = measureBareWindow(input);
+    if (!bare) {
+        std::fprintf(stderr, "The bare Qt window did not show\n");
+        return 1;
+    }
+    all.push_back(*bare);
     print(all);
+    std::printf("Load averages (1, 5, 15 min) before: %s; after: %s\n", loadBefore.constData(),
+                loadAverages().constData());
     return 0;
 }

@@ -20,8 +20,9 @@ public:
     virtual bool grab(FlagsSink sink) = 0;
     // Gives input back. Safe when not grabbed.
     virtual void release() = 0;
-    // Takes again whatever the server broke of the grab, in case it did so without
-    // telling; the owner calls it once a second while grabbed. Safe when not grabbed.
+    // Tries again to take back what the server broke of the grab, if the first retake at
+    // its notice lost to another client; the owner calls it once a second while grabbed,
+    // so it costs nothing when nothing was lost. Safe when not grabbed.
     virtual void reassert() = 0;
 };
 

@@ -6,9 +6,9 @@ set -euo pipefail
 packages=(
     cmake make g++ clang libclang-rt-14-dev pkg-config
     qt6-base-dev qt6-wayland fonts-dejavu-core
-    libx11-dev libxfixes-dev libxi-dev libxtst-dev libxss-dev libxres-dev
+    libx11-dev libx11-xcb-dev libxfixes-dev libxi-dev libxtst-dev libxss-dev libxres-dev
     libgtest-dev qt6-httpserver-dev qt6-websockets-dev libssl-dev
-    xvfb openbox dbus-daemon python3-dbusmock trayer
+    xvfb x11-xkb-utils openbox dbus-daemon python3-dbusmock trayer
     sway grim wtype weston
     librsvg2-bin dpkg-dev file desktop-file-utils appstream lintian
     libsystemd-dev libevdev-dev libudev-dev systemd dbus-system-bus-common

@@ -1,5 +1,6 @@
 #include "LockController.h"
 
+#include "CountdownLabel.h"
 #include "CursorVisibility.h"
 #include "Platform.h"
 #include "DisplaySleepAssertion.h"
@@ -13,7 +14,6 @@
 #include "ScreenList.h"
 #include "WindowStacking.h"
 
-#include <QLabel>
 #include <QPointer>
 
 #include <algorithm>
@@ -210,7 +210,7 @@ void LockController::refreshCountdown()
     const std::chrono::duration<double> left = *m_safetyDeadline - m_services.clock.monotonicNow();
     const qint64 remaining = std::max<qint64>(0, std::llround(left.count()));
     const QString text = L("lock.auto_unlock_countdown", int(remaining / 60), int(remaining % 60));
-    for (QLabel* label : std::as_const(m_countdownLabels))
+    for (CountdownLabel* label : std::as_const(m_countdownLabels))
         label->setText(text);
 }
 

@@ -11,10 +11,10 @@
 #include <memory>
 #include <optional>
 
-class QLabel;
 
 namespace ow {
 
+class CountdownLabel;
 class CursorVisibility;
 class DisplaySleepAssertion;
 class FadingLabel;
@@ -83,7 +83,7 @@ public:
     const QList<LockWindow*>& lockWindows() const { return m_lockWindows; }
     const QList<HoldBarView*>& holdBars() const { return m_holdBars; }
     const QList<FadingLabel*>& holdHints() const { return m_holdHints; }
-    const QList<QLabel*>& countdownLabels() const { return m_countdownLabels; }
+    const QList<CountdownLabel*>& countdownLabels() const { return m_countdownLabels; }
     quint32 sleepAssertion() const { return m_sleepAssertion; }
     bool isHolding() const { return m_holdTimer != nullptr || m_engineHold > 0.0; }
 
@@ -107,7 +107,7 @@ private:
     QList<LockWindow*> m_lockWindows;
     QList<HoldBarView*> m_holdBars;
     QList<FadingLabel*> m_holdHints;
-    QList<QLabel*> m_countdownLabels;
+    QList<CountdownLabel*> m_countdownLabels;
     std::optional<MonoTime> m_holdStart;
     std::unique_ptr<Timer> m_holdTimer;
     double m_engineHold = 0.0; // the progress last reported by an engine timing the hold itself

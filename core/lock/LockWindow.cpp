@@ -1,5 +1,6 @@
 #include "LockWindow.h"
 
+#include "CountdownLabel.h"
 #include "FadingLabel.h"
 #include "HoldBarView.h"
 #include "Localizer.h"
@@ -55,7 +56,10 @@ LockWindow::LockWindow(const QRect& screenGeometry, double holdSeconds)
     m_holdHint = new FadingLabel(L("lock.keep_holding"), this);
     styleLabel(m_holdHint, 13, QFont::Medium, QColor::fromRgbF(0.686f, 0.573f, 0.992f));
     m_holdHint->setAlpha(0.0);
-    m_countdownLabel = makeLabel(QStringLiteral(" "), 13, QFont::Normal, white(0.5), this);
+    m_countdownLabel = new CountdownLabel(13, QFont::Normal, white(0.5), this);
+    // Sized once for its widest text (two digits each for minutes and seconds), it never
+    // changes size: a tick repaints part of it and lays nothing out.
+    m_countdownLabel->fitTo(L("lock.auto_unlock_countdown", 88, 88));
     // Device names come from the devices themselves: plain text, as every label here.
     m_warningLabel = makeLabel(QString(), 13, QFont::Medium, QColor::fromRgbF(1.0f, 0.76f, 0.3f), this);
     m_warningLabel->setWordWrap(true);

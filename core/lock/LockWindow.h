@@ -6,6 +6,7 @@ class QLabel;
 
 namespace ow {
 
+class CountdownLabel;
 class FadingLabel;
 class HoldBarView;
 
@@ -21,7 +22,7 @@ public:
 
     HoldBarView* holdBar() const { return m_holdBar; }
     FadingLabel* holdHint() const { return m_holdHint; }
-    QLabel* countdownLabel() const { return m_countdownLabel; }
+    CountdownLabel* countdownLabel() const { return m_countdownLabel; }
     QLabel* warningLabel() const { return m_warningLabel; }
     // Shows the warning line; an empty text hides it.
     void setWarning(const QString& text);
@@ -31,7 +32,7 @@ public:
 private:
     HoldBarView* m_holdBar;
     FadingLabel* m_holdHint;
-    QLabel* m_countdownLabel;
+    CountdownLabel* m_countdownLabel;
     QLabel* m_warningLabel;
 };
 

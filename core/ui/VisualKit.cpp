@@ -39,6 +39,14 @@ QLabel* makeLabel(const QString& text, qreal size, QFont::Weight weight, const Q
     return label;
 }
 
+QFont labelFont(qreal size, QFont::Weight weight)
+{
+    QFont font = QGuiApplication::font();
+    font.setPixelSize(qRound(size));
+    font.setWeight(weight);
+    return font;
+}
+
 void styleLabel(QLabel* label, qreal size, QFont::Weight weight, const QColor& color)
 {
     // The text may come from a server or a user: never interpret it as markup.
@@ -48,11 +56,7 @@ void styleLabel(QLabel* label, qreal size, QFont::Weight weight, const QColor& c
     label->setAutoFillBackground(false);
     label->setWordWrap(false);
     label->setAlignment(Qt::AlignCenter);
-
-    QFont font = QGuiApplication::font();
-    font.setPixelSize(qRound(size));
-    font.setWeight(weight);
-    label->setFont(font);
+    label->setFont(labelFont(size, weight));
 
     QPalette palette = label->palette();
     palette.setColor(QPalette::WindowText, color);

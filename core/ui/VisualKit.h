@@ -20,6 +20,9 @@ namespace ow {
 QLabel* makeLabel(const QString& text, qreal size, QFont::Weight weight, const QColor& color,
                   QWidget* parent = nullptr);
 
+// The font of such a label.
+QFont labelFont(qreal size, QFont::Weight weight);
+
 // Gives an existing label (or a subclass of one) the same look as makeLabel.
 void styleLabel(QLabel* label, qreal size, QFont::Weight weight, const QColor& color);
 

@@ -6,13 +6,17 @@
 #include <QThread>
 
 #include <algorithm>
+#include <cstdlib>
 #include <iterator>
 
 #include <X11/XKBlib.h>
+#include <X11/Xlib-xcb.h>
 #include <X11/Xlib.h>
+#include <X11/extensions/XI2proto.h>
 #include <X11/extensions/XInput2.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
+#include <xcb/xcb.h>
 
 namespace ow {
 
@@ -117,10 +121,11 @@ bool X11InputGrab::grab(FlagsSink sink)
     if (!m_connection)
         return false;
     Display* display = m_connection->display();
+    // Events are taken from XCB as they come off the wire; Xlib only sends requests and
+    // waits for replies here.
+    XSetEventQueueOwner(display, XCBOwnsEventQueue);
     m_blankCursor = makeBlankCursor(display, m_connection->root());
     m_xiOpcode = xinput2Opcode(display);
-    if (m_xiOpcode >= 0)
-        m_keyFilter = std::make_unique<X11KeyEventFilter>(display, m_xiOpcode, m_modifierKeysyms);
 
     waitForNeutral();
     QElapsedTimer waited;
@@ -132,7 +137,6 @@ bool X11InputGrab::grab(FlagsSink sink)
     }
     if (result != GrabResult::Held) {
         ungrabAll();
-        m_keyFilter.reset();
         m_connection.reset();
         return false;
     }
@@ -296,37 +300,55 @@ void X11InputGrab::readModifierKeymap()
 
 void X11InputGrab::drain()
 {
-    if (!m_connection)
+    if (!m_connection || m_connection->isBroken())
         return;
-    Display* display = m_connection->display();
-    // XInput 2 key events never reach the queue: the key filter takes them as they are
-    // read. What is left are core key events (servers without XInput 2) and focus events.
-    XEvent event;
-    while (m_connection && !m_connection->isBroken() && XPending(display) > 0) {
-        XNextEvent(display, &event);
-        switch (event.type) {
-        case KeyPress:
-        case KeyRelease:
-            handleKey(event.xkey.keycode, event.type == KeyPress, XkbUseCoreKbd);
-            break;
-        case FocusIn:
-        case FocusOut:
-            if (event.xfocus.mode == NotifyUngrab)
-                retake();
-            break;
-        default:
-            break;
+    xcb_connection_t* connection = XGetXCBConnection(m_connection->display());
+    // XCB reads the socket only when its queue is empty, then queues all it read at once.
+    // Looking at Caps Lock or grabbing a new device is a round trip, which may queue more.
+    do {
+        m_devicesChanged = false;
+        while (xcb_generic_event_t* event = xcb_poll_for_event(connection)) {
+            handleEvent(event);
+            std::free(event);
+            if (!m_connection)
+                return; // the sink ended the grab
         }
+        if (m_devicesChanged)
+            grabDevices();
+    } while (m_devicesChanged);
+    if (xcb_connection_has_error(connection))
+        m_notifier->setEnabled(false); // the server is gone: only destruction is left
+}
+
+void X11InputGrab::handleEvent(const void* event)
+{
+    const auto* any = static_cast<const xcb_generic_event_t*>(event);
+    switch (any->response_type & 0x7f) {
+    case XCB_KEY_PRESS:
+    case XCB_KEY_RELEASE: { // servers without XInput 2
+        const auto* key = static_cast<const xcb_key_press_event_t*>(event);
+        handleKey(key->detail, (any->response_type & 0x7f) == XCB_KEY_PRESS, XkbUseCoreKbd);
+        break;
     }
-    if (!m_keyFilter)
-        return;
-    if (m_keyFilter->takeHierarchyChanged())
-        grabDevices();
-    // Copied out first: looking at Caps Lock is a round trip, which may read more keys.
-    X11KeyEventFilter::Keys keys;
-    const std::size_t count = m_keyFilter->takeKeys(keys);
-    for (std::size_t i = 0; i < count && m_connection; ++i)
-        handleKey(keys[i].keycode, keys[i].press, keys[i].device);
+    case XCB_FOCUS_IN:
+    case XCB_FOCUS_OUT: // the server broke the grab
+        if (static_cast<const xcb_focus_in_event_t*>(event)->mode == XCB_NOTIFY_MODE_UNGRAB)
+            retake();
+        break;
+    case XCB_GE_GENERIC: {
+        // The first 32 bytes are as on the wire; XCB moves what follows by 4 bytes.
+        const auto* device = static_cast<const xXIDeviceEvent*>(event);
+        if (device->extension != m_xiOpcode)
+            break;
+        if (device->evtype == XI_KeyPress || device->evtype == XI_KeyRelease)
+            handleKey(device->detail, device->evtype == XI_KeyPress, device->deviceid);
+        else if (device->evtype == XI_HierarchyChanged)
+            m_devicesChanged = true;
+        break;
+    }
+    default: // errors of requests that wait for no reply, which change nothing here
+        break;
+    }
 }
 
 void X11InputGrab::handleKey(unsigned keycode, bool press, unsigned device)
@@ -345,13 +367,15 @@ void X11InputGrab::retake()
 {
     if (!m_connection || m_connection->isBroken())
         return;
-    // Grabbing again what we already hold only confirms it; a lost grab is taken back.
-    grabOnce();
+    // Grabbing again what we still hold only confirms it; a lost grab is taken back.
+    m_retakePending = grabOnce() != GrabResult::Held;
     XFlush(m_connection->display());
 }
 
 void X11InputGrab::reassert()
 {
+    if (!m_retakePending)
+        return;
     retake();
     drain(); // the round trips may have queued events without waking the notifier
 }
@@ -360,7 +384,7 @@ void X11InputGrab::release()
 {
     m_notifier.reset();
     m_sink = nullptr;
-    m_keyFilter.reset();
+    m_retakePending = false;
     if (!m_connection)
         return;
     if (!m_connection->isBroken())

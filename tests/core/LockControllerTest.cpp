@@ -1,3 +1,4 @@
+#include "CountdownLabel.h"
 #include "FadingLabel.h"
 #include "FakeClock.h"
 #include "FakeCursorVisibility.h"
@@ -23,6 +24,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QBackingStore>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -247,6 +249,39 @@ TEST_F(LockControllerTest, CountdownStartsAtFifteenMinutesAndNeverGoesNegative)
         EXPECT_FALSE(controller->isLocked());
     }
 }
+
+struct CountdownRow {
+    const char* name;
+    Ms late; // how long after each second the busy main loop lets the tick run
+};
+
+class CountdownTest : public LockControllerTest, public ::testing::WithParamInterface<CountdownRow> {};
+
+// Every second from 15:00 down is shown once, in order, on screen as well: a tick repaints
+// part of the line only, which must leave the same pixels as painting the whole line.
+TEST_P(CountdownTest, ShowsEverySecondOnceInOrder)
+{
+    const MonoTime begun = clock.monotonicNow();
+    ASSERT_TRUE(controller->lock());
+    LockWindow* window = controller->lockWindows()[0];
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+    CountdownLabel* label = controller->countdownLabels()[0];
+    const auto* screen = dynamic_cast<const QImage*>(window->backingStore()->paintDevice());
+    ASSERT_NE(screen, nullptr);
+    for (int left = 900; left > 0; --left) {
+        SCOPED_TRACE(left);
+        ASSERT_EQ(label->text(), L("lock.auto_unlock_countdown", left / 60, left % 60));
+        const QRect area(label->mapTo(window, QPoint()), label->size());
+        ASSERT_EQ(screen->copy(area), label->grab().toImage().convertToFormat(screen->format()));
+        clock.stall(begun + (901s - std::chrono::seconds(left)) + GetParam().late - clock.monotonicNow());
+        clock.advance(0s);
+    }
+    EXPECT_FALSE(controller->isLocked());
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, CountdownTest,
+                         ::testing::Values(CountdownRow{"OnTime", 0ms}, CountdownRow{"LateBy400ms", 400ms}),
+                         [](const auto& row) { return std::string(row.param.name); });
 
 TEST_F(LockControllerTest, FlagsAreHandledInOrderAndQueuedOnesAndClosuresOutliveNothing)
 {

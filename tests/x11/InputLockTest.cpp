@@ -15,6 +15,8 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -174,6 +176,26 @@ TEST_F(InputLockTest, AFloodOfUnlockKeyTapsEndsInTheRightState)
     EXPECT_TRUE(unlockedWithin(3000));
     EXPECT_LE(unlockedAt - pressedAt, 1100);
     EXPECT_FALSE(controller->isLocked());
+}
+
+// Ctrl+Alt+KP_Divide with the keymap option that gives it the server's "ungrab" action
+// breaks every grab; the lock takes them back at the server's notice, not a tick later.
+TEST_F(InputLockTest, AGrabTheServerBreaksIsTakenBackAtOnce)
+{
+    ASSERT_EQ(QProcess::execute(QStringLiteral("setxkbmap"), {QStringLiteral("-option"), QStringLiteral("grab:break_actions")}), 0);
+    const auto restoreKeymap = qScopeGuard([] { QProcess::execute(QStringLiteral("setxkbmap"), {QStringLiteral("-option"), QString()}); });
+    ASSERT_TRUE(controller->lock());
+    const unsigned chord[] = {input.keycode("Control_L"), input.keycode("Alt_L"), input.keycode("KP_Divide")};
+    for (unsigned key : chord)
+        input.key(key, true);
+    input.sync();
+    ASSERT_FALSE(input.keyboardGrabbedByOther()) << "the chord did not break the grab";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return input.keyboardGrabbedByOther() && input.pointerGrabbedByOther(); }, 300));
+    for (unsigned key : chord)
+        input.key(key, false);
+    probe.received(); // the chord's own keys, while nothing held the keyboard
+    injectEverything();
+    EXPECT_EQ(probe.received(), QStringList());
 }
 
 TEST_F(InputLockTest, ACompetingGrabFailsTheLockWithNothingChangedUnlessItEndsSoon)

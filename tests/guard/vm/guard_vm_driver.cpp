@@ -13,6 +13,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <poll.h>
 #include <random>
@@ -218,6 +219,7 @@ public:
         return line;
     }
     void closeLease() { ::close(std::exchange(m_lease, -1)); }
+    pid_t pid() const { return m_pid; }
     void kill()
     {
         ::kill(m_pid, SIGKILL);
@@ -274,6 +276,32 @@ void expectInput(const std::vector<FakeDevice*>& devices, bool reaches)
         check(reaches ? got == sent : got.empty(), device->name() + ": the reader got " + counts
               + (reaches ? " events after the release" : " events while locked"));
     }
+}
+
+// What the guard costs while it holds the devices and nothing happens: CPU time over every
+// thread, and resident memory, printed for the README's benchmark notes.
+void reportIdle(const Guard& guard, Millis window)
+{
+    const std::string proc = "/proc/" + std::to_string(guard.pid());
+    const auto cpuNs = [&proc] {
+        long long total = 0;
+        for (const auto& task : std::filesystem::directory_iterator(proc + "/task")) {
+            long long ns = 0;
+            std::ifstream(task.path() / "schedstat") >> ns;
+            total += ns;
+        }
+        return total;
+    };
+    const long long before = cpuNs();
+    std::this_thread::sleep_for(window);
+    const double percent = 100.0 * double(cpuNs() - before) / double(std::chrono::nanoseconds(window).count());
+    std::ifstream status(proc + "/status");
+    std::string line;
+    while (std::getline(status, line) && !line.starts_with("VmRSS:")) {
+    }
+    std::printf("guard-vm: idle while locked, %.4f %% of a core over %lld s; %s\n", percent,
+                static_cast<long long>(std::chrono::duration_cast<std::chrono::seconds>(window).count()),
+                line.c_str());
 }
 
 // Alt+SysRq+h on the keyboard; true when the kernel logged a SysRq line for it.
@@ -357,6 +385,7 @@ void run(Rig& rig, const Scenario& scenario)
 
 const Scenario scenarios[] = {
     {"locked keys and pointer reach no reader; both Ctrl release", [](Rig& rig, Guard& guard) {
+         reportIdle(guard, 10s);
          expectInput(rig.devices(), false);
          holdChord(rig, guard, rig.keypad, KEY_LEFTCTRL, KEY_RIGHTCTRL);
      }, "chord"},
