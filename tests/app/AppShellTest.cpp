@@ -1,3 +1,4 @@
+#include "CountdownLabel.h"
 #include "DisplayModeController.h"
 #include "Localizer.h"
 #include "LockWindow.h"
