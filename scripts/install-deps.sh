@@ -19,6 +19,10 @@ packages=(
 if [[ "${1:-}" == bench ]]; then
     packages+=(i3lock xtrlock suckless-tools)
 fi
+# `install-deps.sh system` adds what builds the Debian system of the full-system stage.
+if [[ "${1:-}" == system ]]; then
+    packages+=(mmdebstrap e2fsprogs)
+fi
 
 missing=()
 for pkg in "${packages[@]}"; do
