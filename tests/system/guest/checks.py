@@ -66,12 +66,12 @@ def wait_until(condition, seconds, interval=0.1):
         time.sleep(interval)
 
 
+HUMAN = random.Random(7)
+
+
 def human_hold():
     """A key stroke is down 50 to 400 ms, the same sequence every run."""
     return (50 + HUMAN.randrange(351)) / 1000
-
-
-HUMAN = random.Random(7)
 
 
 class Device:
@@ -458,7 +458,7 @@ def lock_app(rig, app):
         expect_input(rig.devices(), reaches=False)
     except Failed as failure:
         raise Failed(f"orbinwash shows its overlay but did not lock through the guard ({failure}); "
-                     f"it said: {app.said()}")
+                     f"its output: {app.said()}")
 
 
 # The rows: each one a check with its own steps.
