@@ -82,9 +82,9 @@ $sudo mkfs.ext4 -q -F -L orbinwash-vm -d "$work/root" "$work/rootfs.img" "$((use
 $sudo chown "$(id -u):$(id -g)" "$work/rootfs.img"
 $sudo rm -rf "$work/root"
 
-# Only the newest image is kept.
-find "$cache" -mindepth 1 -maxdepth 1 -not -path "$work" -exec $sudo rm -rf {} +
-mv "$work" "$image"
+# Only the newest image is kept; one that another run finished first stays.
+find "$cache" -mindepth 1 -maxdepth 1 -not -name 'build.*' -not -path "$image" -exec $sudo rm -rf {} +
+mv -T "$work" "$image" 2>/dev/null || rm -rf "$work"
 trap - EXIT
 echo "system-image: built in $((SECONDS - start)) s ($((used)) MB of files)" >&2
 echo "$image"

@@ -191,6 +191,7 @@ class Program:
         self.lines = []
         self.taken = set()
         self.buffer = b""
+        self.ended = False  # its output closed
         self.grace = 5
 
     def send(self, line):
@@ -201,6 +202,7 @@ class Program:
         if not ready:
             return False
         chunk = os.read(self.output, 65536)
+        self.ended = not chunk
         self.buffer += chunk
         *complete, self.buffer = self.buffer.split(b"\n")
         self.lines += [line.decode(errors="replace") for line in complete]
@@ -215,9 +217,8 @@ class Program:
                 if index not in self.taken and line.startswith(prefixes):
                     self.taken.add(index)
                     return line
-            if not self._read(end - time.monotonic()):
-                if time.monotonic() >= end or not self.alive():
-                    return None
+            if not self._read(end - time.monotonic()) and (self.ended or time.monotonic() >= end):
+                return None
 
     def said(self):
         self._read(0)
@@ -275,8 +276,10 @@ class LockClient(Program):
         return answer
 
     def can_lock(self):
-        words = self.ask("canlock").split()
-        return words[1:2] == ["yes"], " ".join(words[2:]) or " ".join(words)
+        """Whether CanLock said yes, and its why (or the error)."""
+        answer = self.ask("canlock")
+        words = answer.split()
+        return words[:2] == ["canlock", "yes"], " ".join(words[2:]) if words[0] == "canlock" else answer
 
     def lock(self, hold=1, timeout=120):
         return self.ask(f"lock {hold} {timeout}")
@@ -300,8 +303,8 @@ class Session:
         self.id = self.env.get("XDG_SESSION_ID", "")
         wait_until(lambda: self.state()["Active"] == "yes", 30)
         state = self.state()
-        check(state["Active"] == "yes" and state["Remote"] == "no" and state["Seat"] == "seat0",
-              f"session {self.id} is not an active local session on seat0: {state}")
+        check(state == {"Active": "yes", "Remote": "no", "Seat": "seat0", "VTNr": "1"},
+              f"session {self.id} is not an active local session on seat0's tty1: {state}")
 
     def _find_agent(self):
         try:
@@ -315,7 +318,7 @@ class Session:
 
     def state(self):
         fields = run("loginctl", "show-session", self.id, "-p", "Active", "-p", "Remote", "-p", "Seat",
-                     "-p", "Type", "-p", "VTNr")
+                     "-p", "VTNr")
         return dict(line.split("=", 1) for line in fields.splitlines())
 
     def spawn(self, argv, env, fds):
@@ -666,7 +669,7 @@ def main():
         seconds = install_package()
         report(f"# apt installed the package offline in {seconds:.1f} s")
         rig = Rig()
-        report(f"# session {rig.session.id} of tester is active and local on seat0 ({rig.session.cgroup})")
+        report(f"# session {rig.session.id} of tester is active and local on seat0's tty1 ({rig.session.cgroup})")
     except Exception as failure:
         for number, (name, _) in enumerate(rows, 1):
             report(f"not ok {number} {name}: not run, the setup failed: {failure}")
