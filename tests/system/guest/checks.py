@@ -281,8 +281,17 @@ class LockClient(Program):
         words = answer.split()
         return words[:2] == ["canlock", "yes"], " ".join(words[2:]) if words[0] == "canlock" else answer
 
-    def lock(self, hold=1, timeout=120):
-        return self.ask(f"lock {hold} {timeout}")
+    def try_lock(self):
+        """Lock's answer for a 1 s hold and a 2-minute timeout."""
+        return self.ask("lock 1 120")
+
+    def lock(self):
+        check(self.try_lock() == "locked", f"Lock failed: {self.said()}")
+
+    def close_lease(self):
+        """Closes its end of the lease; the guard must say the lock is over."""
+        self.ask("close")
+        check(self.heard("released client-gone", 5), f"no release after the lease closed: {self.said()}")
 
     def heard(self, line, seconds):
         return self.next((line,), seconds)
@@ -484,7 +493,7 @@ def first_call(rig):
 
 def chord_over_two_keyboards(rig):
     client = rig.client()
-    check(client.lock() == "locked", f"Lock failed: {client.said()}")
+    client.lock()
     expect_input(rig.devices(), reaches=False)
     start = time.monotonic()
     released = rig.hold_chord(lambda: client.heard("released", 0.05))
@@ -495,15 +504,14 @@ def chord_over_two_keyboards(rig):
 
 def lease_closed(rig):
     client = rig.client()
-    check(client.lock() == "locked", f"Lock failed: {client.said()}")
+    client.lock()
     expect_input(rig.devices(), reaches=False)
-    client.ask("close")
-    check(client.heard("released client-gone", 5), f"no release after the lease closed: {client.said()}")
+    client.close_lease()
 
 
 def caller_killed(rig):
     client = rig.client()
-    check(client.lock() == "locked", f"Lock failed: {client.said()}")
+    client.lock()
     client.kill()
     start = time.monotonic()
     check(wait_until(lambda: all(device.is_free() for device in rig.devices()), 5),
@@ -513,7 +521,7 @@ def caller_killed(rig):
 
 def guard_killed(rig):
     client = rig.client()
-    check(client.lock() == "locked", f"Lock failed: {client.said()}")
+    client.lock()
     os.kill(guard_pid(), signal.SIGKILL)
     check(wait_until(lambda: all(device.is_free() for device in rig.devices()), 3),
           "the devices are still held 3 s after the guard was killed")
@@ -524,16 +532,15 @@ def user_manager_caller(rig):
     client = rig.client("user manager")
     allowed, why = client.can_lock()
     check(allowed, f"CanLock answered no ({why}) to a program of the user's service manager ({client.cgroup})")
-    check(client.lock() == "locked", f"Lock failed: {client.said()}")
+    client.lock()
     expect_input(rig.devices(), reaches=False)
-    client.ask("close")
-    check(client.heard("released client-gone", 5), f"no release after the lease closed: {client.said()}")
+    client.close_lease()
 
 
 def refused(rig, client, who):
     allowed, why = client.can_lock()
     check(not allowed, f"CanLock answered yes to {who} ({client.cgroup})")
-    answer = client.lock()
+    answer = client.try_lock()
     check(answer.startswith("error"), f"Lock answered {answer} to {who} ({client.cgroup})")
     expect_input(rig.devices(), reaches=True)
     return f"CanLock: {why}; Lock: {answer.split()[-1].rsplit('.', 1)[-1]}"
@@ -555,7 +562,7 @@ def inactive_session(rig):
         note = refused(rig, client, "the tty1 session while tty2 is in front")
     finally:
         chvt(1, rig.session, active=True)
-    check(client.lock() == "locked", f"Lock failed back on tty1: {client.said()}")
+    client.lock()
     chvt(2, rig.session, active=False)
     try:
         check(client.heard("released session-inactive", 5), f"the lock outlived the VT switch: {client.said()}")
@@ -566,7 +573,7 @@ def inactive_session(rig):
 
 def other_seat_device(rig):
     client = rig.client()
-    check(client.lock() == "locked", f"Lock failed: {client.said()}")
+    client.lock()
     # seat1's first: by the time the guard has taken the seat0 one, it has seen both appear.
     rig.late.append(Device("orbinwash seat1 keyboard"))
     rig.late.append(Device("orbinwash seat0 late keyboard"))
@@ -584,8 +591,7 @@ def other_seat_device(rig):
         expect_input([other], reaches=True)
     except Failed as failure:
         raise Failed(f"the guard took a keyboard of seat1 ({failure})")
-    client.ask("close")
-    check(client.heard("released client-gone", 5), f"no release after the lease closed: {client.said()}")
+    client.close_lease()
 
 
 def app_cold_start(rig):
