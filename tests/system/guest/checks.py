@@ -381,6 +381,7 @@ class Rig:
         self.mouse = Device("orbinwash vm mouse", mouse=True)
         self.late = []      # devices made during a row, gone after it
         self.programs = []  # programs of a row, stopped after it
+        self.xvfb = None
         self.display = None
 
     def devices(self):
@@ -403,12 +404,15 @@ class Rig:
 
     def start_display(self):
         """An X server of the session, as its display manager would start it; its display name."""
-        if not self.display:
-            # Xvfb prints the display's number once it accepts clients.
-            xvfb = Program(["Xvfb", "-displayfd", "1", "-nolisten", "tcp", "-screen", "0",
-                            f"{SCREEN[0]}x{SCREEN[1]}x24"], session=self.session)
-            number = xvfb.next(tuple("0123456789"), 60)
-            check(number, f"Xvfb did not start: {xvfb.said()}")
+        if self.xvfb and not self.xvfb.alive():
+            raise Failed(f"Xvfb has gone: {self.xvfb.said()}")
+        if not self.xvfb:
+            # Xvfb prints the display's number once it accepts clients. It stays as it is
+            # when its last client leaves: a reset then would turn the next app away.
+            self.xvfb = Program(["Xvfb", "-displayfd", "1", "-noreset", "-nolisten", "tcp", "-screen", "0",
+                                 f"{SCREEN[0]}x{SCREEN[1]}x24"], session=self.session)
+            number = self.xvfb.next(tuple("0123456789"), 60)
+            check(number, f"Xvfb did not start: {self.xvfb.said()}")
             self.display = ":" + number.strip()
         return self.display
 
