@@ -73,6 +73,9 @@ AppDelegate::AppDelegate(Services services, std::unique_ptr<LockEngine> engine,
 {
     connect(m_displayMode, &DisplayModeController::windowWanted, this, &AppDelegate::showMainWindow);
     connect(m_checkIns, &CheckInSchedule::checkedIn, this, &AppDelegate::checkInFinished);
+    // The updater's own switches may say yes while the first launch's question is still to
+    // come, when the application's settings were lost: nothing goes out before the answer.
+    m_updater->holdBackgroundChecks(true);
 }
 
 AppDelegate::~AppDelegate()
@@ -82,6 +85,16 @@ AppDelegate::~AppDelegate()
 }
 
 void AppDelegate::applicationDidFinishLaunching()
+{
+    launch(nullptr, {});
+}
+
+void AppDelegate::applicationDidFinishLaunchingToLock(const LockRequest& request, LockDone done)
+{
+    launch(&request, std::move(done));
+}
+
+void AppDelegate::launch(const LockRequest* lockAtOnce, LockDone done)
 {
     // The crash reporter sends what it finds at once: on the first launch only once the
     // user has answered the question, as nothing goes out before that.
@@ -93,15 +106,25 @@ void AppDelegate::applicationDidFinishLaunching()
         if (self)
             self->onUnlock();
     });
-    m_displayMode->placeAtLaunch();
-    // The server is first asked only once the user has answered.
-    m_displayMode->showOnboardingIfNeeded();
-    if (!answeredBefore)
-        installCrashReporter();
+    m_displayMode->placeAtLaunch(!lockAtOnce);
+    if (lockAtOnce) {
+        lockRequested(*lockAtOnce, [self = QPointer<AppDelegate>(this), done = std::move(done)](LockOutcome outcome) {
+            // Not locked, the window shows where it would have at launch: in the taskbar.
+            if (self && outcome != LockOutcome::Locked && !DisplayModeController::menuBarMode(self->m_services.defaults))
+                self->showMainWindow();
+            done(outcome);
+        });
+    } else {
+        // The server is first asked only once the user has answered.
+        m_displayMode->showOnboardingIfNeeded();
+        if (!answeredBefore)
+            installCrashReporter();
+    }
     // A conversation that was open at the last check-in shows before the next one.
     m_conversation->refreshBadges();
     m_checkIns->start();
     m_updater->setUpdateCheckInterval(kUpdateCheckIntervalSeconds);
+    m_updater->holdBackgroundChecks(false);
 }
 
 void AppDelegate::installCrashReporter()
@@ -125,7 +148,7 @@ void AppDelegate::buildMainWindow()
                                        .openUrl = m_services.openUrl},
                                       DisplayModeController::menuBarMode(m_services.defaults));
     m_mainWindow = new MainWindow(home, settings, m_menu);
-    connect(home, &HomeView::lockPressed, this, &AppDelegate::lockPressed);
+    connect(home, &HomeView::lockPressed, this, [this] { lockPressed(); });
     connect(home, &HomeView::showSettings, this, &AppDelegate::showSettings);
     connect(home, &HomeView::showMessages, this, &AppDelegate::showMessages);
     connect(settings, &SettingsView::backRequested, this, &AppDelegate::showMain);
@@ -200,6 +223,11 @@ bool AppDelegate::applicationShouldHandleReopen(bool hasVisibleWindows)
 void AppDelegate::lockPressed()
 {
     m_lockCommand->lockPressed();
+}
+
+void AppDelegate::lockRequested(const LockRequest& request, LockDone done)
+{
+    m_lockCommand->lockRequested(request, std::move(done));
 }
 
 void AppDelegate::showSettings()

@@ -2,6 +2,7 @@
 
 #include "LockController.h"
 #include "LockEngine.h"
+#include "LockRequest.h"
 #include "ServiceClient.h"
 
 #include <QDesktopServices>
@@ -67,6 +68,10 @@ public:
     ~AppDelegate() override;
 
     void applicationDidFinishLaunching();
+    // The launch of `orbinwash --lock`: the same, but the lock starts at once in place of
+    // the window, and a first launch's question waits for an ordinary start, as does
+    // everything that would go over the network before it is answered.
+    void applicationDidFinishLaunchingToLock(const LockRequest& request, LockDone done);
     // The application was opened again; hasVisibleWindows tells whether any of its
     // windows is on screen, even covered or minimised. Always handled: the window comes
     // forward, except a hidden one in the tray while a tray host runs, whose icon is the
@@ -80,6 +85,8 @@ public:
 
     void showMainWindow();
     void lockPressed();
+    // A lock asked for from outside the window: see LockCommand.
+    void lockRequested(const LockRequest& request, LockDone done);
     void showSettings();
     void showMain();
     void closeOrBack();
@@ -98,6 +105,8 @@ public:
     void syncIfStale(std::chrono::seconds maxAge);
 
 private:
+    // lockAtOnce: a lock to start in place of showing the window, and who hears of it.
+    void launch(const LockRequest* lockAtOnce, LockDone done);
     void installCrashReporter();
     void buildMainWindow();
     // A fresh tray menu; the one built before may still be closing and goes later.

@@ -42,14 +42,13 @@ void DisplayModeController::setWindow(MainWindow* window)
     m_window = window;
 }
 
-void DisplayModeController::placeAtLaunch()
+void DisplayModeController::placeAtLaunch(bool withWindow)
 {
-    if (menuBarMode()) {
+    if (menuBarMode())
         m_services.trayIcon.enable(m_services.trayMenu());
-    } else if (m_window) {
-        m_window->show();
-        m_window->activateWindow();
-    }
+    // Without a tray host the icon cannot be the way in: the window is, in the taskbar.
+    if (m_window && withWindow && !keepsOutOfTaskbar())
+        bringWindowForward();
 }
 
 void DisplayModeController::showOnboardingIfNeeded()
@@ -58,10 +57,11 @@ void DisplayModeController::showOnboardingIfNeeded()
         return;
     // Stored first: if the process ends during the question, it is not asked again.
     m_services.defaults.setValue(QLatin1String(kOnboarded), true);
-    // Centred on the screen: the window manager may not have placed the window yet, and in
-    // the tray there is no window.
+    // A dialog of the window, which every desktop keeps over it and centres on it; on its
+    // own, centred on the screen, only when the window is out of sight in the tray.
+    QWidget* over = m_window && m_window->isVisible() ? m_window.data() : nullptr;
     m_asking = true;
-    const int answer = Alert::run(nullptr, QMessageBox::Question, L("onboarding.welcome_title"),
+    const int answer = Alert::run(over, QMessageBox::Question, L("onboarding.welcome_title"),
                                   L("onboarding.welcome_message"),
                                   {L("onboarding.dock_button"), L("onboarding.menubar_button")});
     m_asking = false;

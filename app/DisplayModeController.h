@@ -42,8 +42,9 @@ public:
     bool isAsking() const { return m_asking; }
 
     void setWindow(MainWindow* window);
-    // At launch: the tray icon in the tray, else the window, which the tray keeps hidden.
-    void placeAtLaunch();
+    // At launch: the tray icon in the tray, else the window (unless withWindow is false),
+    // which the tray keeps hidden while a tray host runs.
+    void placeAtLaunch(bool withWindow = true);
     // The first launch asks once whether to live in the taskbar or in the tray.
     void showOnboardingIfNeeded();
     // Puts the application where "OWMenuBarMode" says and, soon after, shows the window.

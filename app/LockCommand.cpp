@@ -6,7 +6,11 @@
 #include "LockController.h"
 #include "VisualKit.h"
 
+#include <QGuiApplication>
+#include <QPointer>
 #include <QWidget>
+
+#include <utility>
 
 namespace ow {
 
@@ -36,8 +40,42 @@ LockCommand::LockCommand(LockController& controller, InputAccessPermission& perm
 
 void LockCommand::lockPressed()
 {
+    lockRequested({}, [](LockOutcome) {});
+}
+
+void LockCommand::lockRequested(const LockRequest& request, LockDone done)
+{
+    if (m_controller.isLocked()) {
+        done(LockOutcome::AlreadyLocked);
+        return;
+    }
+    m_waiting.push_back(std::move(done));
+    if (m_waiting.size() > 1)
+        return;
+    QGuiApplication::setOverrideCursor(Qt::BusyCursor);
+    m_controller.prepareLock([self = QPointer<LockCommand>(this), request] {
+        QGuiApplication::restoreOverrideCursor();
+        if (self)
+            self->lockNow(request);
+    });
+}
+
+// The outcome goes out before the alerts, which are modal: whoever asked is waiting.
+void LockCommand::lockNow(const LockRequest& request)
+{
+    const std::vector<LockDone> waiting = std::exchange(m_waiting, {});
+    const auto tell = [&waiting](LockOutcome outcome) {
+        for (const LockDone& done : waiting)
+            done(outcome);
+    };
+    if (m_controller.isLocked()) {
+        tell(LockOutcome::AlreadyLocked);
+        return;
+    }
+    // The permission follows the engine's findings, so it is asked only now.
     if (!m_permission.isTrusted()) {
         // No lock follows: once allowed, the user gives the command again.
+        tell(LockOutcome::NoInputAccess);
         explainThenAskPermission();
         return;
     }
@@ -45,10 +83,13 @@ void LockCommand::lockPressed()
     m_restoreWindowAfterUnlock = window && window->isVisible();
     if (window)
         window->hide();
-    if (m_controller.lock())
+    if (m_controller.lock(request.duration.value_or(LockController::kSafetyTimeout))) {
+        tell(LockOutcome::Locked);
         return;
+    }
     if (window)
         m_bringWindowBack();
+    tell(LockOutcome::InputBusy);
     showKeyboardBusyAlert();
 }
 

@@ -1,5 +1,6 @@
 #include "AppDelegate.h"
 #include "ClientInfo.h"
+#include "CommandLine.h"
 #include "CrashReporter.h"
 #include "LinuxPlatform.h"
 #include "SingleInstance.h"
@@ -16,6 +17,8 @@
 #include <QTimer>
 #include <QUrl>
 #include <QWidget>
+
+#include <optional>
 
 namespace {
 
@@ -44,6 +47,16 @@ QString watchdogHelper()
                            + QStringLiteral(OW_INSTALLED_WATCHDOG));
 }
 
+// Hands the command over to the OrbinWash that already runs: the exit status, or none
+// when none answered.
+std::optional<int> handOver(const ow::SingleInstance& instance, const ow::CommandLine& commandLine)
+{
+    if (!commandLine.locks())
+        return instance.notifyRunning() ? std::optional(0) : std::nullopt;
+    const std::optional<ow::LockOutcome> outcome = instance.askToLock(commandLine.lockRequest());
+    return outcome ? std::optional(ow::CommandLine::report(*outcome)) : std::nullopt;
+}
+
 bool hasVisibleWindows()
 {
     for (const QWidget* widget : QApplication::topLevelWidgets()) {
@@ -57,6 +70,20 @@ bool hasVisibleWindows()
 
 int main(int argc, char* argv[])
 {
+    // Help, the version, a mistake and a hand-over need no display: they are done before
+    // the application connects to one.
+    std::optional<ow::CommandLine> commandLine;
+    {
+        QCoreApplication early(argc, argv);
+        commandLine.emplace(QCoreApplication::arguments());
+        if (const std::optional<int> status = commandLine->answerAlone())
+            return *status;
+        if (const std::optional<int> status
+            = handOver(ow::SingleInstance(ow::SingleInstance::defaultName(), ow::SingleInstance::defaultFolder()),
+                       *commandLine))
+            return *status;
+    }
+
     // Through the environment, as Qt reads it, but only for this process: a browser or
     // helper started later chooses its own platform.
     const QByteArray qtPlatform = ow::QtPlatformChoice::forThisProcess();
@@ -73,8 +100,9 @@ int main(int argc, char* argv[])
 
     ow::SingleInstance instance(ow::SingleInstance::defaultName(), ow::SingleInstance::defaultFolder());
     if (!instance.claim()) {
-        instance.notifyRunning();
-        return 0;
+        // Another one started meanwhile, or runs without listening.
+        const std::optional<int> status = handOver(instance, *commandLine);
+        return status ? *status : commandLine->locks() ? ow::CommandLine::report(ow::LockOutcome::NoAnswer) : 0;
     }
 
     ow::LinuxPlatform platform({.watchdogHelper = watchdogHelper(),
@@ -88,6 +116,15 @@ int main(int argc, char* argv[])
                              std::make_unique<ow::UpdateController>(platform.clock(), platform.http()));
     QObject::connect(&instance, &ow::SingleInstance::reopenRequested, &delegate,
                      [&delegate] { delegate.applicationShouldHandleReopen(hasVisibleWindows()); });
-    QTimer::singleShot(0, &delegate, &ow::AppDelegate::applicationDidFinishLaunching);
+    instance.setLockHandler([&delegate](const ow::LockRequest& request, ow::LockDone answer) {
+        delegate.lockRequested(request, std::move(answer));
+    });
+    if (commandLine->locks()) {
+        QTimer::singleShot(0, &delegate, [&delegate, request = commandLine->lockRequest()] {
+            delegate.applicationDidFinishLaunchingToLock(request, &ow::CommandLine::report);
+        });
+    } else {
+        QTimer::singleShot(0, &delegate, &ow::AppDelegate::applicationDidFinishLaunching);
+    }
     return QApplication::exec();
 }

@@ -6,15 +6,22 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <dirent.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace owguard {
 
 namespace {
+
+// udevd's control socket: where it is missing no udevd runs, and no record will come.
+constexpr const char* UdevControl = "/run/udev/control";
+// udevd renames each device's record into place here once it has finished with the device.
+constexpr const char* UdevRecords = "/run/udev/data";
 
 bool isEventNode(const char* name)
 {
@@ -30,7 +37,7 @@ DeviceSource::~DeviceSource()
     udev_unref(udev_);
 }
 
-bool DeviceSource::list(const std::string& seat, std::vector<std::string>& paths, std::string* error)
+bool DeviceSource::list(std::vector<std::string>& paths, std::string* error)
 {
     DIR* dir = opendir(folder_.c_str());
     if (!dir) {
@@ -38,9 +45,8 @@ bool DeviceSource::list(const std::string& seat, std::vector<std::string>& paths
         return false;
     }
     while (const dirent* entry = readdir(dir)) {
-        const std::string path = folder_ + '/' + entry->d_name;
-        if (isEventNode(entry->d_name) && onSeat(path, seat))
-            paths.push_back(path);
+        if (isEventNode(entry->d_name))
+            paths.push_back(folder_ + '/' + entry->d_name);
     }
     closedir(dir);
     std::sort(paths.begin(), paths.end());
@@ -49,8 +55,7 @@ bool DeviceSource::list(const std::string& seat, std::vector<std::string>& paths
 
 int DeviceSource::watch(std::string* error)
 {
-    // IN_ATTRIB too: a node may appear before udev has told its seat, and udev changes its
-    // attributes once it has.
+    // IN_ATTRIB too: a node another program held may be free by the time it changes.
     const int fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (fd < 0 || inotify_add_watch(fd, folder_.c_str(), IN_CREATE | IN_ATTRIB) < 0) {
         *error = "cannot watch " + folder_ + ": " + std::strerror(errno);
@@ -58,12 +63,15 @@ int DeviceSource::watch(std::string* error)
             close(fd);
         return -1;
     }
+    // Without it (no udevd, or none yet), a node waiting for its record is placed at the
+    // end of the lock's wait instead.
+    inotify_add_watch(fd, UdevRecords, IN_MOVED_TO | IN_CLOSE_WRITE);
     return fd;
 }
 
-std::vector<std::string> DeviceSource::appeared(int watchFd, const std::string& seat)
+DeviceSource::Changes DeviceSource::changed(int watchFd)
 {
-    std::vector<std::string> paths;
+    Changes changes;
     alignas(inotify_event) char buffer[4096];
     ssize_t length;
     while ((length = ::read(watchFd, buffer, sizeof buffer)) > 0) {
@@ -71,12 +79,26 @@ std::vector<std::string> DeviceSource::appeared(int watchFd, const std::string& 
             inotify_event event;
             std::memcpy(&event, buffer + at, sizeof event);
             const char* name = buffer + at + sizeof event;
-            if (event.len > 0 && isEventNode(name) && onSeat(folder_ + '/' + name, seat))
-                paths.push_back(folder_ + '/' + name);
             at += ssize_t(sizeof event + event.len);
+            unsigned devMajor = 0, devMinor = 0;
+            char rest = 0;
+            if (event.mask & IN_Q_OVERFLOW) {
+                changes.overflowed = true;
+            } else if (event.len == 0) {
+                continue;
+            } else if (isEventNode(name)) {
+                changes.paths.push_back(folder_ + '/' + name);
+            } else if (udev_ && std::sscanf(name, "c%u:%u%c", &devMajor, &devMinor, &rest) == 2) {
+                // A record finished: its node, by the device's own name (eventN).
+                udev_device* device = udev_device_new_from_devnum(udev_, 'c', makedev(devMajor, devMinor));
+                const char* node = device ? udev_device_get_sysname(device) : nullptr;
+                if (node && isEventNode(node))
+                    changes.paths.push_back(folder_ + '/' + node);
+                udev_device_unref(device);
+            }
         }
     }
-    return paths;
+    return changes;
 }
 
 std::unique_ptr<InputDevice> DeviceSource::open(const std::string& path)
@@ -84,18 +106,19 @@ std::unique_ptr<InputDevice> DeviceSource::open(const std::string& path)
     return EvdevDevice::open(path);
 }
 
-bool DeviceSource::onSeat(const std::string& path, const std::string& seat) const
+Placement DeviceSource::place(const std::string& path, const std::string& seat)
 {
     struct stat node;
     if (stat(path.c_str(), &node) < 0 || !S_ISCHR(node.st_mode))
-        return false;
-    const char* id = nullptr;
+        return Placement::Gone;
     udev_device* device = udev_ ? udev_device_new_from_devnum(udev_, 'c', node.st_rdev) : nullptr;
-    if (device)
-        id = udev_device_get_property_value(device, "ID_SEAT");
-    const bool match = seat == (id && *id ? id : "seat0");
+    Placement placement = Placement::Unsettled;
+    if (access(UdevControl, F_OK) != 0 || (device && udev_device_get_is_initialized(device) > 0)) {
+        const char* id = device ? udev_device_get_property_value(device, "ID_SEAT") : nullptr;
+        placement = seat == (id && *id ? id : "seat0") ? Placement::OnSeat : Placement::OtherSeat;
+    }
     udev_device_unref(device);
-    return match;
+    return placement;
 }
 
 } // namespace owguard

@@ -10,9 +10,12 @@ struct udev;
 
 namespace owguard {
 
+// Where a node belongs, by udev's record of it.
+enum class Placement { OnSeat, OtherSeat, Unsettled, Gone };
+
 // The event device nodes of one folder (/dev/input) and the seat each belongs to (udev's
-// ID_SEAT, "seat0" when unset or when udev knows nothing of the node, as without udevd).
-// A lock takes its devices through here; tests put fakes in its place.
+// ID_SEAT, "seat0" when unset). A lock takes its devices through here; tests put fakes in
+// its place.
 class DeviceSource {
 public:
     explicit DeviceSource(std::string folder = "/dev/input");
@@ -20,19 +23,26 @@ public:
     DeviceSource(const DeviceSource&) = delete;
     DeviceSource& operator=(const DeviceSource&) = delete;
 
-    // The nodes of the seat present now; false with *error when the folder cannot be read.
-    virtual bool list(const std::string& seat, std::vector<std::string>& paths, std::string* error);
-    // An fd, for the caller to close, that turns readable when nodes appear in the folder;
-    // -1 with *error when it cannot be watched. Watch before listing, so none slips through.
+    // Every event node present now, of any seat; false with *error when the folder cannot be read.
+    virtual bool list(std::vector<std::string>& paths, std::string* error);
+    // An fd, for the caller to close, that turns readable when nodes appear or change in the
+    // folder or udev finishes a node's record; -1 with *error when the folder cannot be
+    // watched. Watch before listing, so none slips through.
     virtual int watch(std::string* error);
-    // Drains the watch fd: the nodes of the seat that appeared since.
-    virtual std::vector<std::string> appeared(int watchFd, const std::string& seat);
+    struct Changes {
+        std::vector<std::string> paths; // nodes to place again
+        bool overflowed = false;        // some news was lost: list again
+    };
+    // Drains the watch fd.
+    virtual Changes changed(int watchFd);
+    // Whether the node is of the seat. Decided from udev's finished record only: a node
+    // appears before udev has read its seat, so until then it is Unsettled. Where no udevd
+    // runs at all, every node is seat0's. Gone: no such device node (any more).
+    virtual Placement place(const std::string& path, const std::string& seat);
     // Opens one node; nullptr with errno set when it cannot.
     virtual std::unique_ptr<InputDevice> open(const std::string& path);
 
 private:
-    bool onSeat(const std::string& path, const std::string& seat) const;
-
     std::string folder_;
     udev* udev_;
 };

@@ -59,17 +59,19 @@ bool EvdevDevice::anyKeyDown() const
     return std::any_of(keys.begin(), keys.end(), [](unsigned char bits) { return bits != 0; });
 }
 
-int EvdevDevice::read(std::vector<input_event>& out)
+int EvdevDevice::read(std::vector<input_event>& out, std::size_t max)
 {
-    // After the kernel dropped events (SYN_DROPPED) libevdev replays the difference first.
+    // After the kernel dropped events (SYN_DROPPED) libevdev replays the difference first;
+    // it is read whole, as stopping inside it would lose the keys' states.
     unsigned flag = LIBEVDEV_READ_FLAG_NORMAL;
-    for (;;) {
+    for (std::size_t count = 0; count < max || flag == LIBEVDEV_READ_FLAG_SYNC;) {
         input_event event;
         const int rc = libevdev_next_event(device_, flag, &event);
         if (rc == LIBEVDEV_READ_STATUS_SUCCESS || rc == LIBEVDEV_READ_STATUS_SYNC) {
             if (rc == LIBEVDEV_READ_STATUS_SYNC)
                 flag = LIBEVDEV_READ_FLAG_SYNC;
             out.push_back(event);
+            ++count;
         } else if (rc == -EAGAIN && flag == LIBEVDEV_READ_FLAG_SYNC) {
             flag = LIBEVDEV_READ_FLAG_NORMAL;
         } else if (rc == -EAGAIN) {
@@ -78,6 +80,7 @@ int EvdevDevice::read(std::vector<input_event>& out)
             return rc;
         }
     }
+    return 0;
 }
 
 } // namespace owguard

@@ -24,7 +24,7 @@ public:
     int grab() override;
     void ungrab() override;
     bool anyKeyDown() const override;
-    int read(std::vector<input_event>& out) override;
+    int read(std::vector<input_event>& out, std::size_t max) override;
 
 private:
     EvdevDevice(std::string path, int fd, libevdev* device);

@@ -2,6 +2,7 @@
 
 #include <linux/input.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -24,9 +25,10 @@ public:
     virtual void ungrab() = 0;
     // Whether any key or button is down right now, by the kernel's state.
     virtual bool anyKeyDown() const = 0;
-    // Appends the pending events to out: 0 once drained, a negative errno when reading failed
-    // (-ENODEV: unplugged).
-    virtual int read(std::vector<input_event>& out) = 0;
+    // Appends pending events to out, at most about max (a replay after the kernel dropped
+    // events is read whole): 0 once drained or max read, a negative errno when reading
+    // failed (-ENODEV: unplugged).
+    virtual int read(std::vector<input_event>& out, std::size_t max) = 0;
 };
 
 } // namespace owguard

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <poll.h>
 #include <sys/epoll.h>
 #include <unistd.h>
 
@@ -18,6 +19,19 @@ namespace {
 // keep it down; a cloth may hold one for ever, so each device waits this long at most.
 constexpr Time NeutralWait = std::chrono::seconds(1);
 constexpr Time NeutralRetry = std::chrono::milliseconds(20);
+// udev finishes with a new device in milliseconds; one it has not told the seat of by then
+// is named as not taken (and still taken should udev tell this seat later).
+constexpr Time UdevWait = std::chrono::seconds(5);
+// Events read from one device per wake-up: one that floods cannot starve the lease, the
+// chord, the timers or the watchdog's pings.
+constexpr std::size_t MaxEventsPerWake = 256;
+
+// Whether a device's fd was hung up (unplugged) with the news not yet read.
+bool hungUp(int fd)
+{
+    pollfd p{fd, POLLIN, 0};
+    return poll(&p, 1, 0) == 1 && (p.revents & (POLLHUP | POLLERR | POLLNVAL));
+}
 
 } // namespace
 
@@ -103,7 +117,7 @@ bool InputLock::begin(std::string* error)
         *error = "cannot watch for new devices";
         ok = false;
     }
-    if (!ok || !source_.list(options_.seat, paths, error)) {
+    if (!ok || !source_.list(paths, error)) {
         stop(); // nothing was grabbed yet, so there is no lock to report on
         return false;
     }
@@ -124,6 +138,7 @@ void InputLock::stop()
 {
     held_ = false;
     devices_.clear(); // ungrabs each
+    unsettled_.clear();
     timeout_.reset();
     chordTimer_.reset();
     leaseSource_ = sd_event_source_disable_unref(leaseSource_);
@@ -140,7 +155,17 @@ bool InputLock::isHeld() const
 
 void InputLock::add(const std::string& path)
 {
-    if (std::any_of(devices_.begin(), devices_.end(), [&](const auto& d) { return d->input->path() == path; }))
+    const auto held = std::find_if(devices_.begin(), devices_.end(), [&](const auto& d) { return d->input->path() == path; });
+    if (held != devices_.end()) {
+        // A device re-plugged at once can be at its old node before the old one's hang-up is read.
+        if (!hungUp((*held)->input->fd()))
+            return;
+        drop(**held);
+    }
+    const Placement placement = source_.place(path, options_.seat);
+    if (placement == Placement::Unsettled)
+        return awaitUdev(path);
+    if (placement != Placement::OnSeat)
         return;
     auto input = source_.open(path);
     if (!input) {
@@ -161,6 +186,32 @@ void InputLock::add(const std::string& path)
     tryGrab(device);
 }
 
+void InputLock::awaitUdev(const std::string& path)
+{
+    // Its record's news brings it back to add(); this is for news that never comes.
+    if (unsettled_.count(path))
+        return;
+    auto timer = clock_.at(clock_.now() + UdevWait, [this, path] {
+        unsettled_.erase(path);
+        if (source_.place(path, options_.seat) == Placement::Unsettled)
+            refuseUnplaced(path);
+        else
+            add(path);
+    });
+    if (timer)
+        unsettled_[path] = std::move(timer);
+    else
+        refuseUnplaced(path);
+}
+
+void InputLock::refuseUnplaced(const std::string& path)
+{
+    // A switch is no loss; anything else may type on this seat for all we know.
+    auto input = source_.open(path);
+    if (!input || deviceKind(input->eventTypes()) == DeviceKind::Input)
+        refuse(path, input ? input->name() : std::string());
+}
+
 void InputLock::tryGrab(Device& device)
 {
     if (device.input->grab() < 0) {
@@ -173,6 +224,10 @@ void InputLock::tryGrab(Device& device)
         // Let the session see the release first, then try again.
         device.input->ungrab();
         device.retry = clock_.at(now + NeutralRetry, [this, &device] { tryGrab(device); });
+        if (!device.retry) {
+            refuse(device.input->path(), device.input->name());
+            drop(device);
+        }
         return;
     }
     device.grabbed = true;
@@ -195,7 +250,7 @@ void InputLock::drop(Device& device)
 void InputLock::readDevice(Device& device, uint32_t events)
 {
     events_.clear();
-    const int rc = device.input->read(events_);
+    const int rc = device.input->read(events_, MaxEventsPerWake);
     const bool gone = rc == -ENODEV || (rc == 0 && (events & (EPOLLHUP | EPOLLERR)));
     if (gone || (rc < 0 && !device.grabbed)) {
         drop(device);
@@ -227,7 +282,12 @@ void InputLock::readLease(uint32_t events)
 
 void InputLock::readWatch()
 {
-    for (const auto& path : source_.appeared(watchFd_, options_.seat))
+    auto changes = source_.changed(watchFd_);
+    std::string error;
+    // The kernel dropped news of the folder: every node is looked at again.
+    if (changes.overflowed)
+        source_.list(changes.paths, &error);
+    for (const auto& path : changes.paths)
         add(path);
 }
 

@@ -5,6 +5,7 @@
 
 #include <linux/input.h>
 
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -32,7 +33,8 @@ public:
     virtual ~LockListener() = default;
     // Each device taken, also ones that appear later.
     virtual void grabbed(const std::string& devicePath) = 0;
-    // A device another process holds (EBUSY) or that cannot be opened; the lock goes on.
+    // A device another process holds (EBUSY), that cannot be opened or waited for, or whose
+    // seat udev has not told in time; the lock goes on.
     virtual void refused(const std::string& devicePath, const std::string& deviceName) = 0;
     // The chord held: rising 0..1, at most 30 times a second; 0 once when it breaks.
     virtual void progress(double fraction) = 0;
@@ -44,7 +46,8 @@ public:
 class InputLock {
 public:
     // Grabs every device of the seat (waiting, bounded, until no key or button is down on
-    // each so nothing is left stuck in the session), watches for new ones, the lease fd
+    // each so nothing is left stuck in the session, and for udev to tell the seat of a
+    // device it has not finished with), watches for new ones, the lease fd
     // (hang-up or error → ClientGone), the chord and the CLOCK_BOOTTIME timeout. Takes
     // ownership of leaseFd. Returns nullptr and sets *error when the device folder
     // cannot be read at all.
@@ -69,6 +72,8 @@ private:
     bool begin(std::string* error);
     void stop();
     void add(const std::string& path);
+    void awaitUdev(const std::string& path);
+    void refuseUnplaced(const std::string& path);
     void tryGrab(Device& device);
     void refuse(const std::string& path, const std::string& name);
     void drop(Device& device);
@@ -97,6 +102,7 @@ private:
     std::vector<std::unique_ptr<Device>> devices_;
     std::vector<input_event> events_;
     std::set<std::string> refused_;
+    std::map<std::string, std::unique_ptr<Timer>> unsettled_; // nodes waiting for udev's record
     int nextDeviceId_ = 0;
 };
 

@@ -388,6 +388,14 @@ void XTestInput::focus(unsigned long window)
     XSync(m_display, False);
 }
 
+void XTestInput::grabKey(unsigned keycode, unsigned modifiers)
+{
+    if (!isOpen())
+        return;
+    XGrabKey(m_display, int(keycode), modifiers, m_root, False, GrabModeAsync, GrabModeAsync);
+    XSync(m_display, False);
+}
+
 unsigned long XTestInput::createOverrideRedirectWindow(int x, int y, int w, int h)
 {
     if (!isOpen())

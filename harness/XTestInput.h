@@ -65,6 +65,11 @@ public:
     // Raises the window and gives it the keyboard focus.
     void focus(unsigned long window);
 
+    // Takes the key pressed with exactly these modifiers (X modifier masks) the way a desktop's
+    // keyboard shortcut does, for as long as this connection lives: while it is down, the
+    // keyboard belongs to this connection.
+    void grabKey(unsigned keycode, unsigned modifiers);
+
     // Maps and raises an unmanaged window, the way a notification pops up over everything.
     // It lives until destroyWindow() or until this connection closes.
     unsigned long createOverrideRedirectWindow(int x, int y, int w, int h);

@@ -26,6 +26,7 @@ public:
         Complete,     // status 200 and the whole body, within its limit
         NoConnection, // no answer at all, or silence for longer than the timeout
         NotFound,     // status 404 or 410
+        Redirected,   // sent on to an address not followed: from https to http, off the web, or too far
         Failed,       // anything else: another status, a body beyond the limit, a broken transfer
     };
 

@@ -18,17 +18,31 @@ public:
         std::function<void(double fraction)> progress;
         // Devices it could not take, by name (another program holds them).
         std::function<void(const QStringList& names)> refused;
-        // The lock is over, by the chord, its timeout or anything else; reported once.
+        // The lock is over, by the chord, its timeout or anything else; reported once, with
+        // the guard's own reason, or kLeaseHungUp or kLeftTheBus when it went without a word.
         std::function<void(const QString& reason)> released;
     };
 
+    // Whether this session may lock through the guard.
+    enum class Answer {
+        Yes,
+        No,           // the guard answered that this session may not lock
+        NotInstalled, // nothing on the bus has or can start the guard's name
+        NoAnswer,     // installed, but no answer in time, or it could not be started
+    };
+
+    // The reasons given when the guard ended a lock without saying so: its end of the lease
+    // hung up (killed, crashed, aborted by its watchdog), or it left the bus.
+    static constexpr const char* kLeaseHungUp = "guard-gone";
+    static constexpr const char* kLeftTheBus = "guard-left-bus";
+
     virtual ~InputGuard() = default;
 
-    // Whether the guard is installed and lets this session lock, as it answered last;
-    // false before the first refresh.
+    // Whether the guard said yes when last asked; false before the first answer.
     virtual bool canLock() const = 0;
-    // Asks the guard again. Waits a moment at most: a silent guard counts as a no.
-    virtual void refresh() = 0;
+    // Asks the guard, which the bus may have to start first: done runs once, on the main
+    // thread, at the latest when the implementation's bound on the wait runs out.
+    virtual void ask(std::function<void(Answer)> done) = 0;
     // Starts a lock that the guard ends by itself after timeoutSeconds at the latest;
     // false when it cannot start.
     virtual bool lock(unsigned holdSeconds, unsigned timeoutSeconds, Events events) = 0;

@@ -17,7 +17,6 @@ class LockWatchdog;
 class LoginItem;
 class PowerKeyInhibitor;
 class ScreenList;
-class ShortcutsInhibitor;
 class SystemLog;
 class TaskbarPresence;
 class UserDefaults;
@@ -36,7 +35,6 @@ public:
     virtual DisplaySleepAssertion& displaySleep() = 0;
     virtual ScreenList& screens() = 0;
     virtual WindowStacking& stacking() = 0;
-    virtual ShortcutsInhibitor& shortcuts() = 0;
     virtual LockWatchdog& watchdog() = 0;
     // One guard for the process: the permission asks it, the lock engine locks through it.
     virtual InputGuard& inputGuard() = 0;

@@ -10,14 +10,17 @@ packages=(
     libgtest-dev qt6-httpserver-dev qt6-websockets-dev libssl-dev
     xvfb openbox dbus-daemon python3-dbusmock trayer
     sway grim wtype weston
-    qt6-base-private-dev libwayland-dev libwayland-bin wayland-protocols
     librsvg2-bin dpkg-dev file desktop-file-utils appstream lintian
-    libsystemd-dev libevdev-dev libudev-dev
+    libsystemd-dev libevdev-dev libudev-dev systemd dbus-system-bus-common
     qemu-system-x86 linux-image-amd64 busybox-static cpio
 )
 # `install-deps.sh bench` adds the lockers the benchmark measures OrbinWash against.
 if [[ "${1:-}" == bench ]]; then
     packages+=(i3lock xtrlock suckless-tools)
+fi
+# `install-deps.sh desktops` adds the compositors of GNOME and KDE Plasma for their stage.
+if [[ "${1:-}" == desktops ]]; then
+    packages+=(gnome-shell gnome-shell-extension-appindicator kwin-wayland)
 fi
 # `install-deps.sh system` adds what builds the Debian system of the full-system stage.
 if [[ "${1:-}" == system ]]; then

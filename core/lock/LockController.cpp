@@ -11,12 +11,12 @@
 #include "LockWindow.h"
 #include "Localizer.h"
 #include "ScreenList.h"
-#include "ShortcutsInhibitor.h"
 #include "WindowStacking.h"
 
 #include <QLabel>
 #include <QPointer>
 
+#include <algorithm>
 #include <cmath>
 
 namespace ow {
@@ -24,7 +24,7 @@ namespace ow {
 LockController::Services LockController::Services::of(Platform& platform)
 {
     return {platform.clock(),   platform.defaults(), platform.cursor(),  platform.displaySleep(),
-            platform.screens(), platform.stacking(), platform.shortcuts(), platform.watchdog()};
+            platform.screens(), platform.stacking(), platform.watchdog()};
 }
 
 LockController::LockController(std::unique_ptr<LockEngine> engine, Services services, QObject* parent,
@@ -44,16 +44,30 @@ LockController::~LockController()
     dropLockWindows();
 }
 
+void LockController::prepareLock(std::function<void()> ready)
+{
+    if (m_isLocked)
+        ready();
+    else
+        m_engine->prepare(std::move(ready));
+}
+
 bool LockController::lock()
+{
+    return lock(m_safetyTimeout);
+}
+
+bool LockController::lock(std::chrono::milliseconds duration)
 {
     if (m_isLocked)
         return true;
+    const std::chrono::milliseconds endsAfter = std::min(duration, m_safetyTimeout);
     // Armed before anything that can block: the grab's retries, then the bus calls for the
     // power keys and the display, are all made with input possibly taken. The safety
     // deadline counts from the same moment, so the watchdog never ends a lock first.
     Clock& clock = m_services.clock;
     const MonoTime begun = clock.monotonicNow();
-    m_services.watchdog.armed(m_safetyTimeout);
+    m_services.watchdog.armed(endsAfter);
     const bool started = m_engine->start([self = QPointer<LockController>(this)](quint64 flags) {
         if (self)
             self->handleFlags(flags);
@@ -69,7 +83,7 @@ bool LockController::lock()
     m_sleepAssertion = m_services.sleep.create(L("lock.power_assertion_reason"));
 
     QPointer<LockController> self(this);
-    m_safetyDeadline = begun + m_safetyTimeout;
+    m_safetyDeadline = begun + endsAfter;
     m_safetyTimer = clock.schedule(*m_safetyDeadline - clock.monotonicNow(), false, [self] {
         if (self)
             self->unlock();
@@ -210,7 +224,6 @@ void LockController::buildLockWindows()
         window->setWarning(warning);
         window->present();
         window->raise();
-        m_services.shortcuts.inhibit(window->windowHandle());
         m_lockWindows.append(window);
         m_holdBars.append(window->holdBar());
         m_holdHints.append(window->holdHint());
@@ -237,7 +250,6 @@ void LockController::rebuildLockWindows()
 void LockController::dropLockWindows()
 {
     for (LockWindow* window : std::as_const(m_lockWindows)) {
-        m_services.shortcuts.release(window->windowHandle());
         window->hide();
         window->deleteLater();
     }

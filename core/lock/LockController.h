@@ -23,7 +23,6 @@ class LockWatchdog;
 class LockWindow;
 class Platform;
 class ScreenList;
-class ShortcutsInhibitor;
 class UserDefaults;
 class WindowStacking;
 
@@ -48,7 +47,6 @@ public:
         DisplaySleepAssertion& sleep;
         ScreenList& screens;
         WindowStacking& stacking;
-        ShortcutsInhibitor& shortcuts;
         LockWatchdog& watchdog;
 
         static Services of(Platform& platform);
@@ -68,9 +66,16 @@ public:
     const std::function<void()>& onUnlock() const { return m_onUnlock; }
     void setOnUnlock(std::function<void()> callback) { m_onUnlock = std::move(callback); }
 
+    // Lets the engine find out, without blocking, what lock() needs (a service may have to
+    // be asked, and started first); ready runs once on the main thread, perhaps before this
+    // returns. lock() without it goes by what the engine found out last.
+    void prepareLock(std::function<void()> ready);
     // True if the machine is now locked (also when it already was), false if the engine
     // refused to start; nothing has changed then.
     bool lock();
+    // The same, for a lock that ends by itself after duration, or at the safety timeout if
+    // that comes first. The countdown and the watchdog count towards the earlier end.
+    bool lock(std::chrono::milliseconds duration);
     // Ends the lock if one is running.
     void unlock();
 

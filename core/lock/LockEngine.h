@@ -32,6 +32,9 @@ public:
 
     virtual ~LockEngine() = default;
 
+    // Gets what start needs without blocking, where that means asking a service: ready runs
+    // once on the main thread, perhaps before this returns.
+    virtual void prepare(std::function<void()> ready) { ready(); }
     // Begins blocking and reporting; true if blocking is in force.
     virtual bool start(FlagsHandler handler) = 0;
     // Ends blocking and forgets the handler. Safe on a stopped engine.

@@ -3,11 +3,9 @@
 #include "Localizer.h"
 
 #include <QCursor>
-#include <QGuiApplication>
 #include <QMenu>
 #include <QPainter>
 #include <QPainterPath>
-#include <QPalette>
 #include <QPixmap>
 #include <QtMath>
 
@@ -26,6 +24,9 @@ constexpr QRectF kNotchRect(10.5, 7, 11, 11.5);
 constexpr QRectF kPadlockRect(12.5, 8.5, 7, 8.5);
 constexpr QRectF kDotRect(17, 1, 5.5, 5.5);
 constexpr QRgb kDotRed = 0xFFE01B24;
+// The glyph's fill, as GNOME's panel draws its own icons, and its rim for light panels.
+constexpr QRgb kGlyphColour = 0xFFF2F2F2;
+constexpr QRgb kRimColour = 0xD0202020;
 // Crisp on ordinary and on HiDPI panels.
 constexpr qreal kScales[] = {1, 2};
 
@@ -125,20 +126,42 @@ QImage keyboardLockImage(qreal scale)
     return image;
 }
 
+// Trays over D-Bus get pixels only, and panels are dark (GNOME) or light (many others):
+// the glyph is drawn light inside a dark rim, which reads on both.
+QImage outlinedImage(qreal scale)
+{
+    const QImage shape = keyboardLockImage(scale);
+    QImage image = blankImage(kGlyphSize, scale);
+    QPainter painter(&image);
+    // The rim: the shape shifted a device pixel each way, in the rim's colour.
+    QImage rim = shape;
+    {
+        QPainter tint(&rim);
+        tint.setCompositionMode(QPainter::CompositionMode_SourceIn);
+        tint.fillRect(rim.rect(), QColor::fromRgba(kRimColour));
+    }
+    const qreal step = 1 / scale;
+    for (const qreal dx : {-step, 0.0, step}) {
+        for (const qreal dy : {-step, 0.0, step})
+            painter.drawImage(QPointF(dx, dy), rim);
+    }
+    QImage fill = shape;
+    {
+        QPainter tint(&fill);
+        tint.setCompositionMode(QPainter::CompositionMode_SourceIn);
+        tint.fillRect(fill.rect(), QColor::fromRgba(kGlyphColour));
+    }
+    painter.drawImage(QPointF(0, 0), fill);
+    painter.end();
+    return image;
+}
+
 QImage badgedImage(qreal scale)
 {
-    QImage glyph = keyboardLockImage(scale);
-    {
-        // Trays do not recolour a full-colour icon: give the glyph the colour text has.
-        QPainter painter(&glyph);
-        painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
-        painter.fillRect(QRectF(QPointF(0, 0), kGlyphSize),
-                         QGuiApplication::palette().color(QPalette::WindowText));
-    }
     QImage image = blankImage(kBadgedSize, scale);
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
-    painter.drawImage(QPointF(0, 0), glyph);
+    painter.drawImage(QPointF(0, 0), outlinedImage(scale));
     painter.setPen(Qt::NoPen);
     painter.setBrush(QColor::fromRgb(kDotRed));
     painter.drawEllipse(kDotRect);
@@ -166,13 +189,39 @@ StatusItemController::StatusItemController(Clock& clock, QObject* parent,
 
 void StatusItemController::enable(QMenu* menu)
 {
+    m_menu = menu;
     if (m_tray) {
         m_tray->setContextMenu(menu);
         return;
     }
+    if (m_enabled)
+        return;
+    m_enabled = true;
+    if (m_trayAvailable())
+        showTray();
+    else
+        awaitTrayHost();
+}
+
+void StatusItemController::disable()
+{
+    m_enabled = false;
+    m_hostRetry.reset();
+    if (!m_tray)
+        return;
+    m_tray->hide();
+    // Not at once: the call may come from the tray's own menu, still being handled.
+    m_tray->deleteLater();
+    m_tray = nullptr;
+}
+
+// Qt chooses how to reach the tray when the icon is made, so it is made only once a host
+// runs: made before, it would never reach a host that comes later.
+void StatusItemController::showTray()
+{
     m_tray = new QSystemTrayIcon(icon(m_hasBadge), this);
     m_tray->setToolTip(L("accessibility.status_icon"));
-    m_tray->setContextMenu(menu);
+    m_tray->setContextMenu(m_menu);
     // Hosts open the menu on a right click only; users of a menu-only tray app expect a
     // left click to open it too.
     QSystemTrayIcon* tray = m_tray;
@@ -183,18 +232,6 @@ void StatusItemController::enable(QMenu* menu)
             shown->popup(QCursor::pos());
     });
     m_tray->show();
-    awaitTrayHost();
-}
-
-void StatusItemController::disable()
-{
-    if (!m_tray)
-        return;
-    m_hostRetry.reset();
-    m_tray->hide();
-    // Not at once: the call may come from the tray's own menu, still being handled.
-    m_tray->deleteLater();
-    m_tray = nullptr;
 }
 
 void StatusItemController::setBadge(bool on)
@@ -208,7 +245,8 @@ void StatusItemController::setBadge(bool on)
 
 QIcon StatusItemController::keyboardLockIcon()
 {
-    QIcon icon = iconAtScales(keyboardLockImage);
+    QIcon icon = iconAtScales(outlinedImage);
+    // Only a few platforms recolour a mask; Linux trays show its pixels as they are.
     icon.setIsMask(true);
     return icon;
 }
@@ -221,8 +259,6 @@ QIcon StatusItemController::icon(bool badge)
 // When we start at login the panel may not be up yet, so look for it again for a while.
 void StatusItemController::awaitTrayHost()
 {
-    if (m_trayAvailable())
-        return;
     m_retriesLeft = int(kHostRetryPeriod / kHostRetryInterval);
     m_hostRetry = m_clock.schedule(kHostRetryInterval, true, [this] { retryShow(); });
 }
@@ -230,10 +266,8 @@ void StatusItemController::awaitTrayHost()
 void StatusItemController::retryShow()
 {
     if (m_trayAvailable()) {
-        // Qt picks its tray backend when the icon is shown: show it again to reach the host.
-        m_tray->hide();
-        m_tray->show();
         m_hostRetry.reset();
+        showTray();
         return;
     }
     if (--m_retriesLeft == 0)

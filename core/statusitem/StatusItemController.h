@@ -4,6 +4,7 @@
 
 #include <QIcon>
 #include <QObject>
+#include <QPointer>
 #include <QSystemTrayIcon>
 
 #include <chrono>
@@ -28,24 +29,29 @@ public:
                                   std::function<bool()> trayAvailable =
                                       &QSystemTrayIcon::isSystemTrayAvailable);
 
-    bool isEnabled() const { return m_tray != nullptr; }
-    // Shows the tray icon with menu as its menu; when already shown, only the menu changes.
+    // Enabled: shown, or waiting for a tray host to show in.
+    bool isEnabled() const { return m_enabled; }
+    // Shows the tray icon with menu as its menu, at once or when a tray host starts within
+    // kHostRetryPeriod; when already enabled, only the menu changes.
     void enable(QMenu* menu);
     void disable();
     // Remembered while disabled, shown from the next enable().
     void setBadge(bool on);
 
-    // The 20 × 17 keyboard-and-padlock glyph as a mask, for the tray to recolour.
+    // The 20 × 17 keyboard-and-padlock glyph, marked as a mask, light in a dark rim.
     static QIcon keyboardLockIcon();
-    // The mask glyph, or with the badge a 23 × 17 full-colour icon with a red dot.
+    // The glyph, or with the badge a 23 × 17 icon that adds a red dot.
     static QIcon icon(bool badge);
 
 private:
+    void showTray();
     void awaitTrayHost();
     void retryShow();
 
     Clock& m_clock;
     const std::function<bool()> m_trayAvailable;
+    bool m_enabled = false;
+    QPointer<QMenu> m_menu;
     QSystemTrayIcon* m_tray = nullptr;
     bool m_hasBadge = false;
     std::unique_ptr<Timer> m_hostRetry;

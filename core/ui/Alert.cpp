@@ -2,11 +2,14 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QFontMetrics>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QPushButton>
+
+#include <algorithm>
 
 namespace ow {
 
@@ -40,6 +43,10 @@ protected:
     }
 };
 
+// Short explanations keep to one line up to this many average characters; the message box
+// would otherwise be as narrow as its title and wrap them into a column.
+constexpr int kOneLineChars = 60;
+
 } // namespace
 
 int Alert::run(QWidget* parent, QMessageBox::Icon icon, const QString& title, const QString& text,
@@ -59,6 +66,15 @@ int Alert::run(QWidget* parent, QMessageBox::Icon icon, const QString& title, co
     box.setInformativeText(text);
     for (QLabel* label : box.findChildren<QLabel*>())
         label->setTextFormat(Qt::PlainText);
+    if (auto* informative = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"))) {
+        const QFontMetrics metrics(informative->font());
+        int widest = 0;
+        for (const QString& line : text.split(QLatin1Char('\n')))
+            widest = std::max(widest, metrics.horizontalAdvance(line));
+        // Never below its own minimum, which a path kept whole sets.
+        informative->setMinimumWidth(std::max(informative->minimumSizeHint().width(),
+                                              std::min(widest + 1, metrics.averageCharWidth() * kOneLineChars)));
+    }
     if (!iconPixmap.isNull())
         box.setIconPixmap(iconPixmap);
     QList<QAbstractButton*> added;
@@ -73,6 +89,20 @@ int Alert::run(QWidget* parent, QMessageBox::Icon icon, const QString& title, co
         return Closed;
     const int index = int(added.indexOf(box.clickedButton()));
     return FirstButton + (index < 0 ? int(added.size()) - 1 : index);
+}
+
+QString Alert::unbroken(const QString& path)
+{
+    // The word joiner forbids a break on either side of it.
+    constexpr QChar kWordJoiner(0x2060);
+    constexpr QChar kNoBreakSpace(0x00A0);
+    QString whole;
+    for (const QChar c : path) {
+        whole += c == QLatin1Char(' ') ? kNoBreakSpace : c;
+        if (c == QLatin1Char('/') || c == QLatin1Char('-'))
+            whole += kWordJoiner;
+    }
+    return whole;
 }
 
 void Alert::setNextAnswer(int answer)

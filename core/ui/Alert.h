@@ -33,6 +33,11 @@ public:
     static int run(QWidget* parent, QMessageBox::Icon icon, const QString& title, const QString& text,
                    const QStringList& buttons, const QPixmap& iconPixmap = QPixmap());
 
+    // A file's path made to stay whole on its line: lines break neither after a "/" or a
+    // "-" in it nor at its spaces. The alert grows to show it, and wraps it anywhere only
+    // past the screen's width.
+    static QString unbroken(const QString& path);
+
     // Tests: while answers are queued, alerts are not shown but recorded and answered
     // with the next queued answer.
     static void setNextAnswer(int answer);

@@ -4,13 +4,22 @@
 #include "Localizer.h"
 #include "UpdateSignature.h"
 
+#include <QApplication>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
+#include <QLabel>
+#include <QProgressDialog>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace ow {
 
@@ -20,10 +29,32 @@ constexpr auto kChecksKey = QLatin1String("automaticallyChecks");
 constexpr auto kDownloadsKey = QLatin1String("automaticallyDownloads");
 constexpr auto kLastCheckKey = QLatin1String("lastCheck");
 constexpr qsizetype kMaxFileNameBytes = 200;
+// Numbered names tried before a package is given up as unsaveable.
+constexpr int kMaxNumberedNames = 100;
 
 bool isWebUrl(const QUrl& url)
 {
     return url.isValid() && (url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https"));
+}
+
+// Where the package went, the path on a line of its own.
+QString savedTo(const QString& path)
+{
+    return L("update.saved_to") + QLatin1Char('\n') + Alert::unbroken(QDir::toNativeSeparators(path));
+}
+
+// Renames from to to unless something is at to: never replaces a file, even one that
+// appears meanwhile. Filesystems that cannot say so at once get a hard link instead.
+bool moveWithoutReplacing(const QString& from, const QString& to)
+{
+    const QByteArray source = QFile::encodeName(from);
+    const QByteArray target = QFile::encodeName(to);
+    if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL || ::link(source.constData(), target.constData()) != 0)
+        return false;
+    ::unlink(source.constData());
+    return true;
 }
 
 } // namespace
@@ -57,11 +88,20 @@ UpdateController::UpdateController(Clock& clock, HttpClient& http, Setup setup, 
     scheduleBackgroundCheck();
 }
 
-UpdateController::~UpdateController() = default;
+UpdateController::~UpdateController()
+{
+    endTransfer();
+}
 
 void UpdateController::setUpdateCheckInterval(int seconds)
 {
     m_interval = std::max(seconds, kMinimumCheckInterval);
+    scheduleBackgroundCheck();
+}
+
+void UpdateController::holdBackgroundChecks(bool held)
+{
+    m_held = held;
     scheduleBackgroundCheck();
 }
 
@@ -97,7 +137,7 @@ QString UpdateController::safeFileName(const QUrl& url)
             || category == QChar::Other_Format)
             c = QLatin1Char('_');
     }
-    // Keep the end, where the extension is, and room for the temporary suffix of a save.
+    // Keep the end, where the extension is, and room for a number.
     while (name.toUtf8().size() > kMaxFileNameBytes)
         name.remove(0, name.front().isHighSurrogate() ? 2 : 1);
     name = name.trimmed();
@@ -106,11 +146,25 @@ QString UpdateController::safeFileName(const QUrl& url)
     return name.isEmpty() ? QStringLiteral("OrbinWash-update") : name;
 }
 
+QString UpdateController::numberedName(const QString& name, int n)
+{
+    if (n == 0)
+        return name;
+    qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    // A tarball's extension is both of its last two.
+    if (dot > 0 && name.left(dot).endsWith(QLatin1String(".tar"), Qt::CaseInsensitive))
+        dot -= 4;
+    if (dot <= 0)
+        dot = name.size();
+    return name.left(dot) + QStringLiteral(" (%1)").arg(n) + name.mid(dot);
+}
+
 void UpdateController::checkForUpdates()
 {
-    // A background check under way now reports to the user.
+    // One under way, maybe in the background, now reports to the user; nothing new starts.
     if (m_checking) {
         m_userVisible = true;
+        showProgress();
         return;
     }
     beginCheck(true);
@@ -127,7 +181,7 @@ void UpdateController::backgroundCheckDue()
 void UpdateController::scheduleBackgroundCheck()
 {
     m_backgroundTimer.reset();
-    if (!automaticallyChecksForUpdates())
+    if (m_held || !automaticallyChecksForUpdates())
         return;
     const QDateTime now = m_clock.wallNow();
     const QDateTime last =
@@ -152,12 +206,17 @@ void UpdateController::beginCheck(bool userVisible)
         fail(L("update.feed_unreadable"));
         return;
     }
-    m_http.get(m_feedUrl, Appcast::kMaxFeedBytes, kTransferTimeout, this,
+    QObject* transfer = startTransfer();
+    // The transfer's own timeout only notices silence; a feed may trickle without end.
+    m_deadline = m_clock.schedule(kFeedDeadline, false, [this] { fail(L("update.too_slow")); });
+    showProgress();
+    m_http.get(m_feedUrl, Appcast::kMaxFeedBytes, kTransferTimeout, transfer,
                [this](Fetch end, const QByteArray& feed) { feedArrived(end, feed); });
 }
 
 void UpdateController::feedArrived(Fetch end, const QByteArray& feed)
 {
+    endTransfer();
     std::optional<Appcast::Item> item = end == Fetch::Complete ? Appcast::newestItem(feed) : std::nullopt;
     if (!item) {
         // Only a feed that never came is a matter of the user's connection.
@@ -166,7 +225,7 @@ void UpdateController::feedArrived(Fetch end, const QByteArray& feed)
         finish(Outcome::UpToDate);
     } else if (item->signature.size() != UpdateSignature::kSignatureBytes) {
         // A package nobody signed is never fetched, let alone offered.
-        fail(L("update.unverified"));
+        fail(L("update.unsigned", item->displayVersion), L("update.unverified_title"));
     } else {
         m_found = std::move(item);
         if (automaticallyDownloadsUpdates())
@@ -176,51 +235,92 @@ void UpdateController::feedArrived(Fetch end, const QByteArray& feed)
     }
 }
 
-void UpdateController::startDownload()
+QString UpdateController::savedCopy(const QString& name) const
 {
     const QDir folder(m_downloadsFolder);
-    const QString path = folder.filePath(safeFileName(m_found->downloadUrl));
+    for (int n = 0; n < kMaxNumberedNames; ++n) {
+        const QFileInfo file(folder.filePath(numberedName(name, n)));
+        if (!file.exists())
+            return {};
+        if (file.isFile() && file.size() == m_found->length
+            && UpdateSignature::verifies(m_publicKey, m_found->signature, file.filePath()))
+            return file.filePath();
+    }
+    return {};
+}
+
+QString UpdateController::keep(const QString& path, const QString& name) const
+{
+    const QDir folder(m_downloadsFolder);
+    for (int n = 0; n < kMaxNumberedNames; ++n) {
+        const QString target = folder.filePath(numberedName(name, n));
+        if (moveWithoutReplacing(path, target))
+            return target;
+        if (errno != EEXIST)
+            return {};
+    }
+    return {};
+}
+
+void UpdateController::startDownload()
+{
+    const QString name = safeFileName(m_found->downloadUrl);
     const qint64 declared = m_found->length;
     // Saved and verified by an earlier check: each background check would fetch it again
     // otherwise.
-    if (declared > 0 && QFileInfo(path).isFile() && QFileInfo(path).size() == declared
-        && UpdateSignature::verifies(m_publicKey, m_found->signature, path)) {
-        m_downloadedPath = path;
-        downloadEnded();
-        return;
+    if (declared > 0) {
+        m_downloadedPath = savedCopy(name);
+        if (!m_downloadedPath.isEmpty()) {
+            downloadEnded();
+            return;
+        }
     }
-    if (declared > kMaxDownloadBytes || !folder.mkpath(QStringLiteral("."))) {
+    // In a folder of its own inside the downloads folder, so that it moves to its place at
+    // once, and nothing of it stays behind when it is not kept.
+    if (declared <= kMaxDownloadBytes && QDir(m_downloadsFolder).mkpath(QStringLiteral(".")))
+        m_incoming = std::make_unique<QTemporaryDir>(QDir(m_downloadsFolder).filePath(QStringLiteral(".OrbinWash-")));
+    if (!m_incoming || !m_incoming->isValid()) {
+        m_incoming.reset();
         m_downloadProblem = QStringList{L("update.not_saved")};
         downloadEnded();
         return;
     }
+    const QString path = m_incoming->filePath(name);
+    QObject* transfer = startTransfer();
+    showProgress();
     // Never more than the feed announced, when it announced a size.
-    m_http.download(m_found->downloadUrl, path, declared > 0 ? declared : kMaxDownloadBytes, kTransferTimeout, this,
-                    [this, path](Fetch end) { downloadArrived(end, path); });
+    m_http.download(m_found->downloadUrl, path, declared > 0 ? declared : kMaxDownloadBytes, kTransferTimeout,
+                    transfer, [this, path](Fetch end) { downloadArrived(end, path); });
 }
 
 void UpdateController::downloadArrived(Fetch end, const QString& path)
 {
-    // A package shorter than the feed said is not the one it announced, and a package the
-    // publisher did not sign is never left where the user might open it.
-    if (end == Fetch::Complete && m_found->length > 0 && QFileInfo(path).size() != m_found->length) {
-        QFile::remove(path);
+    endTransfer();
+    // A package shorter than the feed said is not the one it announced.
+    if (end == Fetch::Complete && m_found->length > 0 && QFileInfo(path).size() != m_found->length)
         end = Fetch::Failed;
-    }
     if (end == Fetch::Complete && !UpdateSignature::verifies(m_publicKey, m_found->signature, path)) {
-        QFile::remove(path);
-        fail(L("update.unverified"));
+        m_incoming.reset();
+        fail(L("update.unverified"), L("update.unverified_title"));
         return;
     }
     if (end == Fetch::Complete) {
-        m_downloadedPath = path;
+        m_downloadedPath = keep(path, safeFileName(m_found->downloadUrl));
+        if (m_downloadedPath.isEmpty())
+            m_downloadProblem = QStringList{L("update.not_saved")};
     } else if (end == Fetch::NotFound) {
         m_downloadProblem = QStringList{L("update.download_not_found")};
+        m_offerAddress = false;
+    } else if (end == Fetch::Redirected) {
+        // A browser would follow where it was sent, and check no signature.
+        m_downloadProblem = QStringList{L("update.download_redirected")};
+        m_offerAddress = false;
     } else if (end == Fetch::NoConnection) {
         m_downloadProblem = QStringList{L("update.not_saved"), L("update.failed")};
     } else {
         m_downloadProblem = QStringList{L("update.not_saved")};
     }
+    m_incoming.reset();
     downloadEnded();
 }
 
@@ -232,8 +332,62 @@ void UpdateController::downloadEnded()
         announce();
 }
 
-void UpdateController::fail(const QString& reason)
+QObject* UpdateController::startTransfer()
 {
+    m_transfer = std::make_unique<QObject>();
+    return m_transfer.get();
+}
+
+// Called from the transfer's own answer, after which the client touches its context no more.
+void UpdateController::endTransfer()
+{
+    m_transfer.reset();
+    m_deadline.reset();
+    if (m_progress) {
+        // Hidden for good: the dialog would show itself again a few seconds after it was
+        // made, during an alert for instance. Deleted later: its own Cancel button may
+        // have brought us here.
+        m_progress->reset();
+        m_progress->deleteLater();
+        m_progress = nullptr;
+    }
+}
+
+void UpdateController::showProgress()
+{
+    if (!m_userVisible || !m_transfer)
+        return;
+    if (!m_progress) {
+        m_progress = new QProgressDialog;
+        // The version it names comes from the feed.
+        auto* label = new QLabel;
+        label->setTextFormat(Qt::PlainText);
+        m_progress->setLabel(label);
+        m_progress->setWindowTitle(QApplication::applicationDisplayName());
+        m_progress->setMinimumWidth(m_progress->fontMetrics().averageCharWidth() * 50);
+        m_progress->setRange(0, 0);
+        m_progress->setCancelButtonText(L("common.cancel"));
+        connect(m_progress, &QProgressDialog::canceled, this, &UpdateController::cancel);
+    }
+    m_progress->setLabelText(m_found ? L("update.downloading", m_found->displayVersion) : L("update.checking"));
+    m_progress->show();
+    m_progress->raise();
+    m_progress->activateWindow();
+}
+
+void UpdateController::cancel()
+{
+    if (!m_transfer)
+        return;
+    endTransfer();
+    m_incoming.reset();
+    finish(Outcome::Cancelled);
+}
+
+void UpdateController::fail(const QString& reason, const QString& title)
+{
+    endTransfer();
+    m_failureTitle = title.isEmpty() ? L("update.failed_title") : title;
     m_failure = reason;
     finish(Outcome::Failed);
 }
@@ -244,13 +398,15 @@ void UpdateController::finish(Outcome outcome)
         Alert::run(nullptr, QMessageBox::Information, L("update.up_to_date_title"),
                    L("update.up_to_date", m_currentVersion.toString()), {L("common.ok")});
     else if (outcome == Outcome::Failed && m_userVisible)
-        Alert::run(nullptr, QMessageBox::Warning, L("update.failed_title"), m_failure, {L("common.ok")});
+        Alert::run(nullptr, QMessageBox::Warning, m_failureTitle, m_failure, {L("common.ok")});
     m_checking = false;
     m_userVisible = false;
     m_found.reset();
     m_downloadedPath.clear();
     m_downloadProblem.clear();
+    m_offerAddress = true;
     m_downloadRequested = false;
+    m_failureTitle.clear();
     m_failure.clear();
     emit checkFinished(outcome);
 }
@@ -264,7 +420,7 @@ void UpdateController::announce()
         paragraphs << L("update.release_notes", item.releaseNotesUrl.toString(QUrl::FullyEncoded));
     const bool saved = !m_downloadedPath.isEmpty();
     if (saved)
-        paragraphs << L("update.saved_to", QDir::toNativeSeparators(m_downloadedPath));
+        paragraphs << savedTo(m_downloadedPath);
     paragraphs << m_downloadProblem;
     const QStringList buttons{saved ? L("update.show_in_folder") : L("update.download"), L("common.later")};
     const int answer = Alert::run(nullptr, QMessageBox::Information, L("update.available_title"),
@@ -275,6 +431,7 @@ void UpdateController::announce()
         m_downloadRequested = true;
         m_userVisible = true;
         m_downloadProblem.clear();
+        m_offerAddress = true;
         startDownload();
         return;
     }
@@ -287,14 +444,14 @@ void UpdateController::showDownloadResult()
 {
     if (!m_downloadedPath.isEmpty()) {
         const int answer = Alert::run(nullptr, QMessageBox::Information, L("update.saved_title"),
-                                      L("update.saved_to", QDir::toNativeSeparators(m_downloadedPath)),
-                                      {L("update.show_in_folder"), L("common.ok")});
+                                      savedTo(m_downloadedPath), {L("update.show_in_folder"), L("common.ok")});
         if (answer == Alert::FirstButton)
             m_openUrl(QUrl::fromLocalFile(m_downloadsFolder));
     } else {
+        QStringList paragraphs = m_downloadProblem;
         // Fully encoded, so that a look-alike address shows what it really is.
-        const QStringList paragraphs = m_downloadProblem
-            + QStringList{L("update.get_it", m_found->downloadUrl.toString(QUrl::FullyEncoded))};
+        if (m_offerAddress)
+            paragraphs << L("update.get_it", m_found->downloadUrl.toString(QUrl::FullyEncoded));
         Alert::run(nullptr, QMessageBox::Warning, L("update.available_title"), paragraphs.join(QLatin1String("\n\n")),
                    {L("common.ok")});
     }

@@ -17,6 +17,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace owguard {
@@ -167,10 +168,11 @@ private:
         m_refused.clear();
     }
 
-    // Drops a lock that has ended; one that still holds is left alone.
+    // Drops a lock that has ended, or a granted call that got none; a lock that holds and a
+    // call still waiting for the session's state are left alone.
     void dropEndedLock()
     {
-        if (!m_lock || m_lock->isHeld())
+        if (held() || m_granted || m_owner.empty())
             return;
         m_lock.reset();
         m_authority.unwatch();
@@ -205,63 +207,79 @@ private:
             return sd_bus_error_set(error, SD_BUS_ERROR_INVALID_ARGS,
                                     "hold-seconds is a u of 1..30, timeout-seconds a u of 1..900");
         }
-        if (self->held())
-            return sd_bus_error_set(error, kBusy, "Another lock is running");
-        self->rearmIdle();
-        self->m_authority.check(call, true, [self, options, call = keep(call)](const Authority::Answer& answer) {
-            self->finishLock(call.get(), options, answer);
+        if (!self->held())
+            self->rearmIdle();
+        const bool interactive = sd_bus_message_get_allow_interactive_authorization(call) > 0;
+        self->m_authority.check(call, interactive, [self, options, call = keep(call)](const Authority::Answer& answer) {
+            self->finishLock(call, options, answer);
         });
         return 1;
     }
 
-    void finishLock(sd_bus_message* call, LockOptions options, const Authority::Answer& answer)
+    void finishLock(const CallPtr& call, LockOptions options, const Authority::Answer& answer)
     {
         if (answer.verdict == Verdict::NotAuthorized) {
-            sd_bus_reply_method_errorf(call, kNotAuthorized, "Not authorized to lock the input");
+            sd_bus_reply_method_errorf(call.get(), kNotAuthorized, "Not authorized to lock the input");
             return;
         }
         if (answer.verdict != Verdict::Allowed) {
-            sd_bus_reply_method_errorf(call, kSessionNotActive, "The caller's session cannot lock: %s",
+            sd_bus_reply_method_errorf(call.get(), kSessionNotActive, "The caller's session cannot lock: %s",
                                        verdictName(answer.verdict));
             return;
         }
         dropEndedLock();
-        // Another caller may have won while this one was being checked.
-        if (m_lock) {
-            sd_bus_reply_method_errorf(call, kBusy, "Another lock is running");
+        // Only now, so that a caller who may not lock never learns that a lock is running;
+        // another caller may also have won while this one was being checked.
+        if (m_lock || m_granted) {
+            sd_bus_reply_method_errorf(call.get(), kBusy, "Another lock is running");
             return;
         }
-        int lease[2];
-        if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, lease) < 0) {
-            sd_bus_reply_method_errorf(call, kFailed, "No lease: %s", std::strerror(errno));
-            return;
-        }
-        m_owner = sd_bus_message_get_sender(call);
-        const bool watched = m_authority.watch(m_owner, answer.session, [this](ReleaseReason reason) {
-            if (m_lock)
-                m_lock->release(reason);
-        });
-        std::string why = "Cannot watch the caller";
+        m_owner = sd_bus_message_get_sender(call.get());
+        m_granted = call;
         options.seat = answer.seat;
+        m_grantedOptions = options;
+        if (!m_authority.watch(m_owner, answer.session, [this] { startLock(); },
+                               [this](ReleaseReason reason) { lost(reason); })) {
+            abandon(kFailed, "Cannot watch the caller");
+        }
+    }
+
+    // The watch is in place and the session still active: the devices may be taken.
+    void startLock()
+    {
+        int lease[2];
+        if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, lease) < 0)
+            return abandon(kFailed, std::string("No lease: ") + std::strerror(errno));
+        std::string why;
         m_starting = true;
-        if (watched)
-            m_lock = InputLock::start(m_loop, m_devices, options, lease[0], *this, &why);
-        else
-            close(lease[0]);
+        m_lock = InputLock::start(m_loop, m_devices, m_grantedOptions, lease[0], *this, &why);
         m_starting = false;
         if (!m_lock) {
             close(lease[1]);
-            m_authority.unwatch();
-            m_owner.clear();
             m_refused.clear();
-            sd_bus_reply_method_errorf(call, kFailed, "%s", why.c_str());
-            return;
+            return abandon(kFailed, why);
         }
-        sd_bus_reply_method_return(call, "h", lease[1]);
+        sd_bus_reply_method_return(std::exchange(m_granted, nullptr).get(), "h", lease[1]);
         close(lease[1]);
         sd_event_source_set_enabled(m_idle.get(), SD_EVENT_OFF);
         if (!m_refused.empty())
             sendRefused();
+    }
+
+    void lost(ReleaseReason reason)
+    {
+        if (m_lock)
+            m_lock->release(reason);
+        else if (m_granted)
+            abandon(kSessionNotActive, std::string("The caller's session cannot lock: ") + reasonName(reason));
+    }
+
+    // A granted call gets no lock after all. Its watch goes on the next loop turn, as this
+    // may run inside one of the watch's own callbacks.
+    void abandon(const char* error, const std::string& why)
+    {
+        sd_bus_reply_method_errorf(std::exchange(m_granted, nullptr).get(), error, "%s", why.c_str());
+        sd_event_source_set_enabled(m_cleanup.get(), SD_EVENT_ONESHOT);
     }
 
     static int onRelease(sd_bus_message* call, void* userdata, sd_bus_error*)
@@ -294,6 +312,8 @@ private:
     SourcePtr m_cleanup;
     std::string m_owner;
     std::vector<std::string> m_refused;
+    CallPtr m_granted; // authorised, waiting for the session's state once more
+    LockOptions m_grantedOptions;
     bool m_starting = false;
     std::unique_ptr<InputLock> m_lock;
 };

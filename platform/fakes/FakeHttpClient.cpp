@@ -16,6 +16,8 @@ HttpClient::Fetch fetchOf(const FakeHttpClient::Answer& answer, qint64 maxBytes)
         return HttpClient::Fetch::NoConnection;
     if (answer.status == 404 || answer.status == 410)
         return HttpClient::Fetch::NotFound;
+    if (answer.status >= 300 && answer.status < 400)
+        return HttpClient::Fetch::Redirected;
     return answer.status == 200 && answer.body.size() <= maxBytes ? HttpClient::Fetch::Complete
                                                                   : HttpClient::Fetch::Failed;
 }
@@ -93,6 +95,11 @@ void FakeHttpClient::answerHeld(qsizetype i, const Answer& answer)
     m_held.erase(m_held.begin() + i);
     if (pending.context)
         pending.reply(answer);
+}
+
+void FakeHttpClient::trickle(qsizetype i)
+{
+    m_held.at(std::size_t(i)).timeout.reset();
 }
 
 void FakeHttpClient::take(Request request, QObject* context, std::function<void(const Answer&)> reply)

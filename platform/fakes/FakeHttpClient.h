@@ -35,7 +35,8 @@ public:
 
     // What the server did. Status 0: nothing came back, as with no connection or a
     // timeout. A GET counts as Complete for 200 with a body within its limit, NotFound for
-    // 404 and 410, Failed otherwise; a Complete download writes the body to its path.
+    // 404 and 410, Redirected for a redirect (none is followed), Failed otherwise; a
+    // Complete download writes the body to its path.
     struct Answer {
         int status = 200;
         QByteArray body = {};
@@ -68,6 +69,9 @@ public:
     const Request& held(qsizetype i) const;
     // Answers the i-th held request, which is then no longer held.
     void answerHeld(qsizetype i, const Answer& answer);
+    // The i-th held request's answer comes a byte now and then: it is never silent for
+    // its timeout, and goes on until answered.
+    void trickle(qsizetype i);
 
 private:
     struct Pending {

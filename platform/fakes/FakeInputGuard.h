@@ -2,15 +2,23 @@
 
 #include "InputGuard.h"
 
+#include <utility>
+
 namespace ow {
 
-// A guard that tests drive by hand: authorised is the answer a refresh brings, refuse makes
-// lock() fail. Its reports reach the last lock's events even after release, as a late one
-// still on its way would.
+// A guard that tests drive by hand: answer is what ask() brings, at once or, with holdAnswer,
+// when the test calls answerNow(); refuse makes lock() fail. Its reports reach the last
+// lock's events even after release, as a late one still on its way would.
 class FakeInputGuard final : public InputGuard {
 public:
     bool canLock() const override { return m_canLock; }
-    void refresh() override { m_canLock = authorised; }
+    void ask(std::function<void(Answer)> done) override
+    {
+        ++asks;
+        m_pending = std::move(done);
+        if (!holdAnswer)
+            answerNow();
+    }
     bool lock(unsigned hold, unsigned timeout, Events events) override
     {
         ++lockCalls;
@@ -28,6 +36,12 @@ public:
         locked = false;
     }
 
+    void answerNow()
+    {
+        m_canLock = answer == Answer::Yes;
+        if (auto done = std::exchange(m_pending, {}))
+            done(answer);
+    }
     void progress(double fraction)
     {
         if (m_events.progress)
@@ -46,16 +60,19 @@ public:
             m_events.released(reason);
     }
 
-    bool authorised = false;
+    Answer answer = Answer::NotInstalled;
+    bool holdAnswer = false;
     bool refuse = false;
     bool locked = false;
     unsigned holdSeconds = 0;
     unsigned timeoutSeconds = 0;
+    int asks = 0;
     int lockCalls = 0;
     int releaseCalls = 0; // of a lock still held
 
 private:
     bool m_canLock = false;
+    std::function<void(Answer)> m_pending;
     Events m_events;
 };
 

@@ -12,7 +12,6 @@
 #include "FakeLockWatchdog.h"
 #include "FakeLoginItem.h"
 #include "FakeScreenList.h"
-#include "FakeShortcutsInhibitor.h"
 #include "FakeSystemLog.h"
 #include "FakeTaskbarPresence.h"
 #include "FakeWindowStacking.h"
@@ -31,7 +30,6 @@ public:
     FakeDisplaySleepAssertion& displaySleep() override { return m_displaySleep; }
     FakeScreenList& screens() override { return m_screens; }
     FakeWindowStacking& stacking() override { return m_stacking; }
-    FakeShortcutsInhibitor& shortcuts() override { return m_shortcuts; }
     FakeLockWatchdog& watchdog() override { return m_watchdog; }
     FakeInputGuard& inputGuard() override { return m_guard; }
     FakeInputAccessPermission& permission() override { return m_permission; }
@@ -54,7 +52,6 @@ private:
     FakeDisplaySleepAssertion m_displaySleep;
     FakeScreenList m_screens;
     FakeWindowStacking m_stacking;
-    FakeShortcutsInhibitor m_shortcuts;
     FakeLockWatchdog m_watchdog;
     FakeInputGuard m_guard;
     FakeInputAccessPermission m_permission;

@@ -18,7 +18,8 @@ class LinuxInputAccessPermission final : public InputAccessPermission {
 public:
     LinuxInputAccessPermission(InputGuard& guard, std::function<QUrl()> helpPage);
 
-    // Asks the guard afresh: it may have been installed since the last lock.
+    // By the guard's last answer, which the lock command asks for afresh before each lock:
+    // the guard may have been installed since the last one.
     bool isTrusted() const override;
     void prompt() override;
     void openSettings() override;

@@ -45,7 +45,6 @@ public:
     DisplaySleepAssertion& displaySleep() override { return m_window.displaySleep(); }
     ScreenList& screens() override { return m_screens; }
     WindowStacking& stacking() override { return m_window.stacking(); }
-    ShortcutsInhibitor& shortcuts() override { return m_window.shortcuts(); }
     LockWatchdog& watchdog() override { return m_watchdog; }
     InputGuard& inputGuard() override { return m_guard; }
     InputAccessPermission& permission() override { return m_permission; }

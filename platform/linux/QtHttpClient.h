@@ -2,6 +2,7 @@
 
 #include "HttpClient.h"
 
+#include <QNetworkRequest>
 #include <QObject>
 
 namespace ow {
@@ -13,7 +14,8 @@ public:
     // Answers to posts beyond this are not read: the service never sends anything close.
     static constexpr qint64 kMaxResponseBytes = 1024 * 1024;
 
-    // userAgent names the program to the servers it GETs from; Qt's own name when empty.
+    // userAgent names the program to every server, in posts and GETs alike; Qt's own name
+    // when empty.
     explicit QtHttpClient(QByteArray userAgent = {});
 
     void post(const QUrl& url, const QByteArray& body, std::chrono::milliseconds timeout,
@@ -24,6 +26,7 @@ public:
                   QObject* context, std::function<void(Fetch)> done) override;
 
 private:
+    QNetworkRequest named(const QUrl& url) const;
     // The GET behind get and download: each chunk goes to write, which returns false to
     // end the transfer as Failed.
     void fetch(const QUrl& url, qint64 maxBytes, std::chrono::milliseconds timeout, QObject* context,

@@ -1,9 +1,7 @@
 #include "WindowServices.h"
 
-#include "NoShortcutsInhibitor.h"
 #include "SessionKind.h"
 #include "WaylandCursorVisibility.h"
-#include "WaylandShortcutsInhibitor.h"
 #include "WaylandTaskbarPresence.h"
 #include "WaylandWindowStacking.h"
 #include "X11CursorVisibility.h"
@@ -19,12 +17,10 @@ WindowServices::WindowServices(const SessionKind& session)
     if (session.windows == WindowSystem::X11) {
         m_cursor = std::make_unique<X11CursorVisibility>();
         m_stacking = std::make_unique<X11WindowStacking>();
-        m_shortcuts = std::make_unique<NoShortcutsInhibitor>();
         m_taskbar = std::make_unique<X11TaskbarPresence>();
     } else {
         m_cursor = std::make_unique<WaylandCursorVisibility>();
         m_stacking = std::make_unique<WaylandWindowStacking>();
-        m_shortcuts = std::make_unique<WaylandShortcutsInhibitor>();
         m_taskbar = std::make_unique<WaylandTaskbarPresence>();
     }
 }

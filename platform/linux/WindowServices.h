@@ -8,7 +8,6 @@ namespace ow {
 
 class CursorVisibility;
 struct SessionKind;
-class ShortcutsInhibitor;
 class TaskbarPresence;
 class WindowStacking;
 
@@ -22,14 +21,12 @@ public:
 
     CursorVisibility& cursor() { return *m_cursor; }
     WindowStacking& stacking() { return *m_stacking; }
-    ShortcutsInhibitor& shortcuts() { return *m_shortcuts; }
     TaskbarPresence& taskbar() { return *m_taskbar; }
     LinuxDisplaySleepAssertion& displaySleep() { return m_sleep; }
 
 private:
     std::unique_ptr<CursorVisibility> m_cursor;
     std::unique_ptr<WindowStacking> m_stacking;
-    std::unique_ptr<ShortcutsInhibitor> m_shortcuts;
     std::unique_ptr<TaskbarPresence> m_taskbar;
     LinuxDisplaySleepAssertion m_sleep;
 };

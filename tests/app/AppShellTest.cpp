@@ -1,5 +1,6 @@
 #include "DisplayModeController.h"
 #include "Localizer.h"
+#include "LockWindow.h"
 #include "MainWindow.h"
 #include "ReportProblemDialog.h"
 #include "SettingsView.h"
@@ -9,6 +10,9 @@
 #include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
+#include <QLocalSocket>
+#include <QCursor>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -34,8 +38,9 @@ struct LaunchRow {
 class LaunchModeTest : public ShellTest, public ::testing::WithParamInterface<LaunchRow> {};
 
 // While the question waits, the store already knows it was asked, and nothing goes out:
-// no check-in, not even on a reopen, no update feed, no crash report. Only the tray's
-// button chooses the tray; a later launch asks nothing and keeps the mode.
+// no check-in, not even on a reopen, no update feed even with the updater's own switches
+// on, no crash report. Only the tray's button chooses the tray; a later launch asks nothing
+// and keeps the mode.
 TEST_P(LaunchModeTest, TheModeIsAskedOnceWithNothingSentBeforeTheAnswer)
 {
     const LaunchRow& row = GetParam();
@@ -43,8 +48,12 @@ TEST_P(LaunchModeTest, TheModeIsAskedOnceWithNothingSentBeforeTheAnswer)
         defaults().setValue(QStringLiteral("OWOnboarded"), true);
         defaults().setValue(QStringLiteral("OWMenuBarMode"), row.tray);
     }
+    // As a settings file moved aside leaves them, when the question comes back.
+    UpdateController::Setup setup;
+    setup.settingsPath = dir.filePath(QStringLiteral("updates.ini"));
+    std::make_unique<UpdateController>(clock(), http(), setup)->setAutomaticallyDownloadsUpdates(true);
     int questions = 0;
-    bool onboardedMeanwhile = false;
+    bool onboardedMeanwhile = false, overTheWindow = false;
     qsizetype sentMeanwhile = -1;
     QTimer answerer;
     QObject::connect(&answerer, &QTimer::timeout, [&] {
@@ -52,7 +61,10 @@ TEST_P(LaunchModeTest, TheModeIsAskedOnceWithNothingSentBeforeTheAnswer)
             answerer.stop();
             ++questions;
             onboardedMeanwhile = defaults().boolean(QStringLiteral("OWOnboarded"));
-            clock().advance(UpdateController::kStartDelay + 1s);
+            // A dialog of the window: kept over it by the desktop, and centred on it.
+            overTheWindow = box->windowHandle()->transientParent() == window()->windowHandle()
+                && (box->frameGeometry().center() - window()->frameGeometry().center()).manhattanLength() <= 2;
+            clock().advance(20s);
             delegate->applicationShouldHandleReopen(true);
             sentMeanwhile = http().requests().size() + crashReporterInstalls;
             row.answer(box);
@@ -62,11 +74,12 @@ TEST_P(LaunchModeTest, TheModeIsAskedOnceWithNothingSentBeforeTheAnswer)
     buildShell(false, true, false);
     EXPECT_EQ(questions, row.answer ? 1 : 0);
     EXPECT_EQ(onboardedMeanwhile, questions == 1);
+    EXPECT_EQ(overTheWindow, questions == 1);
     EXPECT_EQ(sentMeanwhile, questions ? 0 : -1);
     EXPECT_EQ(service.checkIns().size(), 1);
     EXPECT_EQ(crashReporterInstalls, 1);
-    clock().advance(UpdateController::kStartDelay + 1s); // nobody asked for update checks
-    EXPECT_EQ(http().requests().size(), 1); // the check-in alone
+    clock().advance(UpdateController::kStartDelay);
+    EXPECT_EQ(http().requests().size(), 2); // the check-in, then the update feed
 
     for (const bool relaunch : {false, true}) {
         SCOPED_TRACE(relaunch ? "relaunch" : "launch");
@@ -152,20 +165,28 @@ TEST_F(ShellTest, TheWindowComesBackAsTheDisplayModeSays)
     }
 }
 
-// Moved to the tray from the settings, the window stays open out of the taskbar; where the
-// desktop lists every window (Wayland) it goes, unless no tray host could bring it back.
-TEST_F(ShellTest, MovedToTheTrayTheWindowLeavesTheTaskbarOrElseTheScreen)
+// In the tray, at launch or moved there from the settings, the window keeps out of the
+// taskbar, or where the desktop lists every window (Wayland) out of sight, as long as a
+// tray host can bring it back; without one it stays in the taskbar, the one way in.
+TEST_F(ShellTest, InTheTrayTheWindowStepsAsideOnlyForAnIconThatCanBringItBack)
 {
-    const struct { bool canSkip, host, staysOpen; } rows[] = {{true, true, true}, {false, true, false}, {false, false, true}};
+    const struct { bool atLaunch, canSkip, host, staysOpen; } rows[] = {
+        {false, true, true, true}, {false, false, true, false}, {false, false, false, true},
+        {true, true, true, false}, {true, true, false, true},   {true, false, false, true},
+    };
     for (const auto& row : rows) {
-        SCOPED_TRACE(testing::Message() << "can skip " << row.canSkip << ", host " << row.host);
+        SCOPED_TRACE(testing::Message() << "at launch " << row.atLaunch << ", can skip " << row.canSkip << ", host "
+                                        << row.host);
         taskbar().canSkip = row.canSkip;
         trayHost = row.host;
-        launch(false);
-        delegate->showSettings();
-        settings()->menuBarBox()->click();
-        settle();
+        launch(row.atLaunch);
+        if (!row.atLaunch) {
+            delegate->showSettings();
+            settings()->menuBarBox()->click();
+            settle();
+        }
         EXPECT_EQ(window()->isVisible(), row.staysOpen);
+        EXPECT_EQ(window()->isVisible() && skipsTaskbar(), window()->isVisible() && row.host);
         if (row.host) {
             trayMenuItem("menu.open_app")->trigger();
             EXPECT_TRUE(window()->isVisible());
@@ -175,7 +196,8 @@ TEST_F(ShellTest, MovedToTheTrayTheWindowLeavesTheTaskbarOrElseTheScreen)
 
 // Without permission no lock is tried: an explanation offers to ask for it, the prompt
 // first, the settings second. A refused grab means another program holds the keyboard:
-// the window comes back as the display mode shows it, and the alert says so.
+// the window comes back as the display mode shows it, and the alert says so. Whoever asked
+// hears why before the alert shows.
 TEST_F(ShellTest, ALockThatCannotStartKeepsTheWindowAndSaysWhy)
 {
     const struct { bool tray; bool trusted; int answer; const char* alert; const char* permissionCalls; } rows[] = {
@@ -194,7 +216,14 @@ TEST_F(ShellTest, ALockThatCannotStartKeepsTheWindowAndSaysWhy)
         grab->refuse = true;
         Alert::setNextAnswer(row.answer);
         taskbar().skipped.clear(); // window managers forget it when the window is hidden
-        delegate->lockPressed();
+        std::optional<LockOutcome> heard;
+        qsizetype alertsBefore = -1;
+        delegate->lockRequested({}, [&](LockOutcome outcome) {
+            heard = outcome;
+            alertsBefore = Alert::takeRecords().size();
+        });
+        EXPECT_EQ(heard, row.trusted ? LockOutcome::InputBusy : LockOutcome::NoInputAccess);
+        EXPECT_EQ(alertsBefore, 0);
         EXPECT_FALSE(locked());
         EXPECT_EQ(grab->grabCalls, row.trusted ? 1 : 0);
         EXPECT_TRUE(window()->isVisible());
@@ -207,20 +236,66 @@ TEST_F(ShellTest, ALockThatCannotStartKeepsTheWindowAndSaysWhy)
     }
 }
 
-// One engine for every row, as the application keeps one: each lock chooses afresh, since
-// the guard may be installed, or the session changed, while the application runs.
+// Asked from outside the window, a lock starts as the button's does, ends by itself after
+// the time asked for or the safety timeout, the countdown and the watchdog counting towards
+// it, and is refused while it runs. A launch to lock shows no window before the unlock and
+// asks nothing; before the first launch's question was ever answered it sends nothing
+// either. Then the window comes back as the display mode shows it.
+TEST_F(ShellTest, ALockAskedFromOutsideTheWindowHoldsAndEndsAsAsked)
+{
+    const struct { bool launch, answered, tray; std::optional<std::chrono::seconds> duration; } rows[] = {
+        {false, true, false, 5s}, {true, false, false, 5s}, {true, true, true, {}}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << "launch " << row.launch << ", answered " << row.answered);
+        defaults().remove(QStringLiteral("OWOnboarded"));
+        defaults().remove(QStringLiteral("OWMenuBarMode"));
+        buildShell(row.tray, !row.launch, row.answered);
+        Alert::reset();
+        Alert::setNextAnswer(Alert::SecondButton); // a wrong question must not block the test
+        const qsizetype sentBefore = http().requests().size() + crashReporterInstalls;
+        QList<LockOutcome> heard;
+        const LockDone done = [&heard](LockOutcome outcome) { heard.append(outcome); };
+        row.launch ? delegate->applicationDidFinishLaunchingToLock({row.duration}, done)
+                   : delegate->lockRequested({row.duration}, done);
+        settle();
+        delegate->lockRequested({}, done);
+        EXPECT_EQ(heard, QList<LockOutcome>({LockOutcome::Locked, LockOutcome::AlreadyLocked}));
+        ASSERT_TRUE(locked());
+        EXPECT_EQ(window()->windowHandle() != nullptr, !row.launch) << "the window was shown";
+        EXPECT_EQ(trayIcon() != nullptr, row.tray);
+        EXPECT_TRUE(Alert::takeRecords().isEmpty());
+        EXPECT_EQ(http().requests().size() + crashReporterInstalls - sentBefore, row.launch && row.answered ? 2 : 0);
+        const int seconds = int(row.duration.value_or(15min).count());
+        EXPECT_EQ(watchdog().deadline, std::chrono::seconds(seconds));
+        EXPECT_EQ(topLevel<LockWindow>()->countdownLabel()->text().toStdString(),
+                  L("lock.auto_unlock_countdown", seconds / 60, seconds % 60).toStdString());
+        clock().advance(std::chrono::seconds(seconds) - 10ms);
+        EXPECT_TRUE(locked());
+        clock().advance(10ms);
+        settle();
+        EXPECT_FALSE(locked());
+        EXPECT_EQ(window()->isVisible(), !row.tray);
+        EXPECT_EQ(defaults().boolean(QStringLiteral("OWOnboarded")), row.answered);
+    }
+}
+
+// One engine for every row, as the application keeps one: each lock asks the guard afresh,
+// since it may be installed, or the session changed, while the application runs.
 TEST_F(ShellTest, TheLockEngineIsTheGuardWhenItLetsThisSessionLockElseTheX11GrabOutsideWayland)
 {
     enum class Engine { Guard, X11Grab, None };
-    const struct { bool guard, guardRefuses, x11; const char *sessionType, *waylandDisplay; Engine chosen; } rows[] = {
-        {true, false, true, "x11", nullptr, Engine::Guard}, {true, false, false, "wayland", "wayland-0", Engine::Guard},
-        {true, false, false, nullptr, nullptr, Engine::Guard}, {false, false, true, "x11", nullptr, Engine::X11Grab},
-        {false, false, true, nullptr, nullptr, Engine::X11Grab}, {false, false, true, "tty", nullptr, Engine::X11Grab},
-        {false, false, true, "wayland", nullptr, Engine::None}, {false, false, true, nullptr, "wayland-0", Engine::None},
-        {false, false, true, "x11", "wayland-1", Engine::None}, {false, false, false, "x11", nullptr, Engine::None},
-        {false, false, false, nullptr, nullptr, Engine::None},
+    using A = InputGuard::Answer;
+    const struct { A guard; bool guardRefuses, x11; const char *sessionType, *waylandDisplay; Engine chosen; } rows[] = {
+        {A::Yes, false, true, "x11", nullptr, Engine::Guard}, {A::Yes, false, false, "wayland", "wayland-0", Engine::Guard},
+        {A::Yes, false, false, nullptr, nullptr, Engine::Guard}, {A::NotInstalled, false, true, "x11", nullptr, Engine::X11Grab},
+        {A::NotInstalled, false, true, nullptr, nullptr, Engine::X11Grab}, {A::No, false, true, "tty", nullptr, Engine::X11Grab},
+        {A::NotInstalled, false, true, "wayland", nullptr, Engine::None}, {A::No, false, true, nullptr, "wayland-0", Engine::None},
+        {A::NotInstalled, false, true, "x11", "wayland-1", Engine::None}, {A::No, false, false, "x11", nullptr, Engine::None},
+        {A::NotInstalled, false, false, nullptr, nullptr, Engine::None}, {A::No, false, true, "x11", nullptr, Engine::X11Grab},
         // A guard that said yes but cannot lock now (another of its locks runs).
-        {true, true, true, "x11", nullptr, Engine::X11Grab}, {true, true, true, "wayland", nullptr, Engine::None},
+        {A::Yes, true, true, "x11", nullptr, Engine::X11Grab}, {A::Yes, true, true, "wayland", nullptr, Engine::None},
+        // Installed but silent, or failing to start: never the weaker X11 grab in its stead.
+        {A::NoAnswer, false, true, "x11", nullptr, Engine::None}, {A::NoAnswer, false, true, nullptr, nullptr, Engine::None},
     };
     const auto setOrUnset = [](const char* name, const char* value) { value ? qputenv(name, value) : qunsetenv(name); };
     bool x11 = false;
@@ -228,11 +303,12 @@ TEST_F(ShellTest, TheLockEngineIsTheGuardWhenItLetsThisSessionLockElseTheX11Grab
     FakeInputGuard& guard = inputGuard();
     for (const auto& row : rows) {
         SCOPED_TRACE(testing::Message() << "row " << &row - rows);
-        guard.authorised = row.guard;
+        guard.answer = row.guard;
         guard.refuse = row.guardRefuses;
         x11 = row.x11;
         setOrUnset("XDG_SESSION_TYPE", row.sessionType);
         setOrUnset("WAYLAND_DISPLAY", row.waylandDisplay);
+        choice.prepare([] {});
         EXPECT_EQ(choice.start([](quint64) {}), row.chosen != Engine::None);
         EXPECT_EQ(guard.locked, row.chosen == Engine::Guard);
         EXPECT_EQ(grab->grabbed, row.chosen == Engine::X11Grab);
@@ -241,6 +317,25 @@ TEST_F(ShellTest, TheLockEngineIsTheGuardWhenItLetsThisSessionLockElseTheX11Grab
     }
     qunsetenv("XDG_SESSION_TYPE"); // as the tests run
     qunsetenv("WAYLAND_DISPLAY");
+}
+
+// The guard may have to be started first: the window waits with the busy cursor, a second
+// command meanwhile starts nothing and hears the first one's outcome, and the answer locks once.
+TEST_F(ShellTest, WhileTheGuardStartsTheWindowWaitsAndASecondCommandStartsNothing)
+{
+    launch();
+    inputGuard().answer = InputGuard::Answer::Yes;
+    inputGuard().holdAnswer = true;
+    QList<LockOutcome> heard;
+    for (int press = 0; press < 2; ++press)
+        delegate->lockRequested({}, [&heard](LockOutcome outcome) { heard.append(outcome); });
+    EXPECT_TRUE(heard.isEmpty());
+    EXPECT_TRUE(window()->isVisible());
+    EXPECT_TRUE(QGuiApplication::overrideCursor() && QGuiApplication::overrideCursor()->shape() == Qt::BusyCursor);
+    inputGuard().answerNow();
+    EXPECT_EQ(heard, (QList{LockOutcome::Locked, LockOutcome::Locked}));
+    EXPECT_EQ(inputGuard().lockCalls, 1);
+    EXPECT_FALSE(window()->isVisible() || QGuiApplication::overrideCursor());
 }
 
 // The hold time in force shows at once on the home view and in the settings' pop-up: the
@@ -375,28 +470,65 @@ TEST_F(ShellTest, TheSettingsPageAndTheTrayMenuLeadWhereTheySay)
     EXPECT_EQ(quitting.count(), 0);
 }
 
-// A second claim in the same runtime folder hands over to the first, from another
-// thread's blocking connect; another session's folder is another instance.
-TEST(SingleInstance, ASecondClaimInTheSameFolderHandsOverAndOtherFoldersStayApart)
+// A later launch reopens the first one, or asks it to lock and hears how it went, over a
+// blocking connect from another thread; another session's folder is another instance.
+// Anything but one well-formed line, and any request from another user, closes the
+// connection unanswered and does nothing.
+TEST(SingleInstance, ALaterLaunchReopensOrLocksTheFirstAndNothingElseCounts)
 {
     QTemporaryDir folder;
     QTemporaryDir otherFolder;
     const QString name = QStringLiteral("orbinwash-test");
+    const struct { QByteArray sent; bool stranger; int reopens; std::optional<qint64> lockFor; } rows[] = {
+        {"reopen\n", false, 1, {}},   {"lock\n", false, 0, 0},      {"lock 900\n", false, 0, 900},
+        {"lock 901\n", false, 0, {}}, {"lock 0\n", false, 0, {}},   {"lock five\n", false, 0, {}},
+        {"lock 5 5\n", false, 0, {}}, {"lock\nlock\n", false, 0, {}}, {"LOCK\n", false, 0, {}},
+        {"reopen", false, 0, {}},     {QByteArray(100, 'l'), false, 0, {}}, {"reopen\n", true, 0, {}},
+        {"lock\n", true, 0, {}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.sent.left(20).toStdString() + (row.stranger ? " from a stranger" : ""));
+        SingleInstance first(name, folder.path(), SingleInstance::currentUser() + row.stranger);
+        ASSERT_TRUE(first.claim());
+        QSignalSpy reopened(&first, &SingleInstance::reopenRequested);
+        std::optional<qint64> lockedFor;
+        first.setLockHandler([&](const LockRequest& request, LockDone answer) {
+            lockedFor = request.duration.value_or(0s).count();
+            answer(LockOutcome::InputBusy);
+        });
+        QLocalSocket later;
+        later.connectToServer(folder.filePath(name + QStringLiteral(".socket")));
+        later.write(row.sent);
+        // Closed by the first one, except the unfinished line, which waits for more.
+        EXPECT_EQ(QTest::qWaitFor([&] { return later.state() == QLocalSocket::UnconnectedState; }, 1000),
+                  !row.sent.endsWith("reopen"));
+        EXPECT_EQ(later.readAll(), QByteArray(row.lockFor ? "input-busy\n" : ""));
+        EXPECT_EQ(lockedFor, row.lockFor);
+        EXPECT_EQ(reopened.count(), row.reopens);
+    }
+
     SingleInstance first(name, folder.path());
     SingleInstance elsewhere(name, otherFolder.path());
+    SingleInstance second(name, folder.path());
     ASSERT_TRUE(first.claim() && elsewhere.claim());
+    EXPECT_FALSE(second.claim());
+    first.setLockHandler([](const LockRequest& request, LockDone answer) {
+        answer(request.duration == 7s ? LockOutcome::Locked : LockOutcome::NoInputAccess);
+    });
     QSignalSpy reopened(&first, &SingleInstance::reopenRequested);
     QSignalSpy elsewhereReopened(&elsewhere, &SingleInstance::reopenRequested);
-    for (int launch = 0; launch < 2; ++launch) {
-        SingleInstance second(name, folder.path());
-        EXPECT_FALSE(second.claim());
-        bool delivered = false;
-        std::thread launcher([&] { delivered = second.notifyRunning(); });
-        EXPECT_TRUE(reopened.wait(3000));
-        launcher.join();
-        EXPECT_TRUE(delivered);
-    }
+    std::optional<LockOutcome> outcome;
+    bool delivered = false;
+    std::thread launcher([&] {
+        outcome = second.askToLock({7s});
+        delivered = second.notifyRunning();
+    });
+    EXPECT_TRUE(reopened.wait(5000));
+    launcher.join();
+    EXPECT_EQ(outcome, LockOutcome::Locked);
+    EXPECT_TRUE(delivered);
     EXPECT_EQ(elsewhereReopened.count(), 0);
+    EXPECT_EQ(SingleInstance(name, QDir::tempPath() + QStringLiteral("/none")).askToLock({}), std::nullopt);
 }
 
 } // namespace

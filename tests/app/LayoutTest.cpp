@@ -1,11 +1,14 @@
 #include "Localizer.h"
 #include "LockWindow.h"
 #include "MainWindow.h"
+#include "ReportProblemDialog.h"
 #include "ShellTest.h"
+#include "ShownAlert.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QPlainTextEdit>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QScreen>
@@ -109,8 +112,9 @@ void expectNothingClippedOrCovered(const QWidget* window)
 class LayoutInOneLanguage : public test::ConversationTest {};
 
 // In the language OW_TEST_LANGUAGE names, else English: the home view with a banner of an
-// endless word, then of a long message, the messages window, the settings page and the lock overlay on each
-// screen, with its warning of devices the input guard could not lock.
+// endless word, then of a long message, the messages window, the settings page, a report's
+// thanks (no narrow column) and the lock overlay on each screen, with its warning of devices
+// the input guard could not lock.
 TEST_F(LayoutInOneLanguage, NothingIsClippedOrCovered)
 {
     // The catalogue in force must be the one asked for, or the test would check English nine times.
@@ -131,12 +135,18 @@ TEST_F(LayoutInOneLanguage, NothingIsClippedOrCovered)
     expectNothingClippedOrCovered(messages());
     delegate->showSettings();
     expectNothingClippedOrCovered(window());
+    delegate->reportProblemPressed();
+    topLevel<ReportProblemDialog>()->textEdit()->setPlainText(QStringLiteral("It froze"));
+    topLevel<ReportProblemDialog>()->accept();
+    test::checkShownAlert([this] { answer(); }, [](const QLabel& thanks) {
+        EXPECT_LT(thanks.height(), 3 * thanks.fontMetrics().lineSpacing());
+    });
 
     QList<QRect> desktop;
     for (const QScreen* screen : QGuiApplication::screens())
         desktop << screen->geometry();
     screens().setScreens(desktop);
-    inputGuard().authorised = true;
+    inputGuard().answer = InputGuard::Answer::Yes;
     delegate->lockPressed();
     ASSERT_TRUE(inputGuard().locked);
     inputGuard().refuseDevices({QStringLiteral("Logitech USB Receiver Consumer Control"),

@@ -34,30 +34,14 @@ QJsonObject shippedCatalogue(const QString& language)
 // The shipped languages, by the name of their catalogue.
 const char* const kShippedLanguages[] = {"en", "fr", "de", "es", "it", "pt_BR", "pl", "ja", "zh_CN"};
 
-struct ShippedRow {
-    QStringList preferences;
-    const char* served; // the catalogue that must serve them
-};
-
-class ShippedChoiceTest : public ::testing::TestWithParam<ShippedRow> {};
-
-TEST_P(ShippedChoiceTest, ThePreferredLanguagesPickTheirCatalogue)
+// Each shipped language by its own code, in either form; regions and scripts with no
+// catalogue of their own; languages without a catalogue skipped; English ahead of another
+// language wins; Traditional Chinese readers are not handed Simplified characters.
+TEST(ShippedCatalogueTest, ThePreferredLanguagesPickTheirCatalogue)
 {
-    const QString expected = shippedCatalogue(GetParam().served).value("lock.title").toString();
-    ASSERT_FALSE(expected.isEmpty());
-    if (QLatin1String(GetParam().served) != QLatin1String("en")) {
-        ASSERT_NE(str(expected), str(shippedCatalogue("en").value("lock.title").toString()));
-    }
-    EXPECT_EQ(str(Localizer(GetParam().preferences).text("lock.title")), str(expected));
-}
-
-std::vector<ShippedRow> shippedRows()
-{
-    std::vector<ShippedRow> rows = {
+    std::vector<std::pair<QStringList, const char*>> rows = {
         {{"fr-FR", "de"}, "fr"}, {{"fr_CA"}, "fr"}, {{"DE-at", "fr"}, "de"},
-        // Languages without a catalogue are skipped; English ahead of another language wins.
         {{"nl-NL", "ko", "de"}, "de"}, {{"nl-NL", "ko"}, "en"}, {{}, "en"}, {{"en-GB", "fr"}, "en"},
-        // Traditional Chinese readers are not handed Simplified characters.
         {{"zh-TW", "de"}, "de"}, {{"zh-TW"}, "en"}, {{"zh-TW", "zh-Hant", "zh-CN"}, "zh_CN"}};
     for (const char* language : kShippedLanguages) {
         rows.push_back({{QString::fromLatin1(language)}, language});
@@ -70,10 +54,15 @@ std::vector<ShippedRow> shippedRows()
         rows.push_back({{QString::fromLatin1(code), "de"}, "zh_CN"});
     for (const char* code : {"zh_TW", "zh-Hant", "zh-Hant-TW", "zh_HK", "zh-MO", "zh-Hant-CN"})
         rows.push_back({{QString::fromLatin1(code), "de"}, "de"});
-    return rows;
+    const QString english = shippedCatalogue("en").value("lock.title").toString();
+    for (const auto& [preferences, served] : rows) {
+        SCOPED_TRACE(str(preferences.join(u' ')));
+        const QString expected = shippedCatalogue(served).value("lock.title").toString();
+        ASSERT_FALSE(expected.isEmpty());
+        ASSERT_TRUE(QLatin1String(served) == QLatin1String("en") || expected != english);
+        EXPECT_EQ(str(Localizer(preferences).text("lock.title")), str(expected));
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(Rows, ShippedChoiceTest, ::testing::ValuesIn(shippedRows()));
 
 // Catalogues of the test's own, for the cases the shipped ones can't show.
 class CatalogueFolderTest : public ::testing::Test {
@@ -110,70 +99,52 @@ private:
     QTemporaryDir m_dir;
 };
 
-struct FolderRow {
-    QStringList preferences;
-    const char* key;
-    const char* expected;
-    const char* folder = "strings";
-};
-
-class CatalogueChoiceTest : public CatalogueFolderTest, public ::testing::WithParamInterface<FolderRow> {};
-
-TEST_P(CatalogueChoiceTest, ServesTheBestCatalogueAndEnglishForWhatItLacks)
+TEST_F(CatalogueFolderTest, ServesTheBestCatalogueAndEnglishForWhatItLacks)
 {
-    const FolderRow& row = GetParam();
-    SCOPED_TRACE(str(row.preferences.join(u' ')));
-    const Localizer localizer(row.preferences, folder(row.folder));
-    EXPECT_EQ(str(localizer.text(QString::fromLatin1(row.key))), row.expected);
+    const struct { QStringList preferences; const char* key; const char* expected; const char* folder = "strings"; } rows[] = {
+        {{"pt-BR"}, "a", "pt-BR"}, {{"pt_PT"}, "a", "pt-PT"}, {{"pt-Latn-PT"}, "a", "pt-PT"},
+        {{"pt-AO"}, "a", "pt"}, {{"pt"}, "a", "pt"},
+        // No language-only catalogue: the exact region, else the first other region by name.
+        {{"es-MX"}, "a", "es-MX"}, {{"es-ES"}, "a", "es-AR"}, {{"es"}, "a", "es-AR"},
+        {{"zh-TW"}, "a", "Hant"}, {{"zh-HK"}, "a", "Hant"}, {{"zh-Hant"}, "a", "Hant"},
+        {{"zh-CN"}, "a", "Hans"}, {{"zh-SG"}, "a", "Hans"}, {{"zh"}, "a", "Hans"},
+        {{"zh-CN"}, "a", "zh", "plain"}, {{"zh-TW"}, "a", "A", "plain"},
+        // Missing keys come from English, unknown ones are the key; an empty text stays empty.
+        {{"de"}, "b", "B"}, {{"de"}, "no.such.key", "no.such.key"}, {{"de"}, "suffix", ""}, {{"de"}, "blank", ""},
+        // Unusable catalogues contribute nothing; non-string values count as absent.
+        {{"fr"}, "a", "A"}, {{"nl"}, "a", "A"}, {{"fr-CA"}, "a", "A"}, {{"it"}, "a", "A"}, {{"it"}, "b", "B"},
+        {{"it"}, "c", "it-C"}, {{"sv-SE"}, "a", "sv"}, {{"fr", "de"}, "a", "de"}, {{"fr-CA", "de"}, "a", "de"},
+        {{"fr"}, "a", "a", "missing"},
+        // Nothing but plain letter codes ever names a file.
+        {{"../outside"}, "a", "A"}, {{"..-outside"}, "a", "A"}, {{"pt-../outside"}, "a", "pt"},
+        {{"pt_../../outside"}, "a", "pt"}, {{"pt-../pt_outside"}, "a", "pt"}, {{"pt_outside"}, "a", "pt"},
+        {{"de-extra"}, "a", "de"}, {{"de_1"}, "a", "de"}, {{"de-Latn-DE"}, "a", "de"}, {{"a/b"}, "a", "A"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(str(row.preferences.join(u' ')) + " " + row.key);
+        EXPECT_EQ(str(Localizer(row.preferences, folder(row.folder)).text(QString::fromLatin1(row.key))), row.expected);
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(Rows, CatalogueChoiceTest, ::testing::Values(
-    FolderRow{{"pt-BR"}, "a", "pt-BR"}, FolderRow{{"pt_PT"}, "a", "pt-PT"}, FolderRow{{"pt-Latn-PT"}, "a", "pt-PT"},
-    FolderRow{{"pt-AO"}, "a", "pt"}, FolderRow{{"pt"}, "a", "pt"},
-    // No language-only catalogue: the exact region, else the first other region by name.
-    FolderRow{{"es-MX"}, "a", "es-MX"}, FolderRow{{"es-ES"}, "a", "es-AR"}, FolderRow{{"es"}, "a", "es-AR"},
-    FolderRow{{"zh-TW"}, "a", "Hant"}, FolderRow{{"zh-HK"}, "a", "Hant"}, FolderRow{{"zh-Hant"}, "a", "Hant"},
-    FolderRow{{"zh-CN"}, "a", "Hans"}, FolderRow{{"zh-SG"}, "a", "Hans"}, FolderRow{{"zh"}, "a", "Hans"},
-    FolderRow{{"zh-CN"}, "a", "zh", "plain"}, FolderRow{{"zh-TW"}, "a", "A", "plain"},
-    // Missing keys come from English, unknown ones are the key; an empty text stays empty.
-    FolderRow{{"de"}, "b", "B"}, FolderRow{{"de"}, "no.such.key", "no.such.key"},
-    FolderRow{{"de"}, "suffix", ""}, FolderRow{{"de"}, "blank", ""},
-    // Unusable catalogues contribute nothing; non-string values count as absent.
-    FolderRow{{"fr"}, "a", "A"}, FolderRow{{"nl"}, "a", "A"}, FolderRow{{"fr-CA"}, "a", "A"},
-    FolderRow{{"it"}, "a", "A"}, FolderRow{{"it"}, "b", "B"}, FolderRow{{"it"}, "c", "it-C"},
-    FolderRow{{"sv-SE"}, "a", "sv"}, FolderRow{{"fr", "de"}, "a", "de"}, FolderRow{{"fr-CA", "de"}, "a", "de"}, FolderRow{{"fr"}, "a", "a", "missing"},
-    // Nothing but plain letter codes ever names a file.
-    FolderRow{{"../outside"}, "a", "A"}, FolderRow{{"..-outside"}, "a", "A"}, FolderRow{{"pt-../outside"}, "a", "pt"},
-    FolderRow{{"pt_../../outside"}, "a", "pt"}, FolderRow{{"pt-../pt_outside"}, "a", "pt"},
-    FolderRow{{"pt_outside"}, "a", "pt"}, FolderRow{{"de-extra"}, "a", "de"}, FolderRow{{"de_1"}, "a", "de"},
-    FolderRow{{"de-Latn-DE"}, "a", "de"}, FolderRow{{"a/b"}, "a", "A"}));
-
-struct FormatRow {
-    const char* pattern;
-    QStringList args;
-    const char* expected;
-};
-
-class FormatTest : public CatalogueFolderTest, public ::testing::WithParamInterface<FormatRow> {};
 
 // Placeholders are filled in one pass by their number; argument text is never scanned again.
-TEST_P(FormatTest, FillsPlaceholdersByTheirNumber)
+TEST_F(CatalogueFolderTest, FillsPlaceholdersByTheirNumber)
 {
-    QFile file(folder("plain/en.json"));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(QJsonDocument(QJsonObject{{"k", QString::fromUtf8(GetParam().pattern)}}).toJson());
-    file.close();
-    EXPECT_EQ(str(Localizer({}, folder("plain")).format("k", GetParam().args)), GetParam().expected);
+    const struct { const char* pattern; QStringList args; const char* expected; } rows[] = {
+        {"%1 then %2", {"a", "b"}, "a then b"}, {"%2 before %1", {"a", "b"}, "b before a"},
+        {"%1 = %1", {"x"}, "x = x"}, {"100% sure, %1%", {"7"}, "100% sure, 7%"},
+        {"%11-%1", {"a", "b", "c", "d", "e", "f", "g", "h", "i", "j", "k"}, "k-a"},
+        {"%1 then %2", {"%2", "b"}, "%2 then b"}, {"%1 then %2", {"%1%2", "%1"}, "%1%2 then %1"},
+        {"Nothing to fill", {"a", "b"}, "Nothing to fill"}, {"%1 %2 %3", {"a"}, "a %2 %3"},
+        {"%1 %2 %3", {}, "%1 %2 %3"}, {"%1 and %3", {"a", "b"}, "a and %3"}, {"%11-%1", {"a"}, "%11-a"},
+    };
+    for (const auto& row : rows) {
+        QFile file(folder("plain/en.json"));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(QJsonDocument(QJsonObject{{"k", QString::fromUtf8(row.pattern)}}).toJson());
+        file.close();
+        EXPECT_EQ(str(Localizer({}, folder("plain")).format("k", row.args)), row.expected) << row.pattern;
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(Rows, FormatTest, ::testing::Values(
-    FormatRow{"%1 then %2", {"a", "b"}, "a then b"}, FormatRow{"%2 before %1", {"a", "b"}, "b before a"},
-    FormatRow{"%1 = %1", {"x"}, "x = x"}, FormatRow{"100% sure, %1%", {"7"}, "100% sure, 7%"},
-    FormatRow{"%11-%1", {"a", "b", "c", "d", "e", "f", "g", "h", "i", "j", "k"}, "k-a"},
-    FormatRow{"%1 then %2", {"%2", "b"}, "%2 then b"}, FormatRow{"%1 then %2", {"%1%2", "%1"}, "%1%2 then %1"},
-    FormatRow{"Nothing to fill", {"a", "b"}, "Nothing to fill"}, FormatRow{"%1 %2 %3", {"a"}, "a %2 %3"},
-    FormatRow{"%1 %2 %3", {}, "%1 %2 %3"}, FormatRow{"%1 and %3", {"a", "b"}, "a and %3"},
-    FormatRow{"%11-%1", {"a"}, "%11-a"}));
 
 TEST(SharedLocalizerTest, FillsIntegersAsPlainDigitsAndTextsAsGiven)
 {
@@ -255,43 +226,39 @@ TEST(ShippedCatalogueTest, TheCodeAndTheEnglishCatalogueAgreeOnKeysAndArguments)
         EXPECT_TRUE(used.contains(key)) << "unused key " << str(key);
 }
 
-class ShippedLanguageTest : public ::testing::TestWithParam<const char*> {};
-
-TEST_P(ShippedLanguageTest, HasEveryEnglishKeyTranslatedWithTheSamePlaceholders)
+TEST(ShippedCatalogueTest, EachHasEveryEnglishKeyTranslatedWithTheSamePlaceholders)
 {
     const QJsonObject english = shippedCatalogue("en");
-    QFile file(QStringLiteral(":/strings/%1.json").arg(GetParam()));
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    QJsonParseError error;
-    const QJsonObject catalogue = QJsonDocument::fromJson(file.readAll(), &error).object();
-    ASSERT_EQ(error.error, QJsonParseError::NoError) << str(error.errorString());
-    EXPECT_EQ(catalogue.keys(), english.keys());
-    const bool translated = QLatin1String(GetParam()) != QLatin1String("en");
-    int sentences = 0;
-    for (auto it = english.constBegin(); it != english.constEnd(); ++it) {
-        SCOPED_TRACE(str(it.key()));
-        ASSERT_TRUE(catalogue.value(it.key()).isString());
-        const QString text = catalogue.value(it.key()).toString();
-        EXPECT_FALSE(text.trimmed().isEmpty());
-        // %1..%n, each once, as many as English has.
-        const QList<int> numbers = placeholders(text);
-        for (int n = 0; n < numbers.size(); ++n)
-            EXPECT_EQ(numbers[n], n + 1) << str(text);
-        EXPECT_EQ(numbers, placeholders(it.value().toString())) << str(text);
-        // Menus would take '&' as a mnemonic and labels may render '<' as markup.
-        EXPECT_FALSE(text.contains('&') || text.contains('<')) << str(text);
-        // A copied English sentence would hide a missing translation behind a full key set.
-        if (translated && it.value().toString().split(u' ', Qt::SkipEmptyParts).size() >= 4) {
-            ++sentences;
-            EXPECT_NE(str(text), str(it.value().toString()));
+    for (const char* language : kShippedLanguages) {
+        SCOPED_TRACE(language);
+        QFile file(QStringLiteral(":/strings/%1.json").arg(QLatin1String(language)));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        QJsonParseError error;
+        const QJsonObject catalogue = QJsonDocument::fromJson(file.readAll(), &error).object();
+        ASSERT_EQ(error.error, QJsonParseError::NoError) << str(error.errorString());
+        EXPECT_EQ(catalogue.keys(), english.keys());
+        const bool translated = QLatin1String(language) != QLatin1String("en");
+        int sentences = 0;
+        for (auto it = english.constBegin(); it != english.constEnd(); ++it) {
+            SCOPED_TRACE(str(it.key()));
+            ASSERT_TRUE(catalogue.value(it.key()).isString());
+            const QString text = catalogue.value(it.key()).toString();
+            EXPECT_FALSE(text.trimmed().isEmpty());
+            // %1..%n, each once, as many as English has.
+            const QList<int> numbers = placeholders(text);
+            for (int n = 0; n < numbers.size(); ++n)
+                EXPECT_EQ(numbers[n], n + 1) << str(text);
+            EXPECT_EQ(numbers, placeholders(it.value().toString())) << str(text);
+            // Menus would take '&' as a mnemonic and labels may render '<' as markup.
+            EXPECT_FALSE(text.contains('&') || text.contains('<')) << str(text);
+            // A copied English sentence would hide a missing translation behind a full key set.
+            if (translated && it.value().toString().split(u' ', Qt::SkipEmptyParts).size() >= 4) {
+                ++sentences;
+                EXPECT_NE(str(text), str(it.value().toString()));
+            }
         }
+        EXPECT_TRUE(!translated || sentences > 0);
     }
-    EXPECT_TRUE(!translated || sentences > 0);
 }
-
-INSTANTIATE_TEST_SUITE_P(Languages, ShippedLanguageTest, ::testing::ValuesIn(kShippedLanguages),
-                         [](const ::testing::TestParamInfo<const char*>& language) {
-                             return std::string(language.param);
-                         });
 
 } // namespace

@@ -7,7 +7,7 @@
 #include "FakeLockWatchdog.h"
 #include "FakePowerKeyInhibitor.h"
 #include "FakeScreenList.h"
-#include "FakeShortcutsInhibitor.h"
+#include "FakeSystemLog.h"
 #include "FakeWindowStacking.h"
 #include "GuardLockEngine.h"
 #include "HoldBarView.h"
@@ -55,7 +55,7 @@ protected:
 
     LockController::Services services(ScreenList& list)
     {
-        return {clock, defaults, cursor, sleep, list, stacking, shortcuts, watchdog};
+        return {clock, defaults, cursor, sleep, list, stacking, watchdog};
     }
 
     // An engine on fakes; the controller's engine owns them.
@@ -82,7 +82,6 @@ protected:
         EXPECT_TRUE(sleep.held.isEmpty());
         EXPECT_TRUE(lock.lockWindows().isEmpty());
         EXPECT_TRUE(stacking.guarded.isEmpty());
-        EXPECT_TRUE(shortcuts.inhibited.isEmpty());
         EXPECT_EQ(clock.pendingTimers(), 0);
     }
 
@@ -92,7 +91,6 @@ protected:
     FakeDisplaySleepAssertion sleep;
     FakeScreenList screens{{QRect(0, 0, 800, 600)}};
     FakeWindowStacking stacking;
-    FakeShortcutsInhibitor shortcuts;
     FakeLockWatchdog watchdog;
     FakeInputGrab* grab = new FakeInputGrab;
     FakePowerKeyInhibitor* powerKeys = new FakePowerKeyInhibitor;
@@ -179,8 +177,6 @@ TEST_F(LockControllerTest, LockCoversEveryScreenAndUnlockUndoesAllBeforeOnUnlock
     ASSERT_EQ(controller->lockWindows().size(), 2);
     EXPECT_EQ(stacking.guarded, (QList<WId>{controller->lockWindows()[0]->winId(),
                                             controller->lockWindows()[1]->winId()}));
-    EXPECT_EQ(shortcuts.inhibited, (QList<QWindow*>{controller->lockWindows()[0]->windowHandle(),
-                                                    controller->lockWindows()[1]->windowHandle()}));
     EXPECT_FALSE(cursor.visible());
     EXPECT_EQ(sleep.held.size(), 1);
     EXPECT_TRUE(powerKeys->held);
@@ -219,7 +215,6 @@ TEST_F(LockControllerTest, BarsAndHintsFollowTheHoldAcrossAScreenChange)
     screens.setScreens({QRect(0, 0, 800, 600), QRect(800, 0, 640, 480)});
     ASSERT_EQ(controller->lockWindows().size(), 2);
     EXPECT_EQ(stacking.guarded.size(), 2);
-    EXPECT_EQ(shortcuts.inhibited.size(), 2);
     for (int i = 0; i < 2; ++i) {
         EXPECT_EQ(controller->holdHints()[i]->alpha(), 1.0); // at once, not faded in
         EXPECT_EQ(controller->holdBars()[i]->progress(), 0.0); // until the next tick
@@ -352,11 +347,15 @@ protected:
     QList<double> hints() const { return shown(guarded.holdHints(), &FadingLabel::alpha); }
 
     FakeInputGuard guard;
-    LockController guarded{std::make_unique<GuardLockEngine>(guard, defaults), services(screens)};
+    FakeSystemLog log;
+    LockController guarded{std::make_unique<GuardLockEngine>(guard, defaults, log), services(screens)};
 };
 
-// guardReleases: the reason the guard ends the lock with, if it does.
-struct GuardEndRow { const char* name; std::chrono::seconds at; const char* guardReleases; bool ownerUnlocks; int releasesAsked; };
+// guardReleases: the reason the guard ends the lock with, if it does; logged: whether the
+// system log has it.
+struct GuardEndRow {
+    const char* name; std::chrono::seconds at; const char* guardReleases; bool ownerUnlocks; int releasesAsked; bool logged;
+};
 
 class GuardEndTest : public GuardLockTest, public ::testing::WithParamInterface<GuardEndRow> {};
 
@@ -380,6 +379,9 @@ TEST_P(GuardEndTest, EveryEndIsOneTeardownAndLateReportsChangeNothing)
     expectNothingHeld(guarded);
     EXPECT_FALSE(guard.locked);
     EXPECT_EQ(guard.releaseCalls, row.releasesAsked); // none of a lock the guard ended
+    ASSERT_EQ(log.lines.size(), row.logged ? 1 : 0);
+    EXPECT_TRUE(!row.logged || log.lines[0].contains(QLatin1String(row.guardReleases)));
+    log.lines.clear();
 
     guard.progress(0.5);
     guard.refuseDevices({QStringLiteral("Late Keyboard")});
@@ -393,10 +395,12 @@ TEST_P(GuardEndTest, EveryEndIsOneTeardownAndLateReportsChangeNothing)
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, GuardEndTest, ::testing::Values(
-    GuardEndRow{"GuardSawTheChord", 4s, "chord", false, 0},
+    GuardEndRow{"GuardSawTheChord", 4s, "chord", false, 0, false},
     // The guard's clock counts suspended time, the controller's does not.
-    GuardEndRow{"GuardTimedOutFirst", 600s, "timeout", false, 0},
-    GuardEndRow{"SafetyTimer", 900s, nullptr, false, 1}, GuardEndRow{"Owner", 10s, nullptr, true, 1}),
+    GuardEndRow{"GuardTimedOutFirst", 600s, "timeout", false, 0, false},
+    GuardEndRow{"SessionSwitchedAway", 30s, "session-inactive", false, 0, true},
+    GuardEndRow{"GuardGone", 20s, InputGuard::kLeaseHungUp, false, 0, true},
+    GuardEndRow{"SafetyTimer", 900s, nullptr, false, 1, false}, GuardEndRow{"Owner", 10s, nullptr, true, 1, false}),
     [](const auto& row) { return std::string(row.param.name); });
 
 // The bars show the guard's progress, the hints come and go with a hold, and devices the guard

@@ -26,14 +26,17 @@ public:
     int grab() override { input_.grabbed = input_.grabResult == 0; return input_.grabResult; }
     void ungrab() override { input_.grabbed = false; }
     bool anyKeyDown() const override { return input_.keyDown; }
-    int read(std::vector<input_event>& out) override
+    int read(std::vector<input_event>& out, std::size_t max) override
     {
         if (input_.readError)
             return -input_.readError;
         input_event event;
-        ssize_t length;
-        while ((length = recv(fd_, &event, sizeof event, MSG_DONTWAIT)) == sizeof event)
+        ssize_t length = -1;
+        for (std::size_t n = 0; n < max && (length = recv(fd_, &event, sizeof event, MSG_DONTWAIT)) == sizeof event; ++n) {
             out.push_back(event);
+            if (input_.flood)
+                input_.send(event.type, event.code, event.value);
+        }
         return length == 0 ? -ENODEV : 0;
     }
 
@@ -46,6 +49,8 @@ private:
 
 std::unique_ptr<Timer> FakeClock::at(Time when, std::function<void()> fn)
 {
+    if (full)
+        return nullptr;
     auto timer = std::make_unique<FakeTimer>();
     timer->fn = std::make_shared<std::function<void()>>(std::move(fn));
     timers_.emplace(when, timer->fn);
@@ -76,8 +81,6 @@ FakeInput& FakeSource::add(std::string name, std::uint32_t types, bool later)
     auto& input = inputs.emplace_back(FakeInput{"/dev/input/event" + std::to_string(inputs.size()), std::move(name), types});
     if (later)
         touch(input);
-    else
-        present_.push_back(input.path);
     return input;
 }
 

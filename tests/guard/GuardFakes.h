@@ -21,6 +21,7 @@ public:
     Time now() const override { return now_; }
     std::unique_ptr<Timer> at(Time when, std::function<void()> fn) override;
     void advance(Time by); // fires every timer due on the way, in order, at its own time
+    bool full = false;     // no timer can be had
 
 private:
     std::multimap<Time, std::weak_ptr<std::function<void()>>> timers_; // a timer owns its function
@@ -35,6 +36,8 @@ struct FakeInput {
     int grabResult = 0;
     bool keyDown = false;
     int readError = 0; // reads fail with it once set
+    bool flood = false; // each event read is sent again: it never runs dry
+    Placement placement = Placement::OnSeat;
     int peer = -1;
     bool open = false, grabbed = false;
 
@@ -46,22 +49,29 @@ public:
     ~FakeSource() override { for (const auto& input : inputs) close(input.peer); }
     // There when the lock starts, or plugged in later.
     FakeInput& add(std::string name, std::uint32_t types, bool later = false);
-    // Its node appears or changes, as when udev has set it up.
-    void touch(const FakeInput& input) { appeared_.push_back(input.path); eventfd_write(watchFd_, 1); }
+    // Its node appears or changes, or udev finishes its record.
+    void touch(const FakeInput& input) { changes_.paths.push_back(input.path); eventfd_write(watchFd_, 1); }
+    // The news of the folder was more than the queue held.
+    void overflow() { changes_.overflowed = true; eventfd_write(watchFd_, 1); }
 
-    bool list(const std::string&, std::vector<std::string>& paths, std::string* error) override
+    bool list(std::vector<std::string>& paths, std::string* error) override
     {
         if (!readable)
             *error = "unreadable";
-        paths = present_;
+        for (const auto& input : inputs)
+            paths.push_back(input.path);
         return readable;
     }
     int watch(std::string*) override { return watchFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC); }
-    std::vector<std::string> appeared(int watchFd, const std::string&) override
+    Changes changed(int watchFd) override
     {
         eventfd_t count;
         eventfd_read(watchFd, &count);
-        return std::exchange(appeared_, {});
+        return std::exchange(changes_, {});
+    }
+    Placement place(const std::string& path, const std::string&) override
+    {
+        return std::find_if(inputs.begin(), inputs.end(), [&](const auto& i) { return i.path == path; })->placement;
     }
     std::unique_ptr<InputDevice> open(const std::string& path) override;
 
@@ -69,7 +79,7 @@ public:
     std::list<FakeInput> inputs;
 
 private:
-    std::vector<std::string> present_, appeared_;
+    Changes changes_;
     int watchFd_ = -1;
 };
 
@@ -78,7 +88,8 @@ struct Bench final : LockListener {
     Bench() { sd_event_new(&loop); }
     ~Bench() override { lock.reset(); close(lease); sd_event_unref(loop); }
     void start();
-    void pump() { while (sd_event_run(loop, 0) > 0) {} } // until nothing is pending
+    // Until nothing is pending, or a device that floods has had its turns.
+    void pump() { for (int turn = 0; turn < 100 && sd_event_run(loop, 0) > 0; ++turn) {} }
     void advance(Time by) { pump(); clock.advance(by); pump(); } // what was sent, before the time passes
     int releases() const { return int(std::count_if(log.begin(), log.end(), [](auto& l) { return l.starts_with("released"); })); }
 

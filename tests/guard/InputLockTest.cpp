@@ -35,7 +35,7 @@ TEST(InputLock, GrabsEveryInputDeviceAlsoLaterOnesReportsRefusedOnesAndLeavesSwi
     EXPECT_FALSE(remapped.open || lid.open || lid.grabbed);
 }
 
-TEST(InputLock, EndsOnceForEachReasonWithEveryDeviceUngrabbedFirst)
+TEST(InputLock, EndsOnceForEachReasonWithEveryDeviceUngrabbedFirstAlsoWhileOneFloods)
 {
     const struct {
         const char* reason;
@@ -70,8 +70,11 @@ TEST(InputLock, EndsOnceForEachReasonWithEveryDeviceUngrabbedFirst)
         SCOPED_TRACE(row.reason);
         Bench bench;
         bench.source.add("keyboard", Keys);
+        auto& mouse = bench.source.add("mouse", Keys | Rel);
         bench.source.add("second keyboard", Keys);
+        mouse.flood = true;
         bench.start();
+        mouse.send(EV_REL, REL_X, 1);
         row.act(bench);
         bench.pump();
         EXPECT_EQ(bench.log.back(), std::string("released ") + row.reason);
@@ -137,6 +140,53 @@ TEST(InputLock, AnUnpluggedDeviceIsDroppedWithItsKeysAndTheLockGoesOn)
     ASSERT_FALSE(bench.progressLog.empty());
     EXPECT_EQ(bench.progressLog.back().second, 0.0) << "the bar empties when the chord breaks";
     EXPECT_GT(bench.progressLog.end()[-2].second, 0.3);
+}
+
+// Its node appears a second before udev has finished its record.
+template <Placement Finished>
+void placedLater(Bench& bench, FakeInput& input)
+{
+    input.placement = Placement::Unsettled;
+    bench.source.touch(input);
+    bench.advance(1s);
+    input.placement = Finished;
+    bench.source.touch(input);
+}
+
+TEST(InputLock, APluggedDeviceOfTheSeatIsTakenOrNamedOneOfAnotherSeatLeftFree)
+{
+    const struct {
+        const char* name;
+        void (*plug)(Bench&, FakeInput&); // the keyboard, there but not yet told of
+        const char* heard;                // the lock's last word
+    } rows[] = {
+        {"placed on the seat by udev's finished record", placedLater<Placement::OnSeat>, "grabbed /dev/input/event1"},
+        {"placed on another seat by udev's finished record", placedLater<Placement::OtherSeat>, "grabbed /dev/input/event0"},
+        {"never placed by udev", [](Bench& b, FakeInput& k) { k.placement = Placement::Unsettled; b.source.touch(k); },
+         "refused /dev/input/event1 keyboard"},
+        {"its news lost in an overflow", [](Bench& b, FakeInput&) { b.source.overflow(); }, "grabbed /dev/input/event1"},
+        {"re-plugged at its node before the old hang-up is read", [](Bench& b, FakeInput& k) {
+             b.source.touch(k);
+             b.pump();
+             b.source.touch(k);
+             close(std::exchange(k.peer, -1));
+         }, "grabbed /dev/input/event1"},
+        {"no timer to wait for its keys", [](Bench& b, FakeInput& k) { k.keyDown = b.clock.full = true; b.source.touch(k); },
+         "refused /dev/input/event1 keyboard"},
+        {"no timer to wait for udev", [](Bench& b, FakeInput& k) { k.placement = Placement::Unsettled; b.clock.full = true; b.source.touch(k); },
+         "refused /dev/input/event1 keyboard"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        Bench bench;
+        bench.source.add("first keyboard", Keys);
+        bench.start();
+        auto& keyboard = bench.source.add("keyboard", Keys);
+        row.plug(bench, keyboard);
+        bench.advance(10s);
+        EXPECT_EQ(bench.log.back(), row.heard);
+        EXPECT_EQ(keyboard.grabbed && keyboard.open, bench.log.back() == "grabbed " + keyboard.path);
+    }
 }
 
 TEST(InputLock, DoesNotStartWhenTheDeviceFolderCannotBeRead)

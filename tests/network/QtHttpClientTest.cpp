@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QHostAddress>
 #include <QTcpServer>
@@ -108,8 +109,8 @@ std::optional<HttpClient::Response> post(QtHttpClient& http, const QUrl& url, st
     return QTest::qWaitFor([&] { return response.has_value(); }, 5000) ? response : std::nullopt;
 }
 
-// The form type the service always saw and the body as given; the cookie the first server
-// sets never goes back to the next on the same host.
+// The form type the service always saw, the body as given and the program's own name, as in
+// GETs; the cookie the first server sets never goes back to the next on the same host.
 TEST(QtHttpClientTest, PostSendsTheFormAndDeliversEveryStatusButNotABodyBeyondTheLimitOrABrokenOne)
 {
     const QByteArray limit(QtHttpClient::kMaxResponseBytes, 'x');
@@ -125,7 +126,7 @@ TEST(QtHttpClientTest, PostSendsTheFormAndDeliversEveryStatusButNotABodyBeyondTh
         {"cut off", "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nshort", false, 200},
         {"nobody listening", {}, false, 0},
     };
-    QtHttpClient http;
+    QtHttpClient http("OrbinWash/1.2.3");
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         WireServer server;
@@ -140,6 +141,7 @@ TEST(QtHttpClientTest, PostSendsTheFormAndDeliversEveryStatusButNotABodyBeyondTh
             EXPECT_TRUE(request.startsWith("POST /p HTTP/1.1\r\n")) << request.toStdString();
             EXPECT_TRUE(request.endsWith("\r\n\r\na=1&b={\"c\":2}"));
             EXPECT_TRUE(request.toLower().contains("\r\ncontent-type: application/x-www-form-urlencoded\r\n"));
+            EXPECT_TRUE(request.contains("\r\nUser-Agent: OrbinWash/1.2.3\r\n"));
             EXPECT_FALSE(request.toLower().contains("\r\ncookie:")) << request.toStdString();
         }
     }
@@ -191,6 +193,45 @@ TEST(QtHttpClientTest, EveryPostEndsAtItsDeadlineAndFreesItsConnection)
     }
 }
 
+// Whatever the caller does on hearing the end, here run an alert's event loop, the server
+// has seen the connection closed by then: one that never answers at the deadline, one that
+// answers and would keep the connection at once. Posts and GETs alike.
+TEST(QtHttpClientTest, TheConnectionIsClosedBeforeTheCallerHearsTheEnd)
+{
+    constexpr std::chrono::milliseconds kDeadline = 300ms;
+    for (int i = 0; i < 4; ++i) {
+        SCOPED_TRACE(i);
+        const qint64 closesAfter = i < 2 ? kDeadline.count() : 0;
+        WireServer server;
+        server.answer = i < 2 ? QByteArray() : reply("500 Oops", "{}");
+        server.close = false;
+        QtHttpClient http;
+        QObject context;
+        QElapsedTimer timer;
+        qint64 closedAt = -1;
+        const auto alert = [&] {
+            QEventLoop loop;
+            QTimer poll;
+            QObject::connect(&poll, &QTimer::timeout, [&] {
+                closedAt = server.openConnections() == 0 ? timer.elapsed() : -1;
+                if (closedAt >= 0 || timer.elapsed() > 2000)
+                    loop.quit();
+            });
+            poll.start(5);
+            loop.exec();
+        };
+        timer.start();
+        if (i % 2)
+            http.get(server.url(), 64, kDeadline, &context, [&](Fetch, QByteArray) { alert(); });
+        else
+            http.post(server.url(), "{}", kDeadline, &context, [&](HttpClient::Response) { alert(); });
+        ASSERT_TRUE(QTest::qWaitFor([&] { return closedAt >= 0 || timer.elapsed() > 2000; }, 5000));
+        EXPECT_EQ(server.requests.size(), 1);
+        EXPECT_GE(closedAt, closesAfter);
+        EXPECT_LE(closedAt, closesAfter + 200);
+    }
+}
+
 // Every GET ending, each through get and through download. A download replaces the file
 // only when complete and leaves nothing else beside it.
 TEST(QtHttpClientTest, GetAndDownloadEndAsTheAnswerSays)
@@ -213,7 +254,7 @@ TEST(QtHttpClientTest, GetAndDownloadEndAsTheAnswerSays)
         {"not found", reply("404 Not Found", "no"), Fetch::NotFound},
         {"gone", reply("410 Gone", {}), Fetch::NotFound},
         {"server error", reply("500 Internal Server Error", full), Fetch::Failed},
-        {"redirected off the web", reply("302 Found", {}, "Location: file:///etc/passwd\r\n"), Fetch::Failed},
+        {"redirected off the web", reply("302 Found", {}, "Location: file:///etc/passwd\r\n"), Fetch::Redirected},
         {"dropped", "HTTP/1.1 200 OK\r\nContent-Length: 64\r\n\r\npart", Fetch::Failed},
         {"stalls in the body", "HTTP/1.1 200 OK\r\nContent-Length: 64\r\n\r\npart", Fetch::NoConnection, false},
         {"silent", {}, Fetch::NoConnection},

@@ -2,11 +2,15 @@
 #include "Appcast.h"
 #include "FakeClock.h"
 #include "FakeHttpClient.h"
+#include "ShownAlert.h"
 #include "UpdateController.h"
 
 #include <QDir>
 #include <QFile>
+#include <QProgressDialog>
+#include <QPushButton>
 #include <QSignalSpy>
+#include <QTest>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -175,6 +179,11 @@ TEST(UpdateFileNameTest, StaysInsideTheDownloadsFolderAndInSight)
         EXPECT_FALSE(safe.isEmpty() || safe.contains(u'/') || safe.startsWith(u'.')) << safe.toStdString();
         EXPECT_LE(safe.toUtf8().size(), 200);
     }
+    // A second copy is numbered as browsers number it, before the extension.
+    for (const auto& [name, second] : {std::pair{u"orbinwash_0.2.1_amd64.deb"_s, u"orbinwash_0.2.1_amd64 (2).deb"_s},
+                                       std::pair{u"OrbinWash-0.2.0.tar.gz"_s, u"OrbinWash-0.2.0 (2).tar.gz"_s},
+                                       std::pair{u"OrbinWash-update"_s, u"OrbinWash-update (2)"_s}})
+        EXPECT_EQ(UpdateController::numberedName(name, 2), second);
 }
 
 class UpdateControllerTest : public ::testing::Test {
@@ -216,9 +225,21 @@ protected:
         return finished.isEmpty() ? std::nullopt : std::optional(finished.at(0).at(0).value<Outcome>());
     }
 
+    // Everything in the downloads folder, hidden files and folders too.
     QStringList downloads() const
     {
-        return QDir(downloadsPath()).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
+        return QDir(downloadsPath()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    }
+    // A file of the user's own where a download would go; then that it alone is there, unchanged.
+    void putUsersFile(const QString& name)
+    {
+        QFile file(QDir(downloadsPath()).filePath(name));
+        ASSERT_TRUE(QDir().mkpath(downloadsPath()) && file.open(QIODevice::WriteOnly) && file.write("mine") == 4);
+    }
+    void expectOnlyUsersFile(const QString& name)
+    {
+        QFile file(QDir(downloadsPath()).filePath(name));
+        EXPECT_TRUE(downloads() == QStringList{name} && file.open(QIODevice::ReadOnly) && file.readAll() == "mine");
     }
     QString savedPath() const { return QDir(downloadsPath()).filePath(u"OrbinWash-0.2.0.tar.gz"_s); }
     qsizetype hits(const QUrl& url) const { return m_http.requestsTo(url).size(); }
@@ -230,9 +251,10 @@ protected:
     QList<QUrl> m_opened;
 };
 
-// Download fetches the package here, checks it, and says where it went: it needs no
-// browser, which might not be set up and would not check the signature. Already there,
-// the file is not fetched again, unless it changed since.
+// Download fetches the package here, checks it, and says where it went, the path whole on a
+// line of its own: it needs no browser, which might not be set up and would not check the
+// signature. Already there, the file is not fetched again; one that changed since may be
+// the user's own, and a fresh copy goes beside it.
 TEST_F(UpdateControllerTest, DownloadSavesTheNewerVersionAndSaysWhere)
 {
     const QByteArray bytes(300'000, 'p');
@@ -241,47 +263,66 @@ TEST_F(UpdateControllerTest, DownloadSavesTheNewerVersionAndSaysWhere)
               u"<sparkle:shortVersionString>0.2 Spring</sparkle:shortVersionString>"
               "<sparkle:releaseNotesLink>https://orbinlabs.app/notes/0.2?a=1&amp;b=2</sparkle:releaseNotesLink>"_s);
     auto updates = controller(m_clock);
-    EXPECT_EQ(userCheck(*updates, {Alert::FirstButton, Alert::FirstButton}), Outcome::UpdateAvailable);
+    Alert::setNextAnswer(Alert::FirstButton);
+    QString said;
+    ow::test::checkShownAlert([&] { updates->checkForUpdates(); }, [&said](const QLabel& label) {
+        said = label.text(); // the path's line fits whole
+        EXPECT_LE(label.fontMetrics().horizontalAdvance(said.split(u'\n').last()), label.contentsRect().width());
+    });
     const QList<Alert::Record> records = Alert::takeRecords();
-    ASSERT_EQ(records.size(), 2);
+    ASSERT_EQ(records.size(), 1);
     EXPECT_TRUE(records[0].text.contains(u"0.2 Spring"_s)) << records[0].text.toStdString();
     EXPECT_TRUE(records[0].text.contains(u"https://orbinlabs.app/notes/0.2?a=1&b=2"_s));
     EXPECT_EQ(records[0].buttons.size(), 2);
 
     updates->setAutomaticallyDownloadsUpdates(true);
+    const QString names[] = {u"OrbinWash-0.2.0.tar.gz"_s, u"OrbinWash-0.2.0 (1).tar.gz"_s};
     for (int round = 0; round < 3; ++round) {
         EXPECT_TRUE(round == 0 || userCheck(*updates) == Outcome::UpdateAvailable);
-        EXPECT_EQ(downloads(), QStringList{u"OrbinWash-0.2.0.tar.gz"_s});
-        QFile file(savedPath());
+        const QString path = QDir(downloadsPath()).filePath(names[round / 2]);
+        EXPECT_EQ(downloads().size(), round / 2 + 1);
+        QFile file(path);
         EXPECT_TRUE(file.open(QIODevice::ReadWrite) && file.readAll() == bytes);
         EXPECT_EQ(hits(QUrl(kPackage)), round < 2 ? 1 : 2);
-        const QString said = round == 0 ? records[1].text : Alert::takeRecords().value(0).text;
-        EXPECT_TRUE(said.contains(QDir::toNativeSeparators(savedPath()))) << said.toStdString();
+        said = round ? Alert::takeRecords().value(0).text : said;
+        const QStringList lines = QString(said).remove(QChar(0x2060)).replace(QChar(0x00A0), u' ').split(u'\n');
+        EXPECT_TRUE(lines.contains(QDir::toNativeSeparators(path))) << said.toStdString();
         ASSERT_TRUE(round != 1 || file.write("X") == 1);
     }
+    QFile changed(QDir(downloadsPath()).filePath(names[0]));
+    EXPECT_TRUE(changed.open(QIODevice::ReadOnly) && changed.readAll() == bytes + "X");
     EXPECT_EQ(m_opened, QList<QUrl>{QUrl::fromLocalFile(downloadsPath())});
     for (const FakeHttpClient::Request& request : m_http.requestsTo(QUrl(kPackage)))
         EXPECT_EQ(request.maxBytes, bytes.size()) << "never more than announced";
 }
 
-// A package not signed by the publisher's key is deleted, and the check ends as one that
-// could not be completed; DownloadSavesTheNewerVersionAndSaysWhere keeps a well signed one.
+// A package not signed by the publisher's key is never kept, and a file of the user's with
+// its name stays as it was, with nothing beside it; one the feed gives no signature for is
+// not even fetched. DownloadSavesTheNewerVersionAndSaysWhere keeps a well signed one.
 TEST_F(UpdateControllerTest, OnlyAPackageSignedByThePublisherIsKept)
 {
     const QByteArray bytes(3000, 'p');
     m_http.answer(QUrl(kPackage), Answer{200, bytes});
+    putUsersFile(u"OrbinWash-0.2.0.tar.gz"_s);
     auto updates = controller(m_clock);
     updates->setAutomaticallyDownloadsUpdates(true);
-    for (const QByteArray& signature : {SigningKey().sign(bytes), QByteArray(), m_key.sign(bytes + 'p')}) {
+    const std::pair<QByteArray, QString> rows[] = {
+        {SigningKey().sign(bytes), u"not kept"_s}, {m_key.sign(bytes + 'p'), u"not kept"_s}, {{}, u"not downloaded"_s}};
+    for (const auto& [signature, said] : rows) {
+        const qsizetype fetched = hits(QUrl(kPackage));
         m_http.answer(kFeed, Answer{200, feedWith(itemWith(u"0.2.0"_s, kPackage, bytes.size(), {}, signature))});
         EXPECT_EQ(userCheck(*updates), Outcome::Failed);
-        EXPECT_TRUE(Alert::takeRecords().value(0).text.contains(u"could not be verified"_s));
-        EXPECT_TRUE(downloads().isEmpty());
+        const Alert::Record record = Alert::takeRecords().value(0);
+        EXPECT_TRUE(record.title.contains(u"could not be verified"_s));
+        EXPECT_TRUE(record.text.contains(said)) << record.text.toStdString();
+        EXPECT_EQ(hits(QUrl(kPackage)), fetched + (signature.isEmpty() ? 0 : 1));
+        expectOnlyUsersFile(u"OrbinWash-0.2.0.tar.gz"_s);
     }
 }
 
-// Download tries again, and then says why it failed and where to get the file; a package
-// announced beyond the limit is not even asked for.
+// Download tries again, and then says why it failed and, unless it was missing or sent on
+// somewhere it may not go, where to get the file; a package announced beyond the limit is
+// not even asked for. A file of the user's with its name stays as it was.
 TEST_F(UpdateControllerTest, FailedDownloadLeavesNoFileAndSaysWhyAndWhereToGetIt)
 {
     const struct {
@@ -290,8 +331,10 @@ TEST_F(UpdateControllerTest, FailedDownloadLeavesNoFileAndSaysWhyAndWhereToGetIt
         Answer answer;
         int requests;
         QString why;
+        bool offered = true;
     } rows[] = {
-        {"not found", 0, {404}, 1, u"not found on the server"_s},
+        {"not found", 0, {404}, 1, u"not found on the server"_s, false},
+        {"redirected", 0, {302}, 1, u"not secure"_s, false},
         {"shorter than announced", 1000, {200, QByteArray(10, 'p')}, 1, u"could not be downloaded"_s},
         {"longer than announced", 10, {200, QByteArray(1000, 'p')}, 1, u"could not be downloaded"_s},
         {"announced beyond the limit", UpdateController::kMaxDownloadBytes + 1, {200}, 0, u"could not be downloaded"_s},
@@ -303,6 +346,8 @@ TEST_F(UpdateControllerTest, FailedDownloadLeavesNoFileAndSaysWhyAndWhereToGetIt
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         const QString url = kPackage + QString::fromLatin1(row.name).remove(u' ');
+        QDir(downloadsPath()).removeRecursively();
+        putUsersFile(UpdateController::safeFileName(QUrl(url)));
         m_http.answer(QUrl(url), row.answer);
         serveFeed(u"0.2.0"_s, row.answer.body, url, row.announced);
         EXPECT_EQ(userCheck(*updates, {Alert::FirstButton, Alert::FirstButton}), Outcome::UpdateAvailable);
@@ -311,14 +356,16 @@ TEST_F(UpdateControllerTest, FailedDownloadLeavesNoFileAndSaysWhyAndWhereToGetIt
         for (const Alert::Record& record : records)
             EXPECT_TRUE(record.text.contains(row.why)) << record.text.toStdString();
         EXPECT_EQ(records[0].text.contains(u"internet connection"_s), row.answer.status == 0);
-        EXPECT_TRUE(records[1].text.contains(url));
+        EXPECT_EQ(records[1].text.contains(url), row.offered);
         EXPECT_EQ(hits(QUrl(url)), 2 * row.requests);
-        EXPECT_TRUE(downloads().isEmpty() && m_opened.isEmpty());
+        expectOnlyUsersFile(UpdateController::safeFileName(QUrl(url)));
+        EXPECT_TRUE(m_opened.isEmpty());
         for (const FakeHttpClient::Request& request : m_http.requestsTo(QUrl(url)))
             EXPECT_TRUE(request.maxBytes > 0 && request.maxBytes <= UpdateController::kMaxDownloadBytes);
     }
 
     // Gone while the package comes: no file, and nothing said.
+    QDir(downloadsPath()).removeRecursively();
     const QString held = kPackage + u"held"_s;
     serveFeed(u"0.2.0"_s, QByteArray(10, 'p'), held);
     Alert::setNextAnswer(Alert::SecondButton);
@@ -348,7 +395,7 @@ TEST_F(UpdateControllerTest, OnlyAHigherVersionIsAnUpdate)
 }
 
 // Only a feed that never came is a matter of the user's connection; a feed off the web is
-// not even asked for.
+// not even asked for. ACheckShowsThatItRunsAndEndsAtItsDeadline lets one never come.
 TEST_F(UpdateControllerTest, UnusableFeedsEndInCouldNotCheck)
 {
     const QByteArray valid = feedWith(itemWith(u"0.2.0"_s));
@@ -375,17 +422,48 @@ TEST_F(UpdateControllerTest, UnusableFeedsEndInCouldNotCheck)
     EXPECT_EQ(hits(QUrl(u"file:///tmp/appcast.xml"_s)), 0);
     for (const FakeHttpClient::Request& request : m_http.requests())
         EXPECT_TRUE(request.maxBytes > 0 && request.maxBytes <= Appcast::kMaxFeedBytes);
+}
 
-    // A feed that never comes ends with the transfer's timeout.
-    auto updates = controller(m_clock, u"0.1.0"_s, QUrl(u"https://updates.test/silent.xml"_s));
-    Alert::setNextAnswer(Alert::FirstButton);
+// A check the user asked for shows that it runs, and stops at Cancel; asked for again
+// meanwhile, nothing new starts. A feed that never comes ends when the transfer has been
+// silent too long, one that trickles at the check's deadline, each with its own message.
+TEST_F(UpdateControllerTest, ACheckShowsThatItRunsAndEndsAtItsDeadline)
+{
+    const struct {
+        bool trickles;
+        std::chrono::milliseconds endsAt; // 0: cancelled
+        QString said;
+    } rows[] = {{false, UpdateController::kTransferTimeout, u"internet connection"_s},
+                {true, UpdateController::kFeedDeadline, u"too slowly"_s}, {true, 0ms, {}}};
+    auto updates = controller(m_clock);
     QSignalSpy finished(updates.get(), &UpdateController::checkFinished);
-    updates->checkForUpdates();
-    m_clock.advance(UpdateController::kTransferTimeout - 1ms);
-    EXPECT_TRUE(finished.isEmpty());
-    m_clock.advance(1ms);
-    EXPECT_EQ(finished.size(), 1);
-    EXPECT_TRUE(Alert::takeRecords().value(0).text.contains(u"internet connection"_s));
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.said.toStdString());
+        Alert::setNextAnswer(Alert::FirstButton);
+        updates->checkForUpdates();
+        updates->checkForUpdates();
+        EXPECT_EQ(hits(kFeed), &row - rows + 1);
+        if (row.trickles)
+            m_http.trickle(m_http.heldCount() - 1);
+        QPointer<QProgressDialog> progress;
+        for (QWidget* window : QApplication::topLevelWidgets()) {
+            if (window->isVisible() && qobject_cast<QProgressDialog*>(window))
+                progress = qobject_cast<QProgressDialog*>(window);
+        }
+        ASSERT_TRUE(progress && progress->isVisible());
+        if (row.endsAt == 0ms) {
+            QTest::mouseClick(progress->findChild<QPushButton*>(), Qt::LeftButton);
+        } else {
+            m_clock.advance(row.endsAt - 1ms);
+            EXPECT_TRUE(finished.isEmpty());
+            m_clock.advance(1ms);
+        }
+        ASSERT_EQ(finished.size(), 1);
+        EXPECT_EQ(finished.takeFirst().at(0).value<Outcome>(), row.said.isEmpty() ? Outcome::Cancelled : Outcome::Failed);
+        const QList<Alert::Record> said = Alert::takeRecords();
+        EXPECT_TRUE(row.said.isEmpty() ? said.isEmpty() : said.value(0).text.contains(row.said));
+        EXPECT_FALSE(progress && progress->isVisible());
+    }
 }
 
 // Background checks run once per interval, only when switched on (the switch persists), and
@@ -450,7 +528,7 @@ TEST_F(UpdateControllerTest, BackgroundCheckAnnouncesANewerVersionAndTellsHowIts
     const QList<Alert::Record> records = Alert::takeRecords();
     ASSERT_EQ(records.size(), 2);
     EXPECT_TRUE(records[0].text.contains(u"0.3.0"_s));
-    EXPECT_TRUE(records[1].title.contains(u"could not check"_s));
+    EXPECT_TRUE(records[1].title.contains(u"could not be verified"_s));
     EXPECT_TRUE(downloads().isEmpty());
 }
 

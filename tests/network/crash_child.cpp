@@ -1,14 +1,5 @@
-// crash_child <mode> <record-file>: installs the crash reporter recording to
-// <record-file>, then dies as <mode> says:
-//   exception            an uncaught std::runtime_error("boom") from a nested call
-//   exception-other      an uncaught int
-//   exception-lines      an uncaught exception whose reason spans lines
-//   terminate            std::terminate() with no exception in flight
-//   segv                 a write through a null pointer
-//   abort                std::abort()
-//   overflow             unbounded recursion, so the handler must run on its own stack
-//   exception-then-segv  an uncaught exception whose what() faults while it is recorded
-//   none                 installs nothing, then throws as "exception" does
+// crash_child <mode> <record-file>: installs the crash reporter recording to <record-file>,
+// then dies as <mode> says (see main); "none" installs nothing and throws as "exception" does.
 #include "CrashReporter.h"
 #include "FileUserDefaults.h"
 #include "PosixFatalErrorHooks.h"
@@ -98,9 +89,9 @@ int main(int argc, char* argv[])
         writeThroughNull();
     else if (std::strcmp(mode, "abort") == 0)
         std::abort();
-    else if (std::strcmp(mode, "overflow") == 0)
+    else if (std::strcmp(mode, "overflow") == 0) // the handler must run on its own stack
         return recurse(0);
-    else if (std::strcmp(mode, "exception-then-segv") == 0)
+    else if (std::strcmp(mode, "exception-then-segv") == 0) // what() faults while it is recorded
         throw FaultingException();
     return 3;
 }

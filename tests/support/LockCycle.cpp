@@ -1,5 +1,6 @@
 #include "LockCycle.h"
 
+#include "X11Connection.h"
 #include "XTestInput.h"
 
 #include <QDir>
@@ -7,6 +8,9 @@
 #include <QFile>
 #include <QStringList>
 #include <QTest>
+
+// Last: Xlib's macros (None, Bool, Status...) would break the Qt headers.
+#include <X11/Xlib.h>
 
 namespace ow::test {
 
@@ -43,6 +47,18 @@ QString troubleAfterUnlock(XTestInput& input, int ms)
         QTest::qWait(100);
     }
     return {};
+}
+
+std::unique_ptr<X11Connection> competingGrab()
+{
+    std::unique_ptr<X11Connection> other = X11Connection::open();
+    if (!other)
+        return nullptr;
+    Display* display = other->display();
+    const bool keyboard = XGrabKeyboard(display, other->root(), False, GrabModeAsync, GrabModeAsync, CurrentTime) == GrabSuccess;
+    const bool pointer = XGrabPointer(display, other->root(), False, 0, GrabModeAsync, GrabModeAsync, None, None,
+                                      CurrentTime) == GrabSuccess;
+    return keyboard && pointer ? std::move(other) : nullptr;
 }
 
 qint64 watchdogChildOf(qint64 parent)

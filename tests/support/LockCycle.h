@@ -2,6 +2,12 @@
 
 #include <QString>
 
+#include <memory>
+
+namespace ow {
+class X11Connection;
+}
+
 namespace ow::test {
 
 class XTestInput;
@@ -14,6 +20,10 @@ bool holdBothCtrlKeysUntilUnlocked(XTestInput& input, int timeoutMs);
 // keyboard grabbed again, an overlay mapped, a key or button left held down), or an empty
 // text when the session stayed free.
 QString troubleAfterUnlock(XTestInput& input, int ms);
+
+// Another client's grab of keyboard and pointer, held until its connection closes; null
+// when it could not take both.
+std::unique_ptr<X11Connection> competingGrab();
 
 // The pid of parent's child named after the watchdog helper, or -1.
 qint64 watchdogChildOf(qint64 parent);

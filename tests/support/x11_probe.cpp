@@ -10,7 +10,6 @@
 // time "ping" was written is printed before "pong". Exits 0 on stdin EOF.
 
 #include <X11/Xlib.h>
-#include <X11/Xutil.h>
 #include <X11/extensions/XInput2.h>
 
 #include <cerrno>
@@ -149,12 +148,6 @@ int main()
     const Window window = XCreateSimpleWindow(display, XRootWindow(display, screen), 0, 0, 400, 300, 0,
                                               XBlackPixel(display, screen), XWhitePixel(display, screen));
     XStoreName(display, window, "x11_probe");
-    // Asks a window manager to keep the requested geometry instead of placing it itself.
-    XSizeHints hints = {};
-    hints.flags = USPosition | USSize;
-    hints.width = 400;
-    hints.height = 300;
-    XSetWMNormalHints(display, window, &hints);
     XSelectInput(display, window,
                  KeyPressMask | KeyReleaseMask | ButtonPressMask | ButtonReleaseMask
                      | PointerMotionMask | FocusChangeMask | StructureNotifyMask);

@@ -1,14 +1,17 @@
 #include "AppDelegate.h"
 #include "AppHome.h"
+#include "ClientInfo.h"
 #include "LinuxPlatform.h"
 #include "Localizer.h"
 #include "LockCycle.h"
 #include "TapLockEngine.h"
 #include "UpdateController.h"
+#include "X11Connection.h"
 #include "X11Probe.h"
 #include "XTestInput.h"
 
 #include <QAction>
+#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QHttpServer>
 #include <QHttpServerRequest>
@@ -65,6 +68,11 @@ int redPixels(const QRect& area)
     return count;
 }
 
+QString orbinwash()
+{
+    return qEnvironmentVariable("ORBINWASH_UNDER_TEST", QStringLiteral(ORBINWASH_BIN));
+}
+
 // OrbinWash as a user starts it: the real executable (or the one ORBINWASH_UNDER_TEST
 // names, such as the installed one) with a fresh home, in the taskbar or in Debian's
 // trayer, an XEmbed system tray in the top right corner.
@@ -105,11 +113,11 @@ protected:
             << "trayer never took the system tray selection";
     }
 
-    void start(QProcess& process)
+    void start(QProcess& process, const QStringList& arguments = {})
     {
         process.setProcessEnvironment(home->environment());
         process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process.start(qEnvironmentVariable("ORBINWASH_UNDER_TEST", QStringLiteral(ORBINWASH_BIN)), {});
+        process.start(orbinwash(), arguments);
         ASSERT_TRUE(process.waitForStarted(5000));
     }
 
@@ -134,31 +142,75 @@ protected:
     QProcess trayer;
 };
 
-TEST_F(AppEndToEndTest, ASecondLaunchExitsAndBringsTheFirstWindowForward)
+// What a later `orbinwash` does and tells a terminal or a script, in the user's language.
+// Without options it brings the first one's window forward (closed with Ctrl+W, which does
+// not quit); that, help, the version and mistakes need no display (DISPLAY names a server
+// that is not there). A lock is refused with its reason while another program holds the
+// keyboard, and while a lock runs; with `--for 5` it holds, and ends by itself on time.
+TEST_F(AppEndToEndTest, ALaterLaunchDoesWhatItIsToldOrSaysWhyNot)
 {
     ASSERT_NO_FATAL_FAILURE(makeHome(false));
     ASSERT_NO_FATAL_FAILURE(start(app));
     ASSERT_TRUE(QTest::qWaitFor([&] { return mainWindow() != 0; }, 10000));
-
-    // Ctrl+W closes the window; the application keeps running.
     input.focus(mainWindow());
-    const unsigned control = input.keycode("Control_L");
-    input.key(control, true);
+    input.key(input.keycode("Control_L"), true);
     input.tap(input.keycode("w"));
-    input.key(control, false);
+    input.key(input.keycode("Control_L"), false);
     ASSERT_TRUE(QTest::qWaitFor([&] { return mainWindow() == 0; }, 5000)) << "Ctrl+W did not close the window";
-    EXPECT_EQ(app.state(), QProcess::Running);
-
-    ASSERT_NO_FATAL_FAILURE(start(second));
-    ASSERT_TRUE(second.waitForFinished(10000));
-    EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(second.exitCode(), 0);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return mainWindow() != 0; }, 5000)) << "the first instance did not come forward";
-    EXPECT_EQ(app.state(), QProcess::Running);
+    const QStringList range{"1", "900"};
+    const struct { QStringList arguments; const char* language; bool heldElsewhere; int exitCode; QString out; const char* line; QStringList fill; } rows[] = {
+        {{}, "en", false, 0, "", nullptr, {}},
+        {{"--help"}, "en", false, 0, "--lock", nullptr, {}},
+        {{"-v"}, "en", false, 0, "OrbinWash " + ow::appVersion() + "\n", nullptr, {}},
+        {{"--lock", "--for", "0"}, "en", false, 2, "", "cli.bad_seconds", range},
+        {{"--lock", "--for", "901"}, "pl", false, 2, "", "cli.bad_seconds", range},
+        {{"--lock", "--for", "2.5"}, "en", false, 2, "", "cli.bad_seconds", range},
+        {{"--lock", "--for"}, "en", false, 2, "", "cli.bad_seconds", range},
+        {{"--for", "5"}, "en", false, 2, "", "cli.for_needs_lock", {}},
+        {{"--bogus"}, "de", false, 2, "", "cli.unknown_option", {"bogus"}},
+        {{"now"}, "ja", false, 2, "", "cli.unexpected_argument", {"now"}},
+        {{"--lock"}, "en", true, 1, "", "cli.refused_input_busy", {}},
+        {{"--lock", "--for", "5"}, "en", false, 0, "", nullptr, {}},
+        {{"--lock"}, "fr", false, 1, "", "cli.refused_already_locked", {}},
+    };
+    QElapsedTimer lockedFor;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.arguments.join(u' ').toStdString());
+        const std::unique_ptr<ow::X11Connection> elsewhere = row.heldElsewhere ? ow::test::competingGrab() : nullptr;
+        ASSERT_EQ(elsewhere != nullptr, row.heldElsewhere);
+        const bool locks = row.arguments.contains("--lock") && row.exitCode != 2;
+        QProcessEnvironment environment = home->environment();
+        environment.insert(QStringLiteral("LANGUAGE"), QString::fromLatin1(row.language));
+        if (!locks)
+            environment.insert(QStringLiteral("DISPLAY"), QStringLiteral(":999"));
+        QProcess command;
+        command.setProcessEnvironment(environment);
+        command.start(orbinwash(), row.arguments);
+        if (locks && row.exitCode == 0) {
+            ASSERT_TRUE(QTest::qWaitFor([&] { return input.keyboardGrabbedByOther(); }, 5000));
+            lockedFor.start();
+        }
+        ASSERT_TRUE(command.waitForFinished(3000));
+        EXPECT_EQ(command.exitCode(), row.exitCode);
+        EXPECT_EQ(app.state(), QProcess::Running);
+        EXPECT_TRUE(!row.arguments.isEmpty() || QTest::qWaitFor([&] { return mainWindow() != 0; }, 5000))
+            << "the window did not come forward";
+        EXPECT_TRUE(QString::fromUtf8(command.readAllStandardOutput()).contains(row.out));
+        const ow::Localizer language({QString::fromLatin1(row.language)});
+        EXPECT_EQ(command.readAllStandardError().toStdString(),
+                  row.line ? QStringLiteral("orbinwash: %1\n").arg(language.format(row.line, row.fill)).toStdString() : "");
+    }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !input.keyboardGrabbedByOther(); }, 7000));
+    EXPECT_NEAR(double(lockedFor.elapsed()), 5000.0, 200.0);
+    const QString trouble = ow::test::troubleAfterUnlock(input, 1000);
+    EXPECT_TRUE(trouble.isEmpty()) << qPrintable(trouble);
+    EXPECT_NE(mainWindow(), 0u);
 }
 
 // How a person gives the lock command, and what a cloth on the keyboard does meanwhile.
-enum class Command { Return, Click, TrayMenu };
+// LockOption is `orbinwash --lock` from a terminal, or with keys from a desktop's shortcut:
+// the first one starts OrbinWash, the later ones hand over to it.
+enum class Command { Return, Click, TrayMenu, LockOption };
 enum class Cloth {
     None,
     FromBeforeTheCommand, // a key held since before the command, let go well into the lock
@@ -169,6 +221,8 @@ struct LockWay {
     Command command;
     int pressMs;
     Cloth cloth;
+    std::vector<const char*> keys = {}; // a shortcut's, the last one pressed with the others' modifiers
+    unsigned modifiers = 0;             // X modifier masks
 };
 
 class LockCommandCycles : public AppEndToEndTest, public ::testing::WithParamInterface<LockWay> {
@@ -209,6 +263,28 @@ protected:
             press(input.keycode("Return"), way.pressMs);
             return;
         }
+        case Command::LockOption: {
+            // The desktop takes the keyboard while the shortcut's keys are down.
+            XTestInput desktop(qEnvironmentVariable("DISPLAY"));
+            if (!way.keys.empty())
+                desktop.grabKey(input.keycode(way.keys.back()), way.modifiers);
+            for (const char* key : way.keys)
+                input.key(input.keycode(key), true);
+            EXPECT_EQ(input.keyboardGrabbedByOther(), !way.keys.empty()) << "the desktop did not take its shortcut";
+            QProcess& command = app.state() == QProcess::Running ? second : app;
+            QElapsedTimer took;
+            took.start();
+            ASSERT_NO_FATAL_FAILURE(start(command, {QStringLiteral("--lock")}));
+            QTest::qWait(way.pressMs);
+            for (auto key = way.keys.rbegin(); key != way.keys.rend(); ++key)
+                input.key(input.keycode(*key), false);
+            if (&command == &second) {
+                ASSERT_TRUE(second.waitForFinished(int(std::max<qint64>(0, 1000 - took.elapsed()))))
+                    << "the command to the running OrbinWash did not exit within a second";
+                EXPECT_EQ(second.exitCode(), 0);
+            }
+            return;
+        }
         }
     }
 };
@@ -219,8 +295,11 @@ TEST_P(LockCommandCycles, LocksAndUnlockingLeavesTheSessionFree)
 {
     const LockWay way = GetParam();
     const bool tray = way.command == Command::TrayMenu;
+    const bool fromOutside = way.command == Command::LockOption;
     ASSERT_NO_FATAL_FAILURE(makeHome(tray));
-    ASSERT_NO_FATAL_FAILURE(start(app));
+    if (!fromOutside) {
+        ASSERT_NO_FATAL_FAILURE(start(app));
+    }
     if (tray) {
         ASSERT_TRUE(QTest::qWaitFor([&] { return trayIcon() != 0; }, 10000)) << "no icon in the tray";
         EXPECT_TRUE(topLevelWindowsOf(app.processId()).isEmpty()) << "in the tray the window waits to be asked for";
@@ -229,14 +308,21 @@ TEST_P(LockCommandCycles, LocksAndUnlockingLeavesTheSessionFree)
     const unsigned clothKey = input.keycode("x");
     for (int cycle = 1; cycle <= 3; ++cycle) {
         SCOPED_TRACE(cycle);
-        if (!tray) {
+        const bool launches = fromOutside && cycle == 1;
+        if (!tray && !launches) {
             ASSERT_TRUE(QTest::qWaitFor([&] { return mainWindow() != 0; }, 10000)) << "the main window is not there";
         }
         QTest::qWait(300); // as long as a person takes to reach for the key
         if (way.cloth == Cloth::FromBeforeTheCommand)
             input.key(clothKey, true);
         ASSERT_NO_FATAL_FAILURE(giveCommand(way));
-        ASSERT_TRUE(QTest::qWaitFor([&] { return input.keyboardGrabbedByOther(); }, 5000)) << "the command did not lock";
+        bool shownFirst = false; // by a command that starts OrbinWash
+        ASSERT_TRUE(QTest::qWaitFor([&] {
+            shownFirst = shownFirst || (launches && mainWindow() != 0);
+            return input.keyboardGrabbedByOther();
+        }, 5000)) << "the command did not lock";
+        EXPECT_FALSE(shownFirst) << "the window showed before the lock";
+        EXPECT_EQ(app.state(), QProcess::Running);
         EXPECT_TRUE(QTest::qWaitFor([&] { return ow::test::watchdogChildOf(app.processId()) > 0; }, 2000))
             << "no watchdog";
         EXPECT_EQ(mainWindow(), 0u) << "the main window stays hidden during the lock";
@@ -255,6 +341,7 @@ TEST_P(LockCommandCycles, LocksAndUnlockingLeavesTheSessionFree)
         }
         if (way.cloth == Cloth::ThroughTheUnlock)
             input.key(clothKey, true);
+        EXPECT_TRUE(input.keyboardGrabbedByOther()) << "the lock ended before the unlock keys";
         ASSERT_TRUE(ow::test::holdBothCtrlKeysUntilUnlocked(input, 5000));
         if (way.cloth == Cloth::ThroughTheUnlock) {
             QTest::qWait(300);
@@ -279,7 +366,12 @@ INSTANTIATE_TEST_SUITE_P(
                       LockWay{"Click200ms", Command::Click, 200, Cloth::None},
                       LockWay{"TrayMenuDownReturn", Command::TrayMenu, 120, Cloth::None},
                       LockWay{"KeyHeldFromBeforeTheCommand", Command::Return, 150, Cloth::FromBeforeTheCommand},
-                      LockWay{"KeyHeldThroughTheUnlock", Command::Return, 150, Cloth::ThroughTheUnlock}),
+                      LockWay{"KeyHeldThroughTheUnlock", Command::Return, 150, Cloth::ThroughTheUnlock},
+                      LockWay{"Terminal", Command::LockOption, 0, Cloth::None},
+                      LockWay{"SuperL50ms", Command::LockOption, 50, Cloth::None, {"Super_L", "l"}, 0x40},
+                      LockWay{"SuperL300ms", Command::LockOption, 300, Cloth::None, {"Super_L", "l"}, 0x40},
+                      LockWay{"CtrlAltL50ms", Command::LockOption, 50, Cloth::None, {"Control_L", "Alt_L", "l"}, 0x0c},
+                      LockWay{"CtrlAltL300ms", Command::LockOption, 300, Cloth::None, {"Control_L", "Alt_L", "l"}, 0x0c}),
     [](const ::testing::TestParamInfo<LockWay>& row) { return std::string(row.param.name); });
 
 // The shell in this process with the real X11 services, checking in with a local server:

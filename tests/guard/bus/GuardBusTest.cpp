@@ -177,14 +177,21 @@ private:
     std::vector<std::string> m_signals;
 };
 
-bool hasOwner(sd_bus* bus, const char* name)
+// A method's one boolean answer; false after an error.
+template <typename... Args>
+bool yes(sd_bus* bus, const Object& to, const char* member, const char* types = "", Args... args)
 {
     sd_bus_message* reply = nullptr;
-    int has = 0;
-    invoke(bus, kBusDriver, "NameHasOwner", &reply, "s", name);
-    sd_bus_message_read(reply, "b", &has);
+    int answer = 0;
+    invoke(bus, to, member, &reply, types, args...);
+    sd_bus_message_read(reply, "b", &answer);
     sd_bus_message_unref(reply);
-    return has;
+    return answer;
+}
+
+bool hasOwner(sd_bus* bus, const char* name)
+{
+    return yes(bus, kBusDriver, "NameHasOwner", "s", name);
 }
 
 // One private system bus and one pair of mocks for the whole binary.
@@ -224,7 +231,12 @@ struct Bus : ::testing::Environment {
         close(quiet);
         ASSERT_TRUE(eventually([&] { return hasOwner(root->bus(), kLogind.name) && hasOwner(root->bus(), kPolkit.name); },
                                10s));
-        ASSERT_EQ(invoke(root->bus(), kLogind, "AddSession", nullptr, "ssusb", "c1", "seat0", 1000u, "user", 1), "");
+        // c1 is root's session unless a test gives it to nobody (65534); both have a user object.
+        ASSERT_EQ(invoke(root->bus(), kLogind, "AddSession", nullptr, "ssusb", "c1", "seat0", 0u, "root", 1), "");
+        ASSERT_EQ(invoke(root->bus(), kLogind, "AddUser", nullptr, "usb", 65534u, "nobody", 1), "");
+        // The template's own GetUser adds a number to a string.
+        ASSERT_EQ(invoke(root->bus(), kLogind, "AddMethod", nullptr, "sssss", "", "GetUser", "u", "o",
+                         "ret = '/org/freedesktop/login1/user/%d' % args[0]"), "");
     }
     void TearDown() override
     {
@@ -254,18 +266,24 @@ void setSession(const char* property, const char* type, Args... value)
     tell(kSessionProperties, "Set", "ssv", "org.freedesktop.login1.Session", property, type, value...);
 }
 
-enum class Session { Active, Inactive, Remote, NoSeat, None };
+// None and Display: the caller's PID is in no session (as under user@UID.service); with
+// Display, its user's display session is c1.
+enum class Session { Active, Inactive, Remote, NoSeat, None, Display };
 
-void given(bool polkitAllows, Session session)
+void given(bool polkitAllows, Session session, uid_t owner = 0)
 {
     tell(kPolkit, "SimulateHang", "b", 0);
     tell(kPolkit, "SetDelay", "d", 0.0);
     tell(kPolkit, "SetAllowed", "as", polkitAllows ? 1 : 0, "com.orbinlabs.OrbinWash.InputGuard.lock");
+    const bool outside = session == Session::None || session == Session::Display;
     tell(kLogind, "AddMethod", "sssss", "", "GetSessionByPID", "u", "o",
-         session == Session::None
-             ? "raise dbus.exceptions.DBusException('none', name='org.freedesktop.login1.NoSessionForPID')"
-             : "ret = '/org/freedesktop/login1/session/c1'");
-    const bool noSeat = session == Session::NoSeat;
+         outside ? "raise dbus.exceptions.DBusException('none', name='org.freedesktop.login1.NoSessionForPID')"
+                 : "ret = '/org/freedesktop/login1/session/c1'");
+    const bool display = session == Session::Display, noSeat = session == Session::NoSeat;
+    const std::string user = "/org/freedesktop/login1/user/" + std::to_string(owner);
+    tell({kLogind.name, user.c_str(), "org.freedesktop.DBus.Properties"}, "Set", "ssv", "org.freedesktop.login1.User",
+         "Display", "(so)", display ? "c1" : "", display ? kSession : "/");
+    setSession("User", "(uo)", owner, user.c_str());
     setSession("Active", "b", session != Session::Inactive);
     setSession("Remote", "b", session == Session::Remote);
     setSession("Seat", "(so)", noSeat ? "" : "seat0", noSeat ? "/" : "/org/freedesktop/login1/seat/seat0");
@@ -298,6 +316,7 @@ struct AuthRow {
     uid_t caller;
     const char* canLock;
     const char* lockError; // "" when the lock is given
+    uid_t owner = 0;       // c1's user
 };
 
 class GuardAuthTest : public GuardBusTest, public ::testing::WithParamInterface<AuthRow> {};
@@ -332,7 +351,7 @@ std::string askAs(uid_t uid)
 TEST_P(GuardAuthTest, CanLockAndLockAgreeOnWhoMayTakeTheSeat)
 {
     const AuthRow& row = GetParam();
-    given(row.polkitAllows, row.session);
+    given(row.polkitAllows, row.session, row.owner);
     EXPECT_EQ(askAs(row.caller), std::string(row.canLock) + "|" + row.lockError);
 }
 
@@ -344,10 +363,59 @@ INSTANTIATE_TEST_SUITE_P(
                       AuthRow{"Remote", true, Session::Remote, 0, "no session-remote", kNotActive},
                       AuthRow{"NoSession", true, Session::None, 0, "no no-session", kNotActive},
                       AuthRow{"SessionWithoutSeat", true, Session::NoSeat, 0, "no no-session", kNotActive},
-                      AuthRow{"OrdinaryUser", true, Session::Active, 65534, "yes", ""},
-                      AuthRow{"OrdinaryUserPolkitSaysNo", false, Session::Active, 65534, "no not-authorized",
-                              kNotAuthorized}),
+                      AuthRow{"AnotherUsersSession", true, Session::Active, 65534, "no no-session", kNotActive},
+                      AuthRow{"UsersDisplaySession", true, Session::Display, 65534, "yes", "", 65534}),
     [](const ::testing::TestParamInfo<AuthRow>& row) { return std::string(row.param.name); });
+
+TEST_F(GuardBusTest, CallersWhoMayNotLockLearnNothingOfARunningLock)
+{
+    Client owner;
+    int lease = -1, second = -1;
+    ASSERT_EQ(owner.lock(&lease), "");
+    EXPECT_EQ(askAs(65534), std::string("no no-session|") + kNotActive);
+    tell(kPolkit, "SetAllowed", "as", 0);
+    EXPECT_EQ(Client().lock(&second), kNotAuthorized);
+    close(lease);
+}
+
+TEST_F(GuardBusTest, SessionTurningInactiveWhilePolkitDecidesGetsNoLock)
+{
+    tell(kPolkit, "SimulateHang", "b", 1);
+    std::string result = "none";
+    int lease = -1;
+    std::thread locker([&] { result = Client().lock(&lease); });
+    EXPECT_TRUE(eventually([] { return yes(bus->root->bus(), kPolkit, "HaveHangingCalls"); }));
+    setSession("Active", "b", 0);
+    tell(kPolkit, "ReleaseHangingCalls");
+    locker.join();
+    EXPECT_EQ(result, kNotActive);
+    given(true, Session::Active);
+    EXPECT_EQ(Client().lock(&lease), "") << "the refused start left the service taken";
+    close(lease);
+}
+
+TEST_F(GuardBusTest, PolkitMayAskForAPasswordOnlyWhereTheCallerAllowsIt)
+{
+    for (const int allow : {1, 0}) {
+        Client client;
+        sd_bus_set_allow_interactive_authorization(client.bus(), allow);
+        int lease = -1;
+        tell(kPolkit, "ClearCalls");
+        EXPECT_EQ(client.lock(&lease), "");
+        EXPECT_EQ(client.call("Release"), "");
+        close(lease);
+        // a(tav): the one call's time, then its subject, action, details and flags.
+        sd_bus_message* calls = nullptr;
+        uint32_t flags = 99;
+        invoke(bus->root->bus(), kPolkit, "GetMethodCalls", &calls, "s", "CheckAuthorization");
+        if (sd_bus_message_enter_container(calls, 'a', "(tav)") > 0 && sd_bus_message_enter_container(calls, 'r', "tav") > 0 &&
+            sd_bus_message_skip(calls, "t") >= 0 && sd_bus_message_enter_container(calls, 'a', "v") > 0 &&
+            sd_bus_message_skip(calls, "vvv") >= 0)
+            sd_bus_message_read(calls, "v", "u", &flags);
+        sd_bus_message_unref(calls);
+        EXPECT_EQ(flags, uint32_t(allow));
+    }
+}
 
 TEST_F(GuardBusTest, SilentPolkitIsAnsweredNoInBoundedTimeWhileTheServiceKeepsAnswering)
 {
