@@ -8,7 +8,7 @@ FUZZ_SECONDS ?= 60
 FUZZ_TARGETS = check_in_reply report_reply appcast crash_text localizer file_user_defaults
 SANITIZE_DIR ?= build-sanitize
 
-.PHONY: all deps configure build run test test-desktops test-sanitize package bench screenshots fuzz clean
+.PHONY: all deps configure build run test test-desktops test-sanitize test-system package bench screenshots fuzz clean
 
 all: build
 
@@ -47,6 +47,14 @@ test-sanitize: deps
 # The Debian package, orbinwash_<version>_<arch>.deb, in the build folder.
 package: build
 	cd $(BUILD_DIR) && cpack -G DEB
+
+# The full-system stage: the package installed with apt on a Debian 12 system booted in
+# qemu, where the checks of tests/system/guest run against systemd, polkit, logind and udev.
+# The first run builds that system with mmdebstrap (cached in ~/.cache/orbinwash).
+test-system: package
+	./scripts/install-deps.sh system
+	./tests/system/run-system-vm.sh $(BUILD_DIR)/orbinwash_$$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' \
+		$(BUILD_DIR)/CMakeCache.txt)_$$(dpkg --print-architecture).deb
 
 # OrbinWash on its own, then beside Debian's i3lock, xtrlock and slock.
 bench: build

@@ -22,6 +22,10 @@ fi
 if [[ "${1:-}" == desktops ]]; then
     packages+=(gnome-shell gnome-shell-extension-appindicator kwin-wayland)
 fi
+# `install-deps.sh system` adds what builds the Debian system of the full-system stage.
+if [[ "${1:-}" == system ]]; then
+    packages+=(mmdebstrap e2fsprogs)
+fi
 
 missing=()
 for pkg in "${packages[@]}"; do
