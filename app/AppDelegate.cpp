@@ -148,7 +148,7 @@ void AppDelegate::buildMainWindow()
                                        .openUrl = m_services.openUrl},
                                       DisplayModeController::menuBarMode(m_services.defaults));
     m_mainWindow = new MainWindow(home, settings, m_menu);
-    connect(home, &HomeView::lockPressed, this, [this] { lockPressed(); });
+    connect(home, &HomeView::lockPressed, this, &AppDelegate::lockPressed);
     connect(home, &HomeView::showSettings, this, &AppDelegate::showSettings);
     connect(home, &HomeView::showMessages, this, &AppDelegate::showMessages);
     connect(settings, &SettingsView::backRequested, this, &AppDelegate::showMain);
