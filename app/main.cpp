@@ -36,15 +36,14 @@ QUrl inputGuardHelpPage()
     return QUrl::fromLocalFile(path);
 }
 
-// Beside the binary in a build tree; the packaged helper lives in libexec, found from
+// Beside the binary in a build tree; the packaged helpers live in libexec, found from
 // the binary's own folder.
-QString watchdogHelper()
+QString helper(const QString& beside)
 {
-    const QString beside = ow::ProcessLockWatchdog::besideApplication();
     if (QFileInfo::exists(beside))
         return beside;
     return QDir::cleanPath(QCoreApplication::applicationDirPath() + QLatin1Char('/')
-                           + QStringLiteral(OW_INSTALLED_WATCHDOG));
+                           + QStringLiteral(OW_INSTALLED_HELPERS) + QLatin1Char('/') + QFileInfo(beside).fileName());
 }
 
 // Hands the command over to the OrbinWash that already runs: the exit status, or none
@@ -105,9 +104,10 @@ int main(int argc, char* argv[])
         return status ? *status : commandLine->locks() ? ow::CommandLine::report(ow::LockOutcome::NoAnswer) : 0;
     }
 
-    ow::LinuxPlatform platform({.watchdogHelper = watchdogHelper(),
+    ow::LinuxPlatform platform({.watchdogHelper = helper(ow::ProcessLockWatchdog::besideApplication()),
                                 .watchdogRecord = ow::CrashReporter::defaultPendingPath(),
                                 .helpPage = inputGuardHelpPage,
+                                .fetchHelper = helper(ow::ProcessHttpClient::besideApplication()),
                                 .userAgent = QStringLiteral("OrbinWash/%1").arg(ow::appVersion()).toUtf8()});
     ow::AppDelegate::Services services = ow::AppDelegate::Services::of(platform);
     services.installCrashReporter = [&platform] { ow::CrashReporter::install(platform); };

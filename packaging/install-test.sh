@@ -66,7 +66,7 @@ for path in /usr/bin/orbinwash /usr/share/applications/orbinwash.desktop \
     /usr/share/icons/hicolor/scalable/apps/orbinwash.svg \
     /usr/share/icons/hicolor/256x256/apps/orbinwash.png \
     /usr/share/man/man1/orbinwash.1.gz /usr/share/doc/orbinwash/copyright \
-    /usr/libexec/orbinwash/orbinwash-inputguard \
+    /usr/libexec/orbinwash/orbinwash-inputguard /usr/libexec/orbinwash/orbinwash-fetch \
     /usr/share/dbus-1/system-services/com.orbinlabs.OrbinWash.InputGuard.service \
     /usr/share/dbus-1/system.d/com.orbinlabs.OrbinWash.InputGuard.conf \
     /usr/share/polkit-1/actions/com.orbinlabs.OrbinWash.InputGuard.policy \

@@ -30,6 +30,9 @@ public:
         Failed,       // anything else: another status, a body beyond the limit, a broken transfer
     };
 
+    // Answers to posts beyond this are not delivered: the service never sends anything close.
+    static constexpr qint64 kMaxResponseBytes = 1024 * 1024;
+
     virtual ~HttpClient() = default;
 
     // Posts a form-typed body. The request is given up when timeout has passed since this

@@ -15,7 +15,7 @@ trap 'kill $(jobs -p) 2>/dev/null || true; wait; rm -rf "$home"' EXIT
 mkdir -p "$home/bin" "$home/config/OrbinWash" "$home/run"
 chmod 700 "$home/run"
 echo '{"OWOnboarded": true, "OWMenuBarMode": false}' > "$home/config/OrbinWash/defaults.json"
-cp "$build/app/orbinwash" "$build/app/orbinwash-watchdog" "$src/tests/wayland/sway.config" "$home/bin/"
+cp "$build/app/orbinwash" "$build/app/orbinwash-watchdog" "$build/app/orbinwash-fetch" "$src/tests/wayland/sway.config" "$home/bin/"
 
 as_user=()
 if [[ $(id -u) -eq 0 ]]; then

@@ -10,7 +10,7 @@ LinuxPlatform::LinuxPlatform(Options options)
     , m_window(options.session)
     , m_watchdog(std::move(options.watchdogHelper), std::move(options.watchdogRecord))
     , m_permission(m_guard, std::move(options.helpPage))
-    , m_http(std::move(options.userAgent))
+    , m_http(std::move(options.fetchHelper), std::move(options.userAgent))
 {
 }
 

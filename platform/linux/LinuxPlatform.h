@@ -6,9 +6,9 @@
 #include "LinuxInputAccessPermission.h"
 #include "PosixFatalErrorHooks.h"
 #include "Platform.h"
+#include "ProcessHttpClient.h"
 #include "ProcessLockWatchdog.h"
 #include "QtClock.h"
-#include "QtHttpClient.h"
 #include "QtScreenList.h"
 #include "SessionKind.h"
 #include "SyslogSystemLog.h"
@@ -31,6 +31,8 @@ public:
         QString watchdogRecord = {};
         // Opened when input cannot be taken over; none leaves the browser closed.
         std::function<QUrl()> helpPage = [] { return QUrl(); };
+        // The helper that runs each web request; none answers every request as failed.
+        QString fetchHelper = {};
         // Sent with every GET, so that the update server can tell versions apart.
         QByteArray userAgent = {};
         // Chooses the window services; ask once the application object exists.
@@ -66,7 +68,7 @@ private:
     DBusInputGuard m_guard;
     LinuxInputAccessPermission m_permission;
     DBusLauncherBadge m_launcher;
-    QtHttpClient m_http;
+    ProcessHttpClient m_http;
     XdgAutostartLoginItem m_loginItem;
     SyslogSystemLog m_log;
     PosixFatalErrorHooks m_fatalErrorHooks;

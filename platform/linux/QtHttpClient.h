@@ -11,9 +11,6 @@ namespace ow {
 // when it is destroyed are dropped without calling back.
 class QtHttpClient final : public HttpClient {
 public:
-    // Answers to posts beyond this are not read: the service never sends anything close.
-    static constexpr qint64 kMaxResponseBytes = 1024 * 1024;
-
     // userAgent names the program to every server, in posts and GETs alike; Qt's own name
     // when empty.
     explicit QtHttpClient(QByteArray userAgent = {});

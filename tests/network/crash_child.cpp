@@ -3,7 +3,7 @@
 #include "CrashReporter.h"
 #include "FileUserDefaults.h"
 #include "PosixFatalErrorHooks.h"
-#include "QtHttpClient.h"
+#include "ProcessHttpClient.h"
 
 #include <QCoreApplication>
 #include <QUrl>
@@ -66,7 +66,7 @@ int main(int argc, char* argv[])
 
     // Never written: the system crash folder does not exist.
     ow::FileUserDefaults defaults(recordPath + QLatin1String(".defaults.json"));
-    ow::QtHttpClient http;
+    ow::ProcessHttpClient http({}, {});
     ow::PosixFatalErrorHooks hooks;
     if (std::strcmp(mode, "none") != 0) {
         ow::CrashReporter::Settings settings(defaults, http, hooks);

@@ -90,7 +90,7 @@ protected:
         home.emplace(QJsonObject{{u"OWOnboarded"_s, true}, {u"OWMenuBarMode"_s, tray}, {u"OWHoldSecondsUser"_s, 1}});
         ASSERT_TRUE(home->isValid());
         ASSERT_TRUE(QDir().mkpath(home->filePath(u"bin"_s)));
-        for (const QString& path : QStringList{u"" ORBINWASH_BIN ""_s, u"" WATCHDOG_BIN ""_s} + files)
+        for (const QString& path : QStringList{u"" ORBINWASH_BIN ""_s, u"" WATCHDOG_BIN ""_s, u"" FETCH_BIN ""_s} + files)
             ASSERT_TRUE(QFile::copy(path, home->filePath(u"bin/"_s + QFileInfo(path).fileName())));
         env = home->environment();
         env.remove(u"DISPLAY"_s);

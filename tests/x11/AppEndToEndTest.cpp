@@ -395,7 +395,8 @@ TEST_F(AppEndToEndTest, AnUnreadMessagePutsARedDotOnTheTrayIcon)
     });
     const quint16 port = server.listen(QHostAddress::LocalHost, 0);
 
-    ow::LinuxPlatform platform({.defaultsPath = home->filePath(QStringLiteral("defaults.json"))});
+    ow::LinuxPlatform platform(
+        {.defaultsPath = home->filePath(QStringLiteral("defaults.json")), .fetchHelper = QStringLiteral(FETCH_BIN)});
     platform.defaults().setValue(QStringLiteral("OWMenuBarMode"), true);
     platform.defaults().setValue(QStringLiteral("OWOnboarded"), true);
     ow::AppDelegate::Services services = ow::AppDelegate::Services::of(platform);

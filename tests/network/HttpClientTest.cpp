@@ -1,3 +1,4 @@
+#include "ProcessHttpClient.h"
 #include "QtHttpClient.h"
 
 #include <QDir>
@@ -15,6 +16,7 @@
 
 #include <memory>
 #include <optional>
+#include <type_traits>
 
 using namespace std::chrono_literals;
 using namespace Qt::StringLiterals;
@@ -22,8 +24,31 @@ using namespace Qt::StringLiterals;
 namespace {
 
 using ow::HttpClient;
+using ow::ProcessHttpClient;
 using ow::QtHttpClient;
 using Fetch = HttpClient::Fetch;
+
+// Every case for both clients: in this process, and through orbinwash-fetch.
+template <typename Client>
+class HttpClientTest : public ::testing::Test {
+protected:
+    static std::unique_ptr<HttpClient> client(QByteArray userAgent = {})
+    {
+        if constexpr (std::is_same_v<Client, ProcessHttpClient>)
+            return std::make_unique<ProcessHttpClient>(QStringLiteral(FETCH_BIN), std::move(userAgent));
+        else
+            return std::make_unique<QtHttpClient>(std::move(userAgent));
+    }
+};
+struct ClientName {
+    template <typename Client>
+    static std::string GetName(int)
+    {
+        return std::is_same_v<Client, ProcessHttpClient> ? "ThroughHelper" : "InProcess";
+    }
+};
+using Clients = ::testing::Types<QtHttpClient, ProcessHttpClient>;
+TYPED_TEST_SUITE(HttpClientTest, Clients, ClientName);
 
 // An HTTP server on 127.0.0.1 that answers each whole request with the same raw bytes:
 // all at once, or the head at once and then the body a byte per pace, so that it never
@@ -101,7 +126,14 @@ QUrl closedPort()
     return QUrl(u"http://127.0.0.1:%1/p"_s.arg(probe.serverPort()));
 }
 
-std::optional<HttpClient::Response> post(QtHttpClient& http, const QUrl& url, std::chrono::milliseconds timeout = 5s)
+// The processes this one started that are still there, ended or not.
+std::string children()
+{
+    QFile file(u"/proc/%1/task/%1/children"_s.arg(QCoreApplication::applicationPid()));
+    return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().toStdString() : "unreadable";
+}
+
+std::optional<HttpClient::Response> post(HttpClient& http, const QUrl& url, std::chrono::milliseconds timeout = 5s)
 {
     QObject context;
     std::optional<HttpClient::Response> response;
@@ -111,9 +143,9 @@ std::optional<HttpClient::Response> post(QtHttpClient& http, const QUrl& url, st
 
 // The form type the service always saw, the body as given and the program's own name, as in
 // GETs; the cookie the first server sets never goes back to the next on the same host.
-TEST(QtHttpClientTest, PostSendsTheFormAndDeliversEveryStatusButNotABodyBeyondTheLimitOrABrokenOne)
+TYPED_TEST(HttpClientTest, PostSendsTheFormAndDeliversEveryStatusButNotABodyBeyondTheLimitOrABrokenOne)
 {
-    const QByteArray limit(QtHttpClient::kMaxResponseBytes, 'x');
+    const QByteArray limit(HttpClient::kMaxResponseBytes, 'x');
     const struct {
         const char* name;
         QByteArray answer;
@@ -126,12 +158,12 @@ TEST(QtHttpClientTest, PostSendsTheFormAndDeliversEveryStatusButNotABodyBeyondTh
         {"cut off", "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nshort", false, 200},
         {"nobody listening", {}, false, 0},
     };
-    QtHttpClient http("OrbinWash/1.2.3");
+    const auto http = this->client("OrbinWash/1.2.3");
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         WireServer server;
         server.answer = row.answer;
-        const auto response = post(http, row.answer.isEmpty() ? closedPort() : server.url());
+        const auto response = post(*http, row.answer.isEmpty() ? closedPort() : server.url());
         ASSERT_TRUE(response.has_value());
         EXPECT_EQ(response->delivered, row.delivered);
         EXPECT_EQ(response->status, row.status);
@@ -151,7 +183,7 @@ TEST(QtHttpClientTest, PostSendsTheFormAndDeliversEveryStatusButNotABodyBeyondTh
 // while the body trickles in without ever stalling. More requests than Qt opens
 // connections to one host: each ends at its own deadline, queued or not, and closes its
 // connection, so the host is free for the next ones.
-TEST(QtHttpClientTest, EveryPostEndsAtItsDeadlineAndFreesItsConnection)
+TYPED_TEST(HttpClientTest, EveryPostEndsAtItsDeadlineAndFreesItsConnection)
 {
     const struct {
         const char* name;
@@ -170,13 +202,13 @@ TEST(QtHttpClientTest, EveryPostEndsAtItsDeadlineAndFreesItsConnection)
         WireServer server;
         server.answer = row.answer;
         server.pace = row.pace;
-        QtHttpClient http;
+        const auto http = this->client();
         QObject context;
         int ended = 0;
         QElapsedTimer timer;
         timer.start();
         for (int i = 0; i < kRequests; ++i) {
-            http.post(server.url(u"/p"_s, row.scheme), "{}", kDeadline, &context, [&ended](HttpClient::Response r) {
+            http->post(server.url(u"/p"_s, row.scheme), "{}", kDeadline, &context, [&ended](HttpClient::Response r) {
                 ended += r.delivered ? 100 : 1;
             });
         }
@@ -189,14 +221,14 @@ TEST(QtHttpClientTest, EveryPostEndsAtItsDeadlineAndFreesItsConnection)
         // The host answers again: the next request goes through.
         server.answer = reply("200 OK", "ok");
         server.pace = {};
-        EXPECT_TRUE(row.scheme != u"http"_s || post(http, server.url()).value_or(HttpClient::Response {}).body == "ok");
+        EXPECT_TRUE(row.scheme != u"http"_s || post(*http, server.url()).value_or(HttpClient::Response {}).body == "ok");
     }
 }
 
 // Whatever the caller does on hearing the end, here run an alert's event loop, the server
 // has seen the connection closed by then: one that never answers at the deadline, one that
 // answers and would keep the connection at once. Posts and GETs alike.
-TEST(QtHttpClientTest, TheConnectionIsClosedBeforeTheCallerHearsTheEnd)
+TYPED_TEST(HttpClientTest, TheConnectionIsClosedBeforeTheCallerHearsTheEnd)
 {
     constexpr std::chrono::milliseconds kDeadline = 300ms;
     for (int i = 0; i < 4; ++i) {
@@ -205,7 +237,7 @@ TEST(QtHttpClientTest, TheConnectionIsClosedBeforeTheCallerHearsTheEnd)
         WireServer server;
         server.answer = i < 2 ? QByteArray() : reply("500 Oops", "{}");
         server.close = false;
-        QtHttpClient http;
+        const auto http = this->client();
         QObject context;
         QElapsedTimer timer;
         qint64 closedAt = -1;
@@ -222,9 +254,9 @@ TEST(QtHttpClientTest, TheConnectionIsClosedBeforeTheCallerHearsTheEnd)
         };
         timer.start();
         if (i % 2)
-            http.get(server.url(), 64, kDeadline, &context, [&](Fetch, QByteArray) { alert(); });
+            http->get(server.url(), 64, kDeadline, &context, [&](Fetch, QByteArray) { alert(); });
         else
-            http.post(server.url(), "{}", kDeadline, &context, [&](HttpClient::Response) { alert(); });
+            http->post(server.url(), "{}", kDeadline, &context, [&](HttpClient::Response) { alert(); });
         ASSERT_TRUE(QTest::qWaitFor([&] { return closedAt >= 0 || timer.elapsed() > 2000; }, 5000));
         EXPECT_EQ(server.requests.size(), 1);
         EXPECT_GE(closedAt, closesAfter);
@@ -234,11 +266,12 @@ TEST(QtHttpClientTest, TheConnectionIsClosedBeforeTheCallerHearsTheEnd)
 
 // Every GET ending, each through get and through download. A download replaces the file
 // only when complete and leaves nothing else beside it.
-TEST(QtHttpClientTest, GetAndDownloadEndAsTheAnswerSays)
+TYPED_TEST(HttpClientTest, GetAndDownloadEndAsTheAnswerSays)
 {
     constexpr qint64 kLimit = 64;
     constexpr std::chrono::milliseconds kSilence = 300ms;
-    const QByteArray full(kLimit, 'p');
+    // Bytes, not text.
+    const QByteArray full = QByteArray("p\r\n\0", 4).repeated(kLimit / 4);
     const struct {
         const char* name;
         QByteArray answer;
@@ -247,8 +280,8 @@ TEST(QtHttpClientTest, GetAndDownloadEndAsTheAnswerSays)
         std::chrono::milliseconds pace = {};
     } rows[] = {
         {"at the limit", reply("200 OK", full), Fetch::Complete},
-        // Slower in all than the timeout allows for silence.
-        {"trickling", reply("200 OK", full.left(30)), Fetch::Complete, true, 20ms},
+        // Slower in all than the timeout allows for silence, and than a helper's grace.
+        {"trickling", reply("200 OK", full), Fetch::Complete, true, 25ms},
         {"declared beyond the limit", "HTTP/1.1 200 OK\r\nContent-Length: 65\r\n\r\n", Fetch::Failed, false},
         {"beyond the limit, undeclared", "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + full + 'p', Fetch::Failed},
         {"not found", reply("404 Not Found", "no"), Fetch::NotFound},
@@ -262,7 +295,7 @@ TEST(QtHttpClientTest, GetAndDownloadEndAsTheAnswerSays)
     };
     QTemporaryDir dir;
     const QString path = dir.filePath(u"package"_s);
-    QtHttpClient http("OrbinWash/1.2.3");
+    const auto http = this->client("OrbinWash/1.2.3");
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         WireServer server;
@@ -281,11 +314,11 @@ TEST(QtHttpClientTest, GetAndDownloadEndAsTheAnswerSays)
         QByteArray body = "unset";
         QElapsedTimer timer;
         timer.start();
-        http.get(url, kLimit, kSilence, &context, [&](Fetch end, QByteArray b) {
+        http->get(url, kLimit, kSilence, &context, [&](Fetch end, QByteArray b) {
             got = end;
             body = b;
         });
-        http.download(url, path, kLimit, kSilence, &context, [&](Fetch end) { saved = end; });
+        http->download(url, path, kLimit, kSilence, &context, [&](Fetch end) { saved = end; });
         ASSERT_TRUE(QTest::qWaitFor([&] { return got && saved; }, 5000));
         EXPECT_EQ(got, row.end);
         EXPECT_EQ(saved, row.end);
@@ -306,21 +339,22 @@ TEST(QtHttpClientTest, GetAndDownloadEndAsTheAnswerSays)
     }
 }
 
-// A download that nobody waits for any more stops at once and leaves nothing; one that
-// cannot be written ends as Failed.
-TEST(QtHttpClientTest, DownloadStopsWithItsContextAndFailsWhereItCannotWrite)
+// A download that nobody waits for any more stops at once and leaves nothing, no file and
+// no process; one that cannot be written ends as Failed.
+TYPED_TEST(HttpClientTest, DownloadStopsWithItsContextAndFailsWhereItCannotWrite)
 {
     WireServer server;
     server.answer = reply("200 OK", QByteArray(100000, 'p'));
     server.pace = 20ms;
     QTemporaryDir dir;
-    QtHttpClient http;
+    const auto http = this->client();
     bool called = false;
     auto context = std::make_unique<QObject>();
-    http.download(server.url(), dir.filePath(u"package"_s), 1 << 20, 5s, context.get(), [&](Fetch) { called = true; });
+    http->download(server.url(), dir.filePath(u"package"_s), 1 << 20, 5s, context.get(), [&](Fetch) { called = true; });
     ASSERT_TRUE(QTest::qWaitFor([&] { return server.openConnections() == 1; }, 5000));
     QTest::qWait(100);
     context.reset();
+    EXPECT_EQ(children(), "");
     EXPECT_TRUE(QTest::qWaitFor([&] { return server.openConnections() == 0; }, 2000));
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_FALSE(called);
@@ -328,9 +362,67 @@ TEST(QtHttpClientTest, DownloadStopsWithItsContextAndFailsWhereItCannotWrite)
 
     QObject alive;
     std::optional<Fetch> end;
-    http.download(server.url(), dir.filePath(u"missing/package"_s), 1 << 20, 5s, &alive, [&](Fetch e) { end = e; });
+    http->download(server.url(), dir.filePath(u"missing/package"_s), 1 << 20, 5s, &alive, [&](Fetch e) { end = e; });
     EXPECT_FALSE(end.has_value());
     EXPECT_TRUE(QTest::qWaitFor([&] { return end == Fetch::Failed; }, 5000));
+}
+
+// A helper that is not there, dies in the middle of its answer, says something else or
+// hangs gives no answer: promptly, or a little after the request's own timeout. The file to
+// be replaced is left as it was, and no helper is left behind.
+TEST(ProcessHttpClientTest, AHelperThatFailsIsNoAnswer)
+{
+    const struct {
+        const char* name;
+        QByteArray script; // none: no helper there
+        std::chrono::milliseconds within;
+    } rows[] = {
+        {"missing", {}, 1s},
+        {"dies", "printf 'h 0\\ne 8\\ncomp'; kill -9 $$", 1s},
+        {"dies once it has answered", "printf 'e 9\\nnot-found'; kill -9 $$", 1s},
+        {"babbles on", "exec yes '<html>'", 1s},
+        {"body before the end", "printf 'b 2\\nok'", 1s},
+        {"hangs", "exec sleep 60", 300ms + ProcessHttpClient::kGrace + 1s},
+    };
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u"package"_s);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const QString helper = dir.filePath(QString::fromLatin1(row.name));
+        QFile script(helper);
+        ASSERT_TRUE(row.script.isEmpty() || (script.open(QIODevice::WriteOnly) && script.write("#!/bin/sh\n" + row.script)
+                                             && script.setPermissions(QFile::ReadOwner | QFile::ExeOwner)));
+        script.close();
+        QFile old(path);
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly) && old.write("old") == 3);
+        old.close();
+
+        ProcessHttpClient http(helper, {});
+        QObject context;
+        std::optional<HttpClient::Response> response;
+        std::optional<Fetch> got;
+        std::optional<Fetch> saved;
+        QByteArray body = "unset";
+        QElapsedTimer timer;
+        timer.start();
+        http.post(closedPort(), "a=1", 300ms, &context, [&](HttpClient::Response r) { response = r; });
+        http.get(closedPort(), 64, 300ms, &context, [&](Fetch end, QByteArray b) {
+            got = end;
+            body = b;
+        });
+        http.download(closedPort(), path, 64, 300ms, &context, [&](Fetch end) { saved = end; });
+        ASSERT_TRUE(QTest::qWaitFor([&] { return response && got && saved; }, 5000));
+        EXPECT_LT(timer.elapsed(), row.within.count());
+        EXPECT_FALSE(response->delivered);
+        EXPECT_EQ(response->status, 0);
+        EXPECT_EQ(got, Fetch::Failed);
+        EXPECT_EQ(body, QByteArray());
+        EXPECT_EQ(saved, Fetch::Failed);
+        ASSERT_TRUE(old.open(QIODevice::ReadOnly));
+        EXPECT_EQ(old.readAll(), "old");
+        old.close();
+        EXPECT_TRUE(QTest::qWaitFor([] { return children().empty(); }, 1000)) << children();
+    }
 }
 
 } // namespace
