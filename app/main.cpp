@@ -99,8 +99,8 @@ int main(int argc, char* argv[])
     // Closing the main window never quits: only Quit does.
     QApplication::setQuitOnLastWindowClosed(false);
 
-    // The platform's services start only once this is the one instance; its listening
-    // needs a clock before them.
+    // Claimed before the platform exists, whose services a second launch must not start:
+    // the listening gets a clock of its own.
     ow::QtClock instanceClock;
     ow::SingleInstance instance(ow::SingleInstance::defaultName(), ow::SingleInstance::defaultFolder());
     if (!instance.claim(instanceClock)) {
