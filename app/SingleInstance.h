@@ -1,17 +1,17 @@
 #pragma once
 
+#include "LocalSocketServer.h"
 #include "LockRequest.h"
 
-#include <QLocalServer>
 #include <QLockFile>
 #include <QObject>
 
 #include <memory>
 #include <optional>
 
-class QLocalSocket;
-
 namespace ow {
+
+class Clock;
 
 // One OrbinWash per user. The first launch holds a lock file and listens on a local
 // socket only the user can reach; a later launch tells it that the application was
@@ -32,8 +32,9 @@ public:
     SingleInstance(const QString& name, const QString& folder, unsigned owner = currentUser());
     ~SingleInstance() override;
 
-    // True when this is the first instance; it then listens for later launches.
-    bool claim();
+    // True when this is the first instance; it then listens for later launches, on
+    // clock's time, which must outlive this.
+    bool claim(Clock& clock);
     // Tells the running instance to come forward. True if it got the message.
     bool notifyRunning() const;
     // Asks the running instance to lock and waits for its answer; none when no instance
@@ -50,13 +51,12 @@ signals:
     void reopenRequested();
 
 private:
-    void serve(QLocalSocket* socket);
-    void handle(const QByteArray& request, QLocalSocket* socket);
+    void handle(const QByteArray& request, const LocalSocketServer::Answer& answer);
 
     QString m_name; // the socket's path
     QLockFile m_lock;
     unsigned m_owner;
-    std::unique_ptr<QLocalServer> m_server;
+    std::unique_ptr<LocalSocketServer> m_server;
     LockHandler m_lockHandler;
 };
 

@@ -5,6 +5,7 @@
 #include "LinuxPlatform.h"
 #include "SingleInstance.h"
 #include "LockEngineChoice.h"
+#include "QtClock.h"
 #include "QtPlatformChoice.h"
 #include "UpdateController.h"
 #include "X11Connection.h"
@@ -97,8 +98,11 @@ int main(int argc, char* argv[])
     // Closing the main window never quits: only Quit does.
     QApplication::setQuitOnLastWindowClosed(false);
 
+    // Claimed before the platform exists, whose services a second launch must not start:
+    // the listening gets a clock of its own.
+    ow::QtClock instanceClock;
     ow::SingleInstance instance(ow::SingleInstance::defaultName(), ow::SingleInstance::defaultFolder());
-    if (!instance.claim()) {
+    if (!instance.claim(instanceClock)) {
         // Another one started meanwhile, or runs without listening.
         const std::optional<int> status = handOver(instance, *commandLine);
         return status ? *status : commandLine->locks() ? ow::CommandLine::report(ow::LockOutcome::NoAnswer) : 0;

@@ -1,5 +1,6 @@
 #include "CountdownLabel.h"
 #include "DisplayModeController.h"
+#include "FakeClock.h"
 #include "Localizer.h"
 #include "LockWindow.h"
 #include "MainWindow.h"
@@ -16,12 +17,16 @@
 #include <QCursor>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
 
+#include <csignal>
 #include <thread>
+
+#include <sys/stat.h>
 
 using namespace ow;
 using namespace ow::test;
@@ -474,31 +479,36 @@ TEST_F(ShellTest, TheSettingsPageAndTheTrayMenuLeadWhereTheySay)
 // A later launch reopens the first one, or asks it to lock and hears how it went, over a
 // blocking connect from another thread; another session's folder is another instance.
 // Anything but one well-formed line, and any request from another user, closes the
-// connection unanswered and does nothing.
+// connection unanswered and does nothing. A launch that never finishes its line is let go
+// in time, and others are served meanwhile.
 TEST(SingleInstance, ALaterLaunchReopensOrLocksTheFirstAndNothingElseCounts)
 {
     QTemporaryDir folder;
     QTemporaryDir otherFolder;
+    FakeClock clock;
     const QString name = QStringLiteral("orbinwash-test");
+    const QString path = folder.filePath(name + QStringLiteral(".socket"));
     const struct { QByteArray sent; bool stranger; int reopens; std::optional<qint64> lockFor; } rows[] = {
         {"reopen\n", false, 1, {}},   {"lock\n", false, 0, 0},      {"lock 900\n", false, 0, 900},
         {"lock 901\n", false, 0, {}}, {"lock 0\n", false, 0, {}},   {"lock five\n", false, 0, {}},
         {"lock 5 5\n", false, 0, {}}, {"lock\nlock\n", false, 0, {}}, {"LOCK\n", false, 0, {}},
-        {"reopen", false, 0, {}},     {QByteArray(100, 'l'), false, 0, {}}, {"reopen\n", true, 0, {}},
-        {"lock\n", true, 0, {}},
+        {"reopen", false, 0, {}},     {QByteArray(100, 'l'), false, 0, {}}, {"lock " + QByteArray(100, '0') + "5\n", false, 0, {}},
+        {"reopen\n", true, 0, {}},    {"lock\n", true, 0, {}},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.sent.left(20).toStdString() + (row.stranger ? " from a stranger" : ""));
         SingleInstance first(name, folder.path(), SingleInstance::currentUser() + row.stranger);
-        ASSERT_TRUE(first.claim());
+        ASSERT_TRUE(first.claim(clock));
         QSignalSpy reopened(&first, &SingleInstance::reopenRequested);
         std::optional<qint64> lockedFor;
         first.setLockHandler([&](const LockRequest& request, LockDone answer) {
             lockedFor = request.duration.value_or(0s).count();
             answer(LockOutcome::InputBusy);
         });
+        QLocalSocket silent;
+        silent.connectToServer(path);
         QLocalSocket later;
-        later.connectToServer(folder.filePath(name + QStringLiteral(".socket")));
+        later.connectToServer(path);
         later.write(row.sent);
         // Closed by the first one, except the unfinished line, which waits for more.
         EXPECT_EQ(QTest::qWaitFor([&] { return later.state() == QLocalSocket::UnconnectedState; }, 1000),
@@ -506,13 +516,23 @@ TEST(SingleInstance, ALaterLaunchReopensOrLocksTheFirstAndNothingElseCounts)
         EXPECT_EQ(later.readAll(), QByteArray(row.lockFor ? "input-busy\n" : ""));
         EXPECT_EQ(lockedFor, row.lockFor);
         EXPECT_EQ(reopened.count(), row.reopens);
+        EXPECT_TRUE(row.stranger || silent.state() == QLocalSocket::ConnectedState);
+        clock.advance(5s); // far longer than a launch takes to send its line
+        EXPECT_TRUE(QTest::qWaitFor([&] {
+            return silent.state() == QLocalSocket::UnconnectedState && later.state() == QLocalSocket::UnconnectedState;
+        }, 1000));
     }
 
+    // One that crashed left its socket; the next one's is for the user alone.
+    QFile(path).open(QIODevice::WriteOnly);
     SingleInstance first(name, folder.path());
     SingleInstance elsewhere(name, otherFolder.path());
     SingleInstance second(name, folder.path());
-    ASSERT_TRUE(first.claim() && elsewhere.claim());
-    EXPECT_FALSE(second.claim());
+    ASSERT_TRUE(first.claim(clock) && elsewhere.claim(clock));
+    EXPECT_FALSE(second.claim(clock));
+    struct stat socketFile {};
+    EXPECT_TRUE(::stat(QFile::encodeName(path).constData(), &socketFile) == 0 && S_ISSOCK(socketFile.st_mode)
+                && (socketFile.st_mode & (S_IRWXG | S_IRWXO)) == 0);
     first.setLockHandler([](const LockRequest& request, LockDone answer) {
         answer(request.duration == 7s ? LockOutcome::Locked : LockOutcome::NoInputAccess);
     });
@@ -530,6 +550,53 @@ TEST(SingleInstance, ALaterLaunchReopensOrLocksTheFirstAndNothingElseCounts)
     EXPECT_TRUE(delivered);
     EXPECT_EQ(elsewhereReopened.count(), 0);
     EXPECT_EQ(SingleInstance(name, QDir::tempPath() + QStringLiteral("/none")).askToLock({}), std::nullopt);
+}
+
+// A launch may give up before its answer: one given later to a launch that left
+// meanwhile, or at once to a launch already gone, goes nowhere and holds nothing open; the
+// next launch, on the descriptor number the first one had, hears its own.
+TEST(SingleInstance, AnAnswerForALaunchThatLeftGoesNowhere)
+{
+    QTemporaryDir folder;
+    FakeClock clock;
+    SingleInstance first(QStringLiteral("orbinwash-test"), folder.path());
+    ASSERT_TRUE(first.claim(clock));
+    std::vector<LockDone> answers;
+    bool answeredAtOnce = false;
+    first.setLockHandler([&](const LockRequest& request, LockDone answer) {
+        answeredAtOnce = request.duration.has_value();
+        if (answeredAtOnce)
+            answer(LockOutcome::Locked);
+        else
+            answers.push_back(std::move(answer));
+    });
+    const auto openFiles = [] { return QDir(QStringLiteral("/proc/self/fd")).count(); };
+    const auto before = openFiles();
+    const QString path = folder.filePath(QStringLiteral("orbinwash-test.socket"));
+    QLocalSocket leaving;
+    leaving.connectToServer(path);
+    leaving.write("lock\n");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return answers.size() == 1; }, 1000));
+    leaving.abort();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return openFiles() == before; }, 1000));
+    // The app keeps SIGPIPE's default, which kills it; the network module ignores it.
+    const auto pipeAction = std::signal(SIGPIPE, SIG_DFL);
+    const auto restore = qScopeGuard([&] { std::signal(SIGPIPE, pipeAction); });
+    QLocalSocket gone;
+    gone.connectToServer(path);
+    gone.write("lock 5\n");
+    gone.flush();
+    gone.abort();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return answeredAtOnce; }, 1000));
+    QLocalSocket next;
+    next.connectToServer(path);
+    next.write("lock\n");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return answers.size() == 2; }, 1000));
+    answers[0](LockOutcome::Locked);
+    answers[1](LockOutcome::InputBusy);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return next.state() == QLocalSocket::UnconnectedState; }, 1000));
+    EXPECT_EQ(next.readAll(), "input-busy\n");
+    EXPECT_EQ(openFiles(), before);
 }
 
 } // namespace
