@@ -1,23 +1,27 @@
 #pragma once
 
-#include <QTextLayout>
+#include <QGlyphRun>
 #include <QWidget>
 
-#include <memory>
+#include <optional>
+#include <utility>
 
 namespace ow {
 
 // A centred line of plain text that changes once a second, like a countdown, on the
 // palette's window colour. Its size is fixed once for the widest text it will show, so a
-// change lays nothing out, and a change repaints, at once, only the characters that
-// differ, unless the rest of the line moved with them. The line is shaped once per text,
-// for finding what changed and for painting it.
+// change lays nothing out, and a change repaints, at once, only what differs.
+//
+// A tick is cheap: where the new text differs from the old only in digits, and the font's
+// digits are all as wide (as the figures of interface fonts are), the new line is the
+// old line's glyphs with the digits' glyphs swapped, not shaped again; only the swapped
+// glyphs are repainted. Any other change shapes the line anew and repaints all of it.
 class CountdownLabel : public QWidget {
     Q_OBJECT
 public:
     CountdownLabel(qreal size, QFont::Weight weight, const QColor& color, QWidget* parent = nullptr);
 
-    QString text() const { return m_layout->text(); }
+    QString text() const { return m_line.text; }
     void setText(const QString& text);
     // Fixes the size to hold this text, each of its digits as wide as the font's widest.
     void fitTo(const QString& widest);
@@ -27,9 +31,29 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
-    QPointF originOf(const QTextLayout& layout) const;
+    // Where a digit of the text is drawn: a glyph of one of the line's runs.
+    struct DigitSlot {
+        qsizetype run = -1;
+        qsizetype glyph = -1;
+    };
+    // A shaped line: its glyphs, positioned from the line's top left, and for each
+    // character that is a digit, its glyph, when it can be swapped for another digit's.
+    struct Line {
+        QString text;
+        QList<QGlyphRun> runs;
+        // The ten digits' glyphs in each run's font; empty where they differ in width.
+        QList<QList<quint32>> digitGlyphs;
+        QList<DigitSlot> digits; // one per character
+        QSizeF size;
+    };
 
-    std::unique_ptr<QTextLayout> m_layout;
+    Line shape(const QString& text) const;
+    // The line for text made from the current one by swapping digits, with the area the
+    // swapped glyphs cover; none when text differs in anything else.
+    std::optional<std::pair<Line, QRectF>> swapDigits(const QString& text) const;
+    QPointF originOf(const Line& line) const;
+
+    Line m_line;
     QPointF m_origin;
 };
 
