@@ -7,14 +7,28 @@
 #include "VisualKit.h"
 
 #include <QGuiApplication>
+#include <QPixmapCache>
 #include <QPointer>
+#include <QTimer>
 #include <QWidget>
 
+#include <malloc.h>
 #include <utility>
 
 namespace ow {
 
 namespace {
+
+// A lock may last minutes with the window hidden: the pixmaps that styles cached for it,
+// and the heap's free pages, go back to the system. After the window has let go of its
+// own buffer, which it does once the event loop runs again.
+void giveBackMemory()
+{
+    QTimer::singleShot(0, [] {
+        QPixmapCache::clear();
+        malloc_trim(0);
+    });
+}
 
 // Brings the window forward before a dialog, so the dialog is not lost behind others.
 QWidget* bringForward(QWidget* window)
@@ -85,6 +99,7 @@ void LockCommand::lockNow(const LockRequest& request)
         window->hide();
     if (m_controller.lock(request.duration.value_or(LockController::kSafetyTimeout))) {
         tell(LockOutcome::Locked);
+        giveBackMemory();
         return;
     }
     if (window)

@@ -4,8 +4,10 @@
 #include "Localizer.h"
 #include "SettingsView.h"
 
+#include <QHideEvent>
 #include <QMenuBar>
 #include <QStackedLayout>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace ow {
@@ -47,6 +49,18 @@ void MainWindow::showSettingsView()
 void MainWindow::showHomeView()
 {
     m_views->setCurrentWidget(m_home);
+}
+
+void MainWindow::hideEvent(QHideEvent* event)
+{
+    QWidget::hideEvent(event);
+    // Hidden, for a lock or in the tray, the window would keep its native window and a
+    // buffer as large as itself: both are let go, and showing the window makes them anew.
+    // Later, so that whoever hid it finishes with it first; a minimised window stays.
+    QTimer::singleShot(0, this, [this] {
+        if (!isVisible() && testAttribute(Qt::WA_WState_Created))
+            destroy();
+    });
 }
 
 } // namespace ow

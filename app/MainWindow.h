@@ -23,6 +23,9 @@ public:
     void showSettingsView();
     void showHomeView();
 
+protected:
+    void hideEvent(QHideEvent* event) override;
+
 private:
     HomeView* m_home;
     SettingsView* m_settings;

@@ -12,10 +12,11 @@
 #include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCursor>
 #include <QDir>
 #include <QLocalSocket>
-#include <QCursor>
 #include <QMessageBox>
+#include <QPixmapCache>
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QSignalSpy>
@@ -247,6 +248,15 @@ TEST_F(ShellTest, ALockThatCannotStartKeepsTheWindowAndSaysWhy)
 // it, and is refused while it runs. A launch to lock shows no window before the unlock and
 // asks nothing; before the first launch's question was ever answered it sends nothing
 // either. Then the window comes back as the display mode shows it.
+struct MainWindowShows : QObject {
+    int count = 0;
+    bool eventFilter(QObject* object, QEvent* event) override
+    {
+        count += event->type() == QEvent::Show && qobject_cast<MainWindow*>(object);
+        return false;
+    }
+};
+
 TEST_F(ShellTest, ALockAskedFromOutsideTheWindowHoldsAndEndsAsAsked)
 {
     const struct { bool launch, answered, tray; std::optional<std::chrono::seconds> duration; } rows[] = {
@@ -255,10 +265,13 @@ TEST_F(ShellTest, ALockAskedFromOutsideTheWindowHoldsAndEndsAsAsked)
         SCOPED_TRACE(testing::Message() << "launch " << row.launch << ", answered " << row.answered);
         defaults().remove(QStringLiteral("OWOnboarded"));
         defaults().remove(QStringLiteral("OWMenuBarMode"));
+        MainWindowShows windowShows;
+        qApp->installEventFilter(&windowShows);
         buildShell(row.tray, !row.launch, row.answered);
         Alert::reset();
         Alert::setNextAnswer(Alert::SecondButton); // a wrong question must not block the test
         const qsizetype sentBefore = http().requests().size() + crashReporterInstalls;
+        QPixmapCache::insert(QStringLiteral("cached for the window"), QPixmap(8, 8));
         QList<LockOutcome> heard;
         const LockDone done = [&heard](LockOutcome outcome) { heard.append(outcome); };
         row.launch ? delegate->applicationDidFinishLaunchingToLock({row.duration}, done)
@@ -267,7 +280,10 @@ TEST_F(ShellTest, ALockAskedFromOutsideTheWindowHoldsAndEndsAsAsked)
         delegate->lockRequested({}, done);
         EXPECT_EQ(heard, QList<LockOutcome>({LockOutcome::Locked, LockOutcome::AlreadyLocked}));
         ASSERT_TRUE(locked());
-        EXPECT_EQ(window()->windowHandle() != nullptr, !row.launch) << "the window was shown";
+        EXPECT_EQ(windowShows.count > 0, !row.launch) << "the window was shown";
+        EXPECT_EQ(window()->windowHandle(), nullptr) << "the hidden window kept its native window";
+        QPixmap cached;
+        EXPECT_FALSE(QPixmapCache::find(QStringLiteral("cached for the window"), &cached));
         EXPECT_EQ(trayIcon() != nullptr, row.tray);
         EXPECT_TRUE(Alert::takeRecords().isEmpty());
         EXPECT_EQ(http().requests().size() + crashReporterInstalls - sentBefore, row.launch && row.answered ? 2 : 0);
