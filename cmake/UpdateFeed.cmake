@@ -19,5 +19,7 @@ if(NOT OW_UPDATE_PUBLIC_KEY MATCHES "^[A-Za-z0-9+/]+=$" OR NOT _ow_key_length EQ
                         "not '${OW_UPDATE_PUBLIC_KEY}'")
 endif()
 target_compile_definitions(ow_core PRIVATE OW_UPDATE_PUBLIC_KEY="${OW_UPDATE_PUBLIC_KEY}")
+# The signature check loads libcrypto itself, only while it runs: its header, not the library.
 find_package(OpenSSL REQUIRED COMPONENTS Crypto)
-target_link_libraries(ow_core PRIVATE OpenSSL::Crypto)
+target_include_directories(ow_core PRIVATE $<TARGET_PROPERTY:OpenSSL::Crypto,INTERFACE_INCLUDE_DIRECTORIES>)
+target_link_libraries(ow_core PRIVATE ${CMAKE_DL_LIBS})

@@ -25,11 +25,18 @@ bool QtPlatformChoice::waylandPluginInstalled()
     // Where Qt itself looks for platform plugins, without an application object yet.
     QStringList folders = qEnvironmentVariable("QT_PLUGIN_PATH").split(QLatin1Char(':'), Qt::SkipEmptyParts);
     folders << QLibraryInfo::path(QLibraryInfo::PluginsPath);
-    for (const QString& folder : folders) {
-        if (!QDir(folder + QStringLiteral("/platforms"))
-                 .entryList({QStringLiteral("libqwayland*.so")}, QDir::Files)
-                 .isEmpty())
-            return true;
+    return waylandPluginIn(folders);
+}
+
+bool QtPlatformChoice::waylandPluginIn(const QStringList& pluginFolders)
+{
+    // Matched by hand: a wildcard name filter would load QRegularExpression's PCRE2 at launch.
+    for (const QString& folder : pluginFolders) {
+        const QStringList files = QDir(folder + QStringLiteral("/platforms")).entryList(QDir::Files);
+        for (const QString& file : files) {
+            if (file.startsWith(QLatin1String("libqwayland")) && file.endsWith(QLatin1String(".so")))
+                return true;
+        }
     }
     return false;
 }

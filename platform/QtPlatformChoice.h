@@ -3,6 +3,7 @@
 #include "SessionKind.h"
 
 #include <QByteArray>
+#include <QStringList>
 
 namespace ow {
 
@@ -17,6 +18,8 @@ public:
     // For this process, before the application object exists.
     static QByteArray forThisProcess();
     static bool waylandPluginInstalled();
+    // Whether one of these plugin folders holds Qt's wayland platform.
+    static bool waylandPluginIn(const QStringList& pluginFolders);
 };
 
 } // namespace ow

@@ -14,8 +14,13 @@ public:
 
     UpdateSignature() = delete;
 
-    // False also when the key or the signature has the wrong size or the file cannot be read.
-    static bool verifies(const QByteArray& publicKey, const QByteArray& signature, const QString& path);
+    // The system's OpenSSL, loaded only for the check.
+    static constexpr const char* kCryptoLibrary = "libcrypto.so.3";
+
+    // False also when the key or the signature has the wrong size, the file cannot be read
+    // or cryptoLibrary cannot be loaded or lacks a function the check needs.
+    static bool verifies(const QByteArray& publicKey, const QByteArray& signature, const QString& path,
+                         const char* cryptoLibrary = kCryptoLibrary);
 };
 
 } // namespace ow

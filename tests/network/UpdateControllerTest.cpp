@@ -4,6 +4,7 @@
 #include "FakeHttpClient.h"
 #include "ShownAlert.h"
 #include "UpdateController.h"
+#include "UpdateSignature.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,6 +13,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 
 #include <gtest/gtest.h>
 
@@ -318,6 +320,20 @@ TEST_F(UpdateControllerTest, OnlyAPackageSignedByThePublisherIsKept)
         EXPECT_EQ(hits(QUrl(kPackage)), fetched + (signature.isEmpty() ? 0 : 1));
         expectOnlyUsersFile(u"OrbinWash-0.2.0.tar.gz"_s);
     }
+}
+
+// OpenSSL is loaded for the check; without it, or without a function the check needs,
+// nothing verifies.
+TEST(UpdateSignatureTest, VerifiesOnlyWithOpenSslLoaded)
+{
+    QTemporaryFile empty;
+    ASSERT_TRUE(empty.open());
+    const SigningKey key;
+    const struct { const char* library; bool verifies; } rows[] = {
+        {ow::UpdateSignature::kCryptoLibrary, true}, {"libow-absent.so.1", false}, {"libz.so.1", false}};
+    for (const auto& row : rows)
+        EXPECT_EQ(ow::UpdateSignature::verifies(key.publicKey(), key.sign({}), empty.fileName(), row.library),
+                  row.verifies) << row.library;
 }
 
 // Download tries again, and then says why it failed and, unless it was missing or sent on

@@ -6,11 +6,15 @@
 #include "X11WindowStacking.h"
 
 #include <QCursor>
+#include <QDir>
+#include <QFile>
 #include <QGuiApplication>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 using namespace ow;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -59,6 +63,23 @@ TEST(QtPlatformChoice, WaylandFirstXwaylandWithoutThePluginAndANamedPlatformKept
         const SessionEnvironment environment{QLatin1String(row.type), QLatin1String(row.wayland),
                                              QStringLiteral(":0"), QString()};
         EXPECT_EQ(QtPlatformChoice::choose(environment, row.named, row.plugin), QByteArray(row.chosen));
+    }
+}
+
+// Qt's wayland platform is found by its file in a folder's platforms, whatever its flavour.
+TEST(QtPlatformChoice, FindsTheWaylandPluginInAnyPluginFolder)
+{
+    const struct { const char* file; bool found; } rows[] = {
+        {"libqwayland-generic.so", true}, {"libqwayland-egl.so", true}, {"libqxcb.so", false},
+        {"libqwayland-generic.so.debug", false}, {"libqwayland-egl.so/", false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.file);
+        const QTemporaryDir other, folder;
+        const QString file = folder.filePath(u"platforms/"_s + QLatin1String(row.file));
+        QDir().mkpath(folder.filePath(u"platforms"_s));
+        ASSERT_TRUE(file.endsWith(u'/') ? QDir().mkpath(file) : QFile(file).open(QIODevice::WriteOnly));
+        EXPECT_EQ(QtPlatformChoice::waylandPluginIn({other.path(), folder.path()}), row.found);
     }
 }
 
