@@ -118,10 +118,12 @@ QStringList candidateFiles(const LanguageTag& tag, const QString& catalogueFolde
     if (!tag.region.isEmpty())
         names.append(tag.language + u'_' + tag.region);
     names.append(tag.language);
-    const QStringList others = QDir(catalogueFolder)
-                                   .entryList({tag.language + QStringLiteral("_*.json")},
-                                              QDir::Files, QDir::Name);
-    for (const QString& file : others) {
+    // Matched by hand: a wildcard filter would load a regular expression engine for good.
+    // Whatever is not "<name>.json" finds no file below.
+    const QString prefix = tag.language + u'_';
+    for (const QString& file : QDir(catalogueFolder).entryList(QDir::Files, QDir::Name)) {
+        if (!file.startsWith(prefix))
+            continue;
         const QString name = file.chopped(5);
         const LanguageTag other = parseTag(name);
         // Only "<language>_<REGION>" names; "pt_BR_extra.json" or "pt_x.json" are not ours.
