@@ -94,9 +94,7 @@ void ProcessHttpClient::post(const QUrl& url, const QByteArray& body, std::chron
 {
     // The body may hold what the user wrote: never on the command line, where every
     // process of the machine may read it.
-    run({QStringLiteral("post"), url.toString(QUrl::FullyEncoded), QString::number(timeout.count()),
-         QString::fromUtf8(m_userAgent)},
-        body, timeout, true, kMaxResponseBytes, context, [done = std::move(done)](std::optional<Answer> answer) {
+    run(QStringLiteral("post"), url, {}, body, timeout, true, kMaxResponseBytes, context, [done = std::move(done)](std::optional<Answer> answer) {
             const QList<QByteArray> end = answer ? answer->end.split(' ') : QList<QByteArray>();
             bool read = end.size() == 2 && (end[0] == "0" || end[0] == "1");
             Response response;
@@ -112,9 +110,7 @@ void ProcessHttpClient::post(const QUrl& url, const QByteArray& body, std::chron
 void ProcessHttpClient::get(const QUrl& url, qint64 maxBytes, std::chrono::milliseconds timeout, QObject* context,
                             std::function<void(Fetch, QByteArray)> done)
 {
-    run({QStringLiteral("get"), url.toString(QUrl::FullyEncoded), QString::number(timeout.count()),
-         QString::fromUtf8(m_userAgent), QString::number(maxBytes)},
-        {}, timeout, false, maxBytes, context, [done = std::move(done)](std::optional<Answer> answer) {
+    run(QStringLiteral("get"), url, {QString::number(maxBytes)}, {}, timeout, false, maxBytes, context, [done = std::move(done)](std::optional<Answer> answer) {
             const std::optional<Fetch> end = answer ? FetchWire::fetchNamed(answer->end) : std::nullopt;
             if (!end || (*end == Fetch::Complete) != answer->body.has_value())
                 done(Fetch::Failed, {});
@@ -126,21 +122,21 @@ void ProcessHttpClient::get(const QUrl& url, qint64 maxBytes, std::chrono::milli
 void ProcessHttpClient::download(const QUrl& url, const QString& path, qint64 maxBytes,
                                  std::chrono::milliseconds timeout, QObject* context, std::function<void(Fetch)> done)
 {
-    run({QStringLiteral("download"), url.toString(QUrl::FullyEncoded), QString::number(timeout.count()),
-         QString::fromUtf8(m_userAgent), QString::number(maxBytes), path},
-        {}, timeout, false, 0, context, [done = std::move(done)](std::optional<Answer> answer) {
+    run(QStringLiteral("download"), url, {QString::number(maxBytes), path}, {}, timeout, false, 0, context, [done = std::move(done)](std::optional<Answer> answer) {
             const std::optional<Fetch> end = answer ? FetchWire::fetchNamed(answer->end) : std::nullopt;
             done(end && !answer->body ? *end : Fetch::Failed);
         });
 }
 
-void ProcessHttpClient::run(const QStringList& arguments, const QByteArray& input, std::chrono::milliseconds timeout,
-                            bool absolute, qint64 maxBody, QObject* context,
+void ProcessHttpClient::run(const QString& verb, const QUrl& url, const QStringList& more, const QByteArray& input,
+                            std::chrono::milliseconds timeout, bool absolute, qint64 maxBody, QObject* context,
                             std::function<void(std::optional<Answer>)> done)
 {
     auto* process = new QProcess(&m_requests);
     process->setProgram(m_helperPath);
-    process->setArguments(arguments);
+    process->setArguments(QStringList{verb, url.toString(QUrl::FullyEncoded), QString::number(timeout.count()),
+                                      QString::fromUtf8(m_userAgent)}
+                          + more);
     process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
 
     // Told once, from the event loop once the helper is gone, never from its own signals;

@@ -42,10 +42,12 @@ private:
         std::optional<QByteArray> body;
     };
 
-    // Starts the helper with arguments and input; timeout bounds its silence, or with
-    // absolute its whole run. done gets nothing when the helper gave no proper answer.
-    void run(const QStringList& arguments, const QByteArray& input, std::chrono::milliseconds timeout,
-             bool absolute, qint64 maxBody, QObject* context, std::function<void(std::optional<Answer>)> done);
+    // Starts the helper for verb and url, with more arguments after the common ones, and
+    // input; timeout bounds its silence, or with absolute its whole run. done gets nothing
+    // when the helper gave no proper answer.
+    void run(const QString& verb, const QUrl& url, const QStringList& more, const QByteArray& input,
+             std::chrono::milliseconds timeout, bool absolute, qint64 maxBody, QObject* context,
+             std::function<void(std::optional<Answer>)> done);
 
     QString m_helperPath;
     QByteArray m_userAgent;
