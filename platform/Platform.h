@@ -20,6 +20,7 @@ class ScreenList;
 class SystemLog;
 class TaskbarPresence;
 class UserDefaults;
+class WindowBlitter;
 class WindowStacking;
 
 // Every platform service the application uses, built once. The real set is LinuxPlatform,
@@ -35,6 +36,7 @@ public:
     virtual DisplaySleepAssertion& displaySleep() = 0;
     virtual ScreenList& screens() = 0;
     virtual WindowStacking& stacking() = 0;
+    virtual WindowBlitter& blitter() = 0;
     virtual LockWatchdog& watchdog() = 0;
     // One guard for the process: the permission asks it, the lock engine locks through it.
     virtual InputGuard& inputGuard() = 0;

@@ -111,7 +111,7 @@ int main(int argc, char** argv)
     QtScreenList screens;
     LockController controller(std::make_unique<TapLockEngine>(fakes),
                               {clock, fakes.defaults(), fakes.cursor(), fakes.displaySleep(), screens,
-                               fakes.stacking(), fakes.watchdog()});
+                               fakes.stacking(), fakes.blitter(), fakes.watchdog()});
     if (!controller.lock())
         return 1;
     settle(500);

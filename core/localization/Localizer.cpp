@@ -195,9 +195,15 @@ QString Localizer::format(const QString& key, const QStringList& args) const
     result.reserve(pattern.size());
     qsizetype i = 0;
     while (i < pattern.size()) {
-        const int first = pattern.at(i) == u'%' ? asciiDigit(pattern, i + 1) : -1;
+        // The text up to the next placeholder in one piece: the countdown formats once a second.
+        const qsizetype percent = pattern.indexOf(u'%', i);
+        result += QStringView(pattern).sliced(i, (percent < 0 ? pattern.size() : percent) - i);
+        if (percent < 0)
+            break;
+        i = percent;
+        const int first = asciiDigit(pattern, i + 1);
         if (first < 0) {
-            result += pattern.at(i);
+            result += u'%';
             ++i;
             continue;
         }

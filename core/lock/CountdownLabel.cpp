@@ -7,6 +7,7 @@
 #include <QRawFont>
 #include <QTextLayout>
 #include <QTextLine>
+#include <QWindow>
 
 #include <algorithm>
 #include <cmath>
@@ -87,13 +88,12 @@ CountdownLabel::Line CountdownLabel::shape(const QString& text) const
     return line;
 }
 
-std::optional<std::pair<CountdownLabel::Line, QRectF>> CountdownLabel::swapDigits(const QString& text) const
+std::optional<CountdownLabel::Line> CountdownLabel::swapDigits(const QString& text) const
 {
     if (text.size() != m_line.text.size())
         return std::nullopt;
     Line next = m_line;
     next.text = text;
-    QRectF swapped;
     for (qsizetype i = 0; i < text.size(); ++i) {
         if (text[i] == m_line.text[i])
             continue;
@@ -102,32 +102,158 @@ std::optional<std::pair<CountdownLabel::Line, QRectF>> CountdownLabel::swapDigit
             return std::nullopt;
         QGlyphRun& run = next.runs[slot.run];
         QList<quint32> glyphs = run.glyphIndexes();
-        const quint32 before = glyphs[slot.glyph];
         glyphs[slot.glyph] = next.digitGlyphs[slot.run][text[i].unicode() - '0'];
         run.setGlyphIndexes(glyphs);
+    }
+    return next;
+}
+
+QRect CountdownLabel::swappedArea(const Line& before) const
+{
+    QRectF swapped;
+    for (qsizetype i = 0; i < before.text.size(); ++i) {
+        if (before.text[i] == m_line.text[i])
+            continue;
+        const DigitSlot slot = m_line.digits[i];
+        const QGlyphRun& run = m_line.runs[slot.run];
         // Both glyphs' ink, and a pixel around it for antialiasing.
         const QRawFont font = run.rawFont();
-        const QRectF ink = font.boundingRect(before) | font.boundingRect(glyphs[slot.glyph]);
+        const QRectF ink = font.boundingRect(before.runs[slot.run].glyphIndexes()[slot.glyph])
+            | font.boundingRect(run.glyphIndexes()[slot.glyph]);
         swapped |= ink.translated(run.positions()[slot.glyph]).adjusted(-1, -1, 1, 1);
     }
-    return std::pair(std::move(next), swapped);
+    return swapped.translated(m_origin).toAlignedRect() & rect();
 }
 
 void CountdownLabel::setText(const QString& text)
 {
     if (text == m_line.text)
         return;
-    QRect changed = rect();
-    if (auto swapped = swapDigits(text)) {
-        m_line = std::move(swapped->first);
-        changed &= swapped->second.translated(m_origin).toAlignedRect();
-    } else {
+    setAccessibleName(text);
+    std::optional<Line> swapped = swapDigits(text);
+    if (!swapped) {
         m_line = shape(text);
         m_origin = originOf(m_line);
+        dropTiles();
+        // At once rather than from the event queue: one wake-up per change.
+        repaint();
+        return;
     }
-    setAccessibleName(text);
-    // At once rather than from the event queue: one wake-up per change.
-    repaint(changed);
+    const Line before = std::exchange(m_line, std::move(*swapped));
+    if (putTiles(before.text))
+        return;
+    repaint(swappedArea(before));
+    // Digits swap again a second later: worth tiles from then on.
+    if (!m_tiles)
+        makeTiles();
+}
+
+void CountdownLabel::putDigitsThrough(WindowBlitter* blitter)
+{
+    m_blitter = blitter;
+    dropTiles();
+}
+
+CountdownLabel::Line CountdownLabel::withDigits(const QList<qsizetype>& indexes, int number) const
+{
+    Line line = m_line;
+    for (auto index = indexes.rbegin(); index != indexes.rend(); ++index, number /= 10) {
+        const DigitSlot slot = line.digits[*index];
+        QGlyphRun& run = line.runs[slot.run];
+        QList<quint32> glyphs = run.glyphIndexes();
+        glyphs[slot.glyph] = line.digitGlyphs[slot.run][number % 10];
+        run.setGlyphIndexes(glyphs);
+    }
+    return line;
+}
+
+void CountdownLabel::makeTiles()
+{
+    m_tiles.emplace();
+    if (!m_blitter || !isVisible() || !qFuzzyCompare(devicePixelRatioF(), 1.0))
+        return;
+    // A digit's place is the ink of any digit there and a pixel around. Places that meet
+    // are one place, with a tile for each number its digits make: a tile holding part of
+    // a neighbour that changes apart from it would put back the neighbour's old digit.
+    QList<std::pair<QList<qsizetype>, QRect>> places;
+    for (qsizetype i = 0; i < m_line.text.size(); ++i) {
+        const DigitSlot slot = m_line.digits[i];
+        if (slot.run < 0)
+            continue;
+        const QGlyphRun& run = m_line.runs[slot.run];
+        QRectF ink;
+        for (const quint32 glyph : std::as_const(m_line.digitGlyphs[slot.run]))
+            ink |= run.rawFont().boundingRect(glyph);
+        QList<qsizetype> indexes{i};
+        QRect place =
+            ink.translated(run.positions()[slot.glyph] + m_origin).adjusted(-1, -1, 1, 1).toAlignedRect() & rect();
+        for (auto other = places.begin(); other != places.end();) {
+            if (other->second.intersects(place)) {
+                indexes = other->first + indexes;
+                place |= other->second;
+                places.erase(other);
+                other = places.begin(); // the larger place may now meet one passed over
+            } else {
+                ++other;
+            }
+        }
+        // Two digits need a hundred tiles; three would need a thousand.
+        if (indexes.size() > 2)
+            return;
+        std::sort(indexes.begin(), indexes.end());
+        places.append({indexes, place});
+    }
+    const WId window = this->window()->winId();
+    std::vector<DigitTiles> made;
+    for (const auto& [indexes, place] : std::as_const(places)) {
+        QList<QImage> images;
+        for (int number = 0; number < (indexes.size() == 1 ? 10 : 100); ++number) {
+            QImage tile(place.size(), QImage::Format_ARGB32_Premultiplied);
+            tile.fill(palette().color(backgroundRole()));
+            QPainter painter(&tile);
+            painter.translate(-place.topLeft());
+            paintLine(painter, withDigits(indexes, number), place);
+            images.append(tile);
+        }
+        std::unique_ptr<WindowBlitter::Tiles> tiles = m_blitter->upload(window, images);
+        if (!tiles)
+            return;
+        made.push_back({indexes, mapTo(this->window(), place.topLeft()), std::move(tiles)});
+    }
+    m_tiles = std::move(made);
+    // What the server shows is not in the window's buffer: when the window is exposed
+    // and that buffer shown again, the line is repainted.
+    this->window()->windowHandle()->installEventFilter(this);
+}
+
+bool CountdownLabel::putTiles(const QString& before)
+{
+    if (!m_tiles || m_tiles->empty())
+        return false;
+    // Every digit that can swap has a place: the line was shaped with the same slots.
+    for (const DigitTiles& place : std::as_const(*m_tiles)) {
+        int number = 0;
+        bool changed = false;
+        for (const qsizetype index : place.indexes) {
+            number = number * 10 + (m_line.text[index].unicode() - '0');
+            changed = changed || before[index] != m_line.text[index];
+        }
+        if (changed)
+            place.tiles->put(number, place.at);
+    }
+    return true;
+}
+
+void CountdownLabel::dropTiles()
+{
+    m_tiles.reset();
+}
+
+bool CountdownLabel::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::Expose && m_tiles && !m_tiles->empty())
+        update();
+    return QWidget::eventFilter(watched, event);
 }
 
 void CountdownLabel::fitTo(const QString& widest)
@@ -153,17 +279,28 @@ QPointF CountdownLabel::originOf(const Line& line) const
 void CountdownLabel::resizeEvent(QResizeEvent*)
 {
     m_origin = originOf(m_line);
+    dropTiles();
+}
+
+void CountdownLabel::moveEvent(QMoveEvent*)
+{
+    dropTiles();
 }
 
 void CountdownLabel::paintEvent(QPaintEvent* event)
 {
     QPainter painter(this);
+    paintLine(painter, m_line, event->rect());
+}
+
+void CountdownLabel::paintLine(QPainter& painter, const Line& line, const QRect& area) const
+{
     painter.setPen(palette().color(QPalette::WindowText));
     // Only the glyphs near the area to paint: the rest of the line is clipped away anyway.
-    const qreal reach = m_line.size.height();
-    const qreal left = event->rect().left() - m_origin.x() - reach;
-    const qreal right = event->rect().right() + 1 - m_origin.x() + reach;
-    for (const QGlyphRun& run : std::as_const(m_line.runs)) {
+    const qreal reach = line.size.height();
+    const qreal left = area.left() - m_origin.x() - reach;
+    const qreal right = area.right() + 1 - m_origin.x() + reach;
+    for (const QGlyphRun& run : std::as_const(line.runs)) {
         const QList<QPointF> positions = run.positions();
         const QList<quint32> glyphs = run.glyphIndexes();
         QList<QPointF> shownPositions;

@@ -1,10 +1,13 @@
 #pragma once
 
+#include "WindowBlitter.h"
+
 #include <QGlyphRun>
 #include <QWidget>
 
 #include <optional>
 #include <utility>
+#include <vector>
 
 namespace ow {
 
@@ -16,6 +19,10 @@ namespace ow {
 // digits are all as wide (as the figures of interface fonts are), the new line is the
 // old line's glyphs with the digits' glyphs swapped, not shaped again; only the swapped
 // glyphs are repainted. Any other change shapes the line anew and repaints all of it.
+//
+// Given a blitter, it goes further: after the first swap it draws each digit's place with
+// each of the ten digits once, hands these tiles to the display server, and from then on
+// a swap only asks the server to copy the right tiles onto the window.
 class CountdownLabel : public QWidget {
     Q_OBJECT
 public:
@@ -25,10 +32,15 @@ public:
     void setText(const QString& text);
     // Fixes the size to hold this text, each of its digits as wide as the font's widest.
     void fitTo(const QString& widest);
+    // Puts swapped digits onto the window through blitter from the next swap on, where
+    // the window takes tiles; null repaints every change.
+    void putDigitsThrough(WindowBlitter* blitter);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     // Where a digit of the text is drawn: a glyph of one of the line's runs.
@@ -48,13 +60,32 @@ private:
     };
 
     Line shape(const QString& text) const;
-    // The line for text made from the current one by swapping digits, with the area the
-    // swapped glyphs cover; none when text differs in anything else.
-    std::optional<std::pair<Line, QRectF>> swapDigits(const QString& text) const;
+    // The line for text made from the current one by swapping digits; none when text
+    // differs in anything else.
+    std::optional<Line> swapDigits(const QString& text) const;
+    // What the glyphs swapped since before cover, theirs and the current ones.
+    QRect swappedArea(const Line& before) const;
     QPointF originOf(const Line& line) const;
+    // The line with the digits at indexes, in order, swapped for those of number.
+    Line withDigits(const QList<qsizetype>& indexes, int number) const;
+    void paintLine(QPainter& painter, const Line& line, const QRect& area) const;
+
+    // The tiles of a place of one or two digits, one for each number they can show, and
+    // where they go in the window.
+    struct DigitTiles {
+        QList<qsizetype> indexes;
+        QPoint at;
+        std::unique_ptr<WindowBlitter::Tiles> tiles;
+    };
+    void makeTiles();
+    bool putTiles(const QString& before);
+    void dropTiles();
 
     Line m_line;
     QPointF m_origin;
+    WindowBlitter* m_blitter = nullptr;
+    // None until tiles were tried for the current line; empty when they cannot be used.
+    std::optional<std::vector<DigitTiles>> m_tiles;
 };
 
 } // namespace ow

@@ -24,7 +24,7 @@ namespace ow {
 LockController::Services LockController::Services::of(Platform& platform)
 {
     return {platform.clock(),   platform.defaults(), platform.cursor(),  platform.displaySleep(),
-            platform.screens(), platform.stacking(), platform.watchdog()};
+            platform.screens(), platform.stacking(), platform.blitter(), platform.watchdog()};
 }
 
 LockController::LockController(std::unique_ptr<LockEngine> engine, Services services, QObject* parent,
@@ -227,6 +227,7 @@ void LockController::buildLockWindows()
         m_lockWindows.append(window);
         m_holdBars.append(window->holdBar());
         m_holdHints.append(window->holdHint());
+        window->countdownLabel()->putDigitsThrough(&m_services.blitter);
         m_countdownLabels.append(window->countdownLabel());
         ids.append(window->winId());
     }

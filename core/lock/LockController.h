@@ -24,6 +24,7 @@ class LockWindow;
 class Platform;
 class ScreenList;
 class UserDefaults;
+class WindowBlitter;
 class WindowStacking;
 
 // Runs one lock at a time: starts the input lock engine, covers every screen, hides the
@@ -47,6 +48,7 @@ public:
         DisplaySleepAssertion& sleep;
         ScreenList& screens;
         WindowStacking& stacking;
+        WindowBlitter& blitter;
         LockWatchdog& watchdog;
 
         static Services of(Platform& platform);

@@ -14,6 +14,7 @@
 #include "FakeScreenList.h"
 #include "FakeSystemLog.h"
 #include "FakeTaskbarPresence.h"
+#include "FakeWindowBlitter.h"
 #include "FakeWindowStacking.h"
 #include "MemoryUserDefaults.h"
 #include "Platform.h"
@@ -30,6 +31,7 @@ public:
     FakeDisplaySleepAssertion& displaySleep() override { return m_displaySleep; }
     FakeScreenList& screens() override { return m_screens; }
     FakeWindowStacking& stacking() override { return m_stacking; }
+    FakeWindowBlitter& blitter() override { return m_blitter; }
     FakeLockWatchdog& watchdog() override { return m_watchdog; }
     FakeInputGuard& inputGuard() override { return m_guard; }
     FakeInputAccessPermission& permission() override { return m_permission; }
@@ -52,6 +54,7 @@ private:
     FakeDisplaySleepAssertion m_displaySleep;
     FakeScreenList m_screens;
     FakeWindowStacking m_stacking;
+    FakeWindowBlitter m_blitter;
     FakeLockWatchdog m_watchdog;
     FakeInputGuard m_guard;
     FakeInputAccessPermission m_permission;

@@ -47,6 +47,7 @@ public:
     DisplaySleepAssertion& displaySleep() override { return m_window.displaySleep(); }
     ScreenList& screens() override { return m_screens; }
     WindowStacking& stacking() override { return m_window.stacking(); }
+    WindowBlitter& blitter() override { return m_window.blitter(); }
     LockWatchdog& watchdog() override { return m_watchdog; }
     InputGuard& inputGuard() override { return m_guard; }
     InputAccessPermission& permission() override { return m_permission; }

@@ -9,6 +9,7 @@
 #include "FakePowerKeyInhibitor.h"
 #include "FakeScreenList.h"
 #include "FakeSystemLog.h"
+#include "FakeWindowBlitter.h"
 #include "FakeWindowStacking.h"
 #include "GuardLockEngine.h"
 #include "HoldBarView.h"
@@ -57,7 +58,7 @@ protected:
 
     LockController::Services services(ScreenList& list)
     {
-        return {clock, defaults, cursor, sleep, list, stacking, watchdog};
+        return {clock, defaults, cursor, sleep, list, stacking, blitter, watchdog};
     }
 
     // An engine on fakes; the controller's engine owns them.
@@ -93,6 +94,7 @@ protected:
     FakeDisplaySleepAssertion sleep;
     FakeScreenList screens{{QRect(0, 0, 800, 600)}};
     FakeWindowStacking stacking;
+    FakeWindowBlitter blitter;
     FakeLockWatchdog watchdog;
     FakeInputGrab* grab = new FakeInputGrab;
     FakePowerKeyInhibitor* powerKeys = new FakePowerKeyInhibitor;
@@ -253,16 +255,18 @@ TEST_F(LockControllerTest, CountdownStartsAtFifteenMinutesAndNeverGoesNegative)
 struct CountdownRow {
     const char* name;
     Ms late; // how long after each second the busy main loop lets the tick run
+    bool tilesRefused = false; // the window takes no tiles, as on Wayland
 };
 
 class CountdownTest : public LockControllerTest, public ::testing::WithParamInterface<CountdownRow> {};
 
 // Every second from 15:00 down is shown once, in order, on screen as well: a tick repaints
-// part of the line only, which must leave the same pixels as painting the whole line, and
-// swaps the digits' glyphs of the line shaped before, which must draw what shaping the
-// new text would.
+// part of the line only, or puts tiles, which must leave the same pixels as painting the
+// whole line, and swaps the digits' glyphs of the line shaped before, which must draw what
+// shaping the new text would.
 TEST_P(CountdownTest, ShowsEverySecondOnceInOrder)
 {
+    blitter.refuses = GetParam().tilesRefused;
     const MonoTime begun = clock.monotonicNow();
     ASSERT_TRUE(controller->lock());
     LockWindow* window = controller->lockWindows()[0];
@@ -288,10 +292,12 @@ TEST_P(CountdownTest, ShowsEverySecondOnceInOrder)
         clock.advance(0s);
     }
     EXPECT_FALSE(controller->isLocked());
+    EXPECT_EQ(blitter.puts > 0, !GetParam().tilesRefused);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, CountdownTest,
-                         ::testing::Values(CountdownRow{"OnTime", 0ms}, CountdownRow{"LateBy400ms", 400ms}),
+                         ::testing::Values(CountdownRow{"OnTime", 0ms}, CountdownRow{"LateBy400ms", 400ms},
+                                           CountdownRow{"WithoutTiles", 0ms, true}),
                          [](const auto& row) { return std::string(row.param.name); });
 
 TEST_F(LockControllerTest, FlagsAreHandledInOrderAndQueuedOnesAndClosuresOutliveNothing)

@@ -1,0 +1,18 @@
+#pragma once
+
+#include "WindowBlitter.h"
+
+namespace ow {
+
+// Puts tiles into the toolkit's own buffer of the window, where a test that reads that
+// buffer sees them as it would see the screen. It can refuse, as on Wayland.
+class FakeWindowBlitter final : public WindowBlitter {
+public:
+    std::unique_ptr<Tiles> upload(WId window, const QList<QImage>& tiles) override;
+
+    bool refuses = false;
+    int uploads = 0;
+    int puts = 0;
+};
+
+} // namespace ow

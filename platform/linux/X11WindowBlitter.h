@@ -1,0 +1,24 @@
+#pragma once
+
+#include "WindowBlitter.h"
+
+#include <memory>
+
+namespace ow {
+
+class X11Connection;
+
+// Keeps the tiles in a pixmap on the X server, on a connection of its own, and puts one
+// with a CopyArea: a single small request, with no reply to wait for.
+class X11WindowBlitter final : public WindowBlitter {
+public:
+    X11WindowBlitter();
+    ~X11WindowBlitter() override;
+
+    std::unique_ptr<Tiles> upload(WId window, const QList<QImage>& tiles) override;
+
+private:
+    std::shared_ptr<X11Connection> m_connection;
+};
+
+} // namespace ow
