@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QImage>
-#include <QList>
 #include <QPoint>
 #include <QtGui/qwindowdefs.h>
 
@@ -26,9 +25,9 @@ public:
     };
 
     virtual ~WindowBlitter() = default;
-    // Hands the tiles, all of the first one's size, to the display server; null where the
+    // Hands count tiles, side by side in strip, to the display server; null where the
     // window cannot take them this way, and its owner repaints through the toolkit.
-    virtual std::unique_ptr<Tiles> upload(WId window, const QList<QImage>& tiles) = 0;
+    virtual std::unique_ptr<Tiles> upload(WId window, const QImage& strip, int count) = 0;
 };
 
 } // namespace ow

@@ -206,16 +206,19 @@ void CountdownLabel::makeTiles()
     const WId window = this->window()->winId();
     std::vector<DigitTiles> made;
     for (const auto& [indexes, place] : std::as_const(places)) {
-        QList<QImage> images;
-        for (int number = 0; number < (indexes.size() == 1 ? 10 : 100); ++number) {
-            QImage tile(place.size(), QImage::Format_ARGB32_Premultiplied);
-            tile.fill(palette().color(backgroundRole()));
-            QPainter painter(&tile);
-            painter.translate(-place.topLeft());
+        const int count = indexes.size() == 1 ? 10 : 100;
+        QImage strip(place.width() * count, place.height(), QImage::Format_ARGB32_Premultiplied);
+        strip.fill(palette().color(backgroundRole()));
+        QPainter painter(&strip);
+        for (int number = 0; number < count; ++number) {
+            // Each tile clipped to its own place: a glyph's ink must not reach the next.
+            painter.resetTransform();
+            painter.setClipRect(QRect(QPoint(number * place.width(), 0), place.size()));
+            painter.setTransform(QTransform::fromTranslate(number * place.width() - place.left(), -place.top()));
             paintLine(painter, withDigits(indexes, number), place);
-            images.append(tile);
         }
-        std::unique_ptr<WindowBlitter::Tiles> tiles = m_blitter->upload(window, images);
+        painter.end();
+        std::unique_ptr<WindowBlitter::Tiles> tiles = m_blitter->upload(window, strip, count);
         if (!tiles)
             return;
         made.push_back({indexes, mapTo(this->window(), place.topLeft()), std::move(tiles)});

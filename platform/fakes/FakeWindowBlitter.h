@@ -8,7 +8,7 @@ namespace ow {
 // buffer sees them as it would see the screen. It can refuse, as on Wayland.
 class FakeWindowBlitter final : public WindowBlitter {
 public:
-    std::unique_ptr<Tiles> upload(WId window, const QList<QImage>& tiles) override;
+    std::unique_ptr<Tiles> upload(WId window, const QImage& strip, int count) override;
 
     bool refuses = false;
     int uploads = 0;

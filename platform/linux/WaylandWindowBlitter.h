@@ -8,7 +8,7 @@ namespace ow {
 // goes through the toolkit's repaint.
 class WaylandWindowBlitter final : public WindowBlitter {
 public:
-    std::unique_ptr<Tiles> upload(WId, const QList<QImage>&) override { return nullptr; }
+    std::unique_ptr<Tiles> upload(WId, const QImage&, int) override { return nullptr; }
 };
 
 } // namespace ow

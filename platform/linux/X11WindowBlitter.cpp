@@ -2,8 +2,6 @@
 
 #include "X11Connection.h"
 
-#include <cstring>
-
 #include <X11/Xlib-xcb.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -81,9 +79,9 @@ X11WindowBlitter::X11WindowBlitter() = default;
 
 X11WindowBlitter::~X11WindowBlitter() = default;
 
-std::unique_ptr<WindowBlitter::Tiles> X11WindowBlitter::upload(WId window, const QList<QImage>& tiles)
+std::unique_ptr<WindowBlitter::Tiles> X11WindowBlitter::upload(WId window, const QImage& strip, int count)
 {
-    if (tiles.isEmpty() || tiles.first().isNull())
+    if (count <= 0 || strip.isNull() || strip.width() % count != 0)
         return nullptr;
     if (!m_connection || m_connection->isBroken()) {
         m_connection = X11Connection::open();
@@ -95,34 +93,27 @@ std::unique_ptr<WindowBlitter::Tiles> X11WindowBlitter::upload(WId window, const
     if (!XGetWindowAttributes(display, window, &attributes) || !takesArgb32(display, attributes))
         return nullptr;
 
-    // One strip, the tiles side by side: one pixmap and one upload.
-    const QSize size = tiles.first().size();
-    QImage strip(size.width() * int(tiles.size()), size.height(), QImage::Format_ARGB32_Premultiplied);
-    for (qsizetype i = 0; i < tiles.size(); ++i) {
-        if (tiles[i].size() != size)
-            return nullptr;
-        const QImage tile = tiles[i].convertToFormat(QImage::Format_ARGB32_Premultiplied);
-        for (int y = 0; y < size.height(); ++y)
-            std::memcpy(strip.scanLine(y) + i * size.width() * 4, tile.constScanLine(y), size_t(size.width()) * 4);
-    }
-    const Pixmap pixmap = XCreatePixmap(display, window, unsigned(strip.width()), unsigned(strip.height()),
+    // One pixmap and one upload for all the tiles.
+    QImage pixels = strip.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    const Pixmap pixmap = XCreatePixmap(display, window, unsigned(pixels.width()), unsigned(pixels.height()),
                                         unsigned(attributes.depth));
     XGCValues values{};
     values.graphics_exposures = False;
     const GC gc = XCreateGC(display, pixmap, GCGraphicsExposures, &values);
     XImage* image = XCreateImage(display, attributes.visual, unsigned(attributes.depth), ZPixmap, 0,
-                                 reinterpret_cast<char*>(strip.bits()), unsigned(strip.width()),
-                                 unsigned(strip.height()), 32, int(strip.bytesPerLine()));
+                                 reinterpret_cast<char*>(pixels.bits()), unsigned(pixels.width()),
+                                 unsigned(pixels.height()), 32, int(pixels.bytesPerLine()));
     if (!image) {
         XFreeGC(display, gc);
         XFreePixmap(display, pixmap);
         return nullptr;
     }
-    XPutImage(display, pixmap, gc, image, 0, 0, 0, 0, unsigned(strip.width()), unsigned(strip.height()));
-    image->data = nullptr; // the strip's, not Xlib's to free
+    XPutImage(display, pixmap, gc, image, 0, 0, 0, 0, unsigned(pixels.width()), unsigned(pixels.height()));
+    image->data = nullptr; // the image's, not Xlib's to free
     XDestroyImage(image);
     XFlush(display);
-    return std::make_unique<X11Tiles>(m_connection, window, pixmap, gc, size, int(tiles.size()));
+    return std::make_unique<X11Tiles>(m_connection, window, pixmap, gc, QSize(strip.width() / count, strip.height()),
+                                      count);
 }
 
 } // namespace ow

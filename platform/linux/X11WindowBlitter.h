@@ -15,7 +15,7 @@ public:
     X11WindowBlitter();
     ~X11WindowBlitter() override;
 
-    std::unique_ptr<Tiles> upload(WId window, const QList<QImage>& tiles) override;
+    std::unique_ptr<Tiles> upload(WId window, const QImage& strip, int count) override;
 
 private:
     std::shared_ptr<X11Connection> m_connection;
