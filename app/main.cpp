@@ -5,6 +5,7 @@
 #include "LinuxPlatform.h"
 #include "SingleInstance.h"
 #include "LockEngineChoice.h"
+#include "MenuBarIconStyle.h"
 #include "QtClock.h"
 #include "QtPlatformChoice.h"
 #include "UpdateController.h"
@@ -97,6 +98,8 @@ int main(int argc, char* argv[])
     QApplication::setDesktopFileName(QStringLiteral("orbinwash"));
     // Closing the main window never quits: only Quit does.
     QApplication::setQuitOnLastWindowClosed(false);
+    if (ow::MenuBarIconStyle::suits(QApplication::style()->name()))
+        QApplication::setStyle(new ow::MenuBarIconStyle);
 
     // Claimed before the platform exists, whose services a second launch must not start:
     // the listening gets a clock of its own.
