@@ -141,21 +141,25 @@ void AppDelegate::buildMainWindow()
                            .closeOrBack = [this] { closeOrBack(); },
                            .quit = [this] { quit(); }});
     auto* home = new HomeView(int(holdDuration(m_services.defaults)));
-    auto* settings = new SettingsView({.defaults = m_services.defaults,
-                                       .updater = *m_updater,
-                                       .loginItem = m_services.loginItem,
-                                       .log = m_services.log,
-                                       .openUrl = m_services.openUrl},
-                                      DisplayModeController::menuBarMode(m_services.defaults));
-    m_mainWindow = new MainWindow(home, settings, m_menu);
+    const auto makeSettings = [this, home] {
+        auto* settings = new SettingsView({.defaults = m_services.defaults,
+                                           .updater = *m_updater,
+                                           .loginItem = m_services.loginItem,
+                                           .log = m_services.log,
+                                           .openUrl = m_services.openUrl},
+                                          DisplayModeController::menuBarMode(m_services.defaults));
+        connect(settings, &SettingsView::backRequested, this, &AppDelegate::showMain);
+        connect(settings, &SettingsView::holdSecondsChanged, home, &HomeView::setHoldSeconds);
+        connect(settings, &SettingsView::menuBarModeToggled, this, &AppDelegate::toggleMenuBarMode);
+        connect(settings, &SettingsView::checkForUpdatesRequested, m_updater.get(),
+                &UpdateController::checkForUpdates);
+        connect(settings, &SettingsView::reportProblemRequested, this, &AppDelegate::reportProblemPressed);
+        return settings;
+    };
+    m_mainWindow = new MainWindow(home, makeSettings, m_menu);
     connect(home, &HomeView::lockPressed, this, &AppDelegate::lockPressed);
     connect(home, &HomeView::showSettings, this, &AppDelegate::showSettings);
     connect(home, &HomeView::showMessages, this, &AppDelegate::showMessages);
-    connect(settings, &SettingsView::backRequested, this, &AppDelegate::showMain);
-    connect(settings, &SettingsView::holdSecondsChanged, home, &HomeView::setHoldSeconds);
-    connect(settings, &SettingsView::menuBarModeToggled, this, &AppDelegate::toggleMenuBarMode);
-    connect(settings, &SettingsView::checkForUpdatesRequested, m_updater.get(), &UpdateController::checkForUpdates);
-    connect(settings, &SettingsView::reportProblemRequested, this, &AppDelegate::reportProblemPressed);
     m_displayMode->setWindow(m_mainWindow);
     m_conversation->showIn(m_mainWindow, m_menu);
 }
@@ -264,7 +268,8 @@ void AppDelegate::showHoldDuration()
         return;
     const int seconds = int(holdDuration(m_services.defaults));
     m_mainWindow->homeView()->setHoldSeconds(seconds);
-    m_mainWindow->settingsView()->showHoldSeconds(seconds);
+    if (SettingsView* settings = m_mainWindow->madeSettingsView())
+        settings->showHoldSeconds(seconds);
 }
 
 void AppDelegate::refreshMessageBadges()

@@ -68,8 +68,8 @@ void DisplayModeController::showOnboardingIfNeeded()
     // Only the tray's own button chooses the tray; closing the question keeps the taskbar.
     const bool inTray = answer == Alert::SecondButton;
     m_services.defaults.setValue(QLatin1String(kMenuBarMode), inTray);
-    if (m_window)
-        m_window->settingsView()->setMenuBarMode(inTray);
+    if (SettingsView* settings = m_window ? m_window->madeSettingsView() : nullptr)
+        settings->setMenuBarMode(inTray);
     apply();
 }
 

@@ -16,9 +16,9 @@ namespace {
 constexpr QSize kContentSize(430, 641);
 }
 
-MainWindow::MainWindow(HomeView* home, SettingsView* settings, QMenuBar* menuBar)
+MainWindow::MainWindow(HomeView* home, std::function<SettingsView*()> makeSettings, QMenuBar* menuBar)
     : m_home(home)
-    , m_settings(settings)
+    , m_makeSettings(std::move(makeSettings))
     , m_views(new QStackedLayout)
 {
     setWindowTitle(L("app.name"));
@@ -30,20 +30,28 @@ MainWindow::MainWindow(HomeView* home, SettingsView* settings, QMenuBar* menuBar
     content->setFixedSize(kContentSize);
     content->setLayout(m_views);
     m_views->addWidget(home);
-    m_views->addWidget(settings);
     outer->addWidget(content);
     outer->setSizeConstraint(QLayout::SetFixedSize); // not resizable
     showHomeView();
 }
 
+SettingsView* MainWindow::settingsView()
+{
+    if (!m_settings) {
+        m_settings = m_makeSettings();
+        m_views->addWidget(m_settings);
+    }
+    return m_settings;
+}
+
 bool MainWindow::isShowingSettings() const
 {
-    return m_views->currentWidget() == m_settings;
+    return m_settings && m_views->currentWidget() == m_settings;
 }
 
 void MainWindow::showSettingsView()
 {
-    m_views->setCurrentWidget(m_settings);
+    m_views->setCurrentWidget(settingsView());
 }
 
 void MainWindow::showHomeView()

@@ -375,6 +375,8 @@ TEST_F(ShellTest, TheHoldTimeShowsWhatIsInForceAndWhatTheUserChooses)
             defaults().setValue(QStringLiteral("OWHoldSecondsUser"), row.user);
         service.hold = row.server;
         launch();
+        // Made only when first wanted, the settings show what is in force by then.
+        EXPECT_EQ(window()->madeSettingsView(), nullptr);
         QComboBox* popUp = settings()->holdPopUp();
         EXPECT_EQ(home()->hintLabel()->text(), L("home.unlock_hint", row.shown));
         EXPECT_EQ(popUp->currentData().toInt(), row.shown);
