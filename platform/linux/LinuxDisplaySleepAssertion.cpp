@@ -66,9 +66,10 @@ bool LinuxDisplaySleepAssertion::inhibitOverPortal(const QString& reason, QStrin
     return !request->isEmpty();
 }
 
-std::unique_ptr<X11Connection> LinuxDisplaySleepAssertion::suspendXScreenSaver()
+std::shared_ptr<X11Connection> LinuxDisplaySleepAssertion::suspendXScreenSaver()
 {
-    auto connection = X11Connection::open();
+    // The server counts suspensions per client: those on the shared connection add up.
+    std::shared_ptr<X11Connection> connection = X11Connection::shared();
     if (!connection)
         return nullptr;
     int eventBase = 0;

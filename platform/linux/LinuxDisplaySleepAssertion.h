@@ -36,11 +36,11 @@ private:
     struct Held {
         quint32 dbusCookie = 0;
         QString portalRequest; // set when the portal inhibits
-        std::unique_ptr<X11Connection> x11; // set when the X screen saver is suspended
+        std::shared_ptr<X11Connection> x11; // set when the X screen saver is suspended
     };
 
     static bool inhibitOverDBus(const QString& reason, quint32* cookie);
-    static std::unique_ptr<X11Connection> suspendXScreenSaver();
+    static std::shared_ptr<X11Connection> suspendXScreenSaver();
     static bool inhibitOverPortal(const QString& reason, QString* request);
 
     Fallback m_fallback;

@@ -44,6 +44,17 @@ std::unique_ptr<X11Connection> X11Connection::open()
     return std::unique_ptr<X11Connection>(new X11Connection(display));
 }
 
+std::shared_ptr<X11Connection> X11Connection::shared()
+{
+    static std::weak_ptr<X11Connection> current;
+    std::shared_ptr<X11Connection> connection = current.lock();
+    if (!connection || connection->isBroken()) {
+        connection = open();
+        current = connection;
+    }
+    return connection;
+}
+
 X11Connection::X11Connection(_XDisplay* display)
     : m_display(display)
     , m_root(XDefaultRootWindow(display))

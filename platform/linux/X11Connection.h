@@ -13,6 +13,10 @@ public:
     // Opens the session's X display; null when there is none, or when the session is a
     // Wayland session (X11 input grabs cannot hold native Wayland clients there).
     static std::unique_ptr<X11Connection> open();
+    // One connection for the services that only send requests and select no events, such
+    // as hiding the pointer while a lock lasts: opened by the first that asks, closed when
+    // the last lets go. Each Xlib connection holds some 75 KiB.
+    static std::shared_ptr<X11Connection> shared();
 
     ~X11Connection();
     X11Connection(const X11Connection&) = delete;

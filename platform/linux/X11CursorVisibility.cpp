@@ -14,7 +14,7 @@ bool X11CursorVisibility::ensureConnection()
 {
     if (m_connection && !m_connection->isBroken())
         return true;
-    m_connection = X11Connection::open();
+    m_connection = X11Connection::shared();
     if (!m_connection)
         return false;
     int eventBase = 0;

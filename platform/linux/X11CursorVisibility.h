@@ -8,8 +8,8 @@ namespace ow {
 
 class X11Connection;
 
-// Hides the pointer with XFixes on the root window. The server counts hides per client
-// and shows the pointer again when our connection closes.
+// Hides the pointer with XFixes on the root window, on the shared connection. The server
+// counts hides per client and shows the pointer again when that connection closes.
 class X11CursorVisibility final : public CursorVisibility {
 public:
     X11CursorVisibility();
@@ -21,7 +21,7 @@ public:
 private:
     bool ensureConnection();
 
-    std::unique_ptr<X11Connection> m_connection;
+    std::shared_ptr<X11Connection> m_connection;
     int m_hidden = 0;
 };
 

@@ -84,7 +84,7 @@ std::unique_ptr<WindowBlitter::Tiles> X11WindowBlitter::upload(WId window, const
     if (count <= 0 || strip.isNull() || strip.width() % count != 0)
         return nullptr;
     if (!m_connection || m_connection->isBroken()) {
-        m_connection = X11Connection::open();
+        m_connection = X11Connection::shared();
         if (!m_connection)
             return nullptr;
     }

@@ -8,8 +8,8 @@ namespace ow {
 
 class X11Connection;
 
-// Keeps the tiles in a pixmap on the X server, on a connection of its own, and puts one
-// with a CopyArea: a single small request, with no reply to wait for.
+// Keeps the tiles in a pixmap on the X server, on the shared connection, and puts one with
+// a CopyArea: a single small request, with no reply to wait for.
 class X11WindowBlitter final : public WindowBlitter {
 public:
     X11WindowBlitter();
