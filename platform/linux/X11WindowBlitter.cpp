@@ -94,14 +94,16 @@ std::unique_ptr<WindowBlitter::Tiles> X11WindowBlitter::upload(WId window, const
         return nullptr;
 
     // One pixmap and one upload for all the tiles.
-    QImage pixels = strip.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    const QImage pixels = strip.convertToFormat(QImage::Format_ARGB32_Premultiplied);
     const Pixmap pixmap = XCreatePixmap(display, window, unsigned(pixels.width()), unsigned(pixels.height()),
                                         unsigned(attributes.depth));
     XGCValues values{};
     values.graphics_exposures = False;
     const GC gc = XCreateGC(display, pixmap, GCGraphicsExposures, &values);
     XImage* image = XCreateImage(display, attributes.visual, unsigned(attributes.depth), ZPixmap, 0,
-                                 reinterpret_cast<char*>(pixels.bits()), unsigned(pixels.width()),
+                                 // Only read: bits() would copy an image shared with the caller.
+                                 const_cast<char*>(reinterpret_cast<const char*>(pixels.constBits())),
+                                 unsigned(pixels.width()),
                                  unsigned(pixels.height()), 32, int(pixels.bytesPerLine()));
     if (!image) {
         XFreeGC(display, gc);
