@@ -135,6 +135,11 @@ void AppDelegate::installCrashReporter()
 
 void AppDelegate::buildMainWindow()
 {
+    // Half on, background checks would run behind the settings' box, which shows off: what
+    // the box shows is what happens, so automatic checks stay off until the user ticks it.
+    // At launch, not when the settings are first shown, which may be never.
+    if (m_updater->automaticallyChecksForUpdates() && !m_updater->automaticallyDownloadsUpdates())
+        m_updater->setAutomaticallyChecksForUpdates(false);
     m_menu = new MainMenu({.checkForUpdates = [this] { m_updater->checkForUpdates(); },
                            .reportProblem = [this] { reportProblemPressed(); },
                            .showMessages = [this] { showMessages(); },

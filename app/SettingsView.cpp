@@ -105,12 +105,7 @@ SettingsView::SettingsView(Services services, bool menuBarMode, QWidget* parent)
         box->move(40, top);
     }
     UpdateController& updater = m_services.updater;
-    const bool autoUpdates = updater.automaticallyChecksForUpdates() && updater.automaticallyDownloadsUpdates();
-    m_autoUpdate->setChecked(autoUpdates);
-    // Half on, background checks would run behind a box that shows off: what the box shows
-    // is what happens, so automatic checks stay off until the user ticks it.
-    if (updater.automaticallyChecksForUpdates() != autoUpdates)
-        autoUpdateToggled(autoUpdates);
+    m_autoUpdate->setChecked(updater.automaticallyChecksForUpdates() && updater.automaticallyDownloadsUpdates());
     m_menuBar->setChecked(menuBarMode);
     m_launchAtLogin->setChecked(m_services.loginItem.isEnabled());
     connect(m_autoUpdate, &QCheckBox::toggled, this, &SettingsView::autoUpdateToggled);

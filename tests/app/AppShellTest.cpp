@@ -430,6 +430,9 @@ TEST_F(ShellTest, EachSettingsSwitchShowsAndDrivesWhatItStandsFor)
             row.setBefore(*this, on);
             delegate->applicationDidFinishLaunching();
             settle();
+            // In force from the launch on, before the settings are ever shown.
+            for (const bool fact : row.facts(*this))
+                EXPECT_EQ(fact, on);
             QCheckBox* box = (settings()->*row.box)();
             bool now = on;
             for (int clicks = 0; clicks < 4; ++clicks, now = !now) {
