@@ -26,8 +26,8 @@ static const long long kHeartbeatTimeoutMs = 5000;
 static const long long kDeadlineGraceMs = 2000;
 // Beats are not waited for one by one but counted every so often: a lock that idles for
 // minutes then wakes neither this helper nor, through it, the app's CPU once a second.
-// A hung app is killed 5 to 7.5 s after its last beat.
-static const long long kCheckPeriodMs = 2500;
+// A hung app is killed 5 to 10 s after its last beat.
+static const long long kCheckPeriodMs = 5000;
 
 static long long nowMs(void)
 {
