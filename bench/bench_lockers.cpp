@@ -43,6 +43,7 @@ struct Figures {
     std::vector<double> onTopMs{}; // negative: never came back
     double cpuPerEventUs = NAN;
     double idlePercent = NAN;
+    double afterFloodPercent = NAN;
     double rssMiB = NAN;
     std::vector<double> unlockDelayMs{}; // OrbinWash only
 };
@@ -86,20 +87,22 @@ void measureMemory(qint64 pid, Figures& figures)
     figures.rssMiB = double(ow::bench::treeRssKiB(pid)) / 1024.0;
 }
 
-// CPU over a while of nothing happening.
-void measureIdle(qint64 pid, Figures& figures)
+// CPU over a while of nothing happening, in % of a core.
+double idlePercent(qint64 pid)
 {
     const qint64 idleBefore = ow::bench::treeCpuNs(pid);
     const qint64 idleStart = GrabWatcher::nowNs();
     pause(kIdleMs);
-    figures.idlePercent = 100.0 * double(ow::bench::treeCpuNs(pid) - idleBefore)
-        / double(GrabWatcher::nowNs() - idleStart);
+    return 100.0 * double(ow::bench::treeCpuNs(pid) - idleBefore) / double(GrabWatcher::nowNs() - idleStart);
 }
 
 // Everything measured while the locker under test holds the session.
 void measureLocked(qint64 pid, XTestInput& input, Figures& figures)
 {
     measureMemory(pid, figures);
+    // Idle as a lock mostly is, before any input; and again right after the flood, where
+    // what the server still sends about the input devices counts too.
+    figures.idlePercent = idlePercent(pid);
 
     for (int run = 0; run < kRuns; ++run) {
         // From before the map request: a locker may be back on top before its reply is in.
@@ -124,7 +127,7 @@ void measureLocked(qint64 pid, XTestInput& input, Figures& figures)
     flood.waitForFinished(120000);
     const qint64 floodAfter = settledCpuNs(pid);
     figures.cpuPerEventUs = double(floodAfter - floodBefore) / 1000.0 / kFloodEvents;
-    measureIdle(pid, figures);
+    figures.afterFloodPercent = idlePercent(pid);
 }
 
 void stop(QProcess& process)
@@ -244,7 +247,7 @@ std::optional<Figures> measureBareWindow(XTestInput& input)
     }
     if (shown) {
         measureMemory(window.processId(), figures);
-        measureIdle(window.processId(), figures);
+        figures.idlePercent = idlePercent(window.processId());
     }
     stop(window);
     return shown ? std::optional(figures) : std::nullopt;
@@ -275,6 +278,7 @@ void print(const std::vector<Figures>& all)
         {"command to keyboard grab, ms", [](const Figures& f) { return median(f.toGrabMs); }, 2},
         {"CPU per swallowed event, us", [](const Figures& f) { return f.cpuPerEventUs; }, 3},
         {"CPU locked and idle, % of a core", [](const Figures& f) { return f.idlePercent; }, 3},
+        {"CPU in the 20 s after the flood, %", [](const Figures& f) { return f.afterFloodPercent; }, 3},
         {"resident memory, MiB", [](const Figures& f) { return f.rssMiB; }, 1},
         {"back on top once covered, ms", [](const Figures& f) { return median(f.onTopMs); }, 2},
     };
