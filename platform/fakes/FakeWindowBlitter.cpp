@@ -43,7 +43,6 @@ std::unique_ptr<WindowBlitter::Tiles> FakeWindowBlitter::upload(WId window, cons
 {
     if (refuses || count <= 0 || strip.width() % count != 0)
         return nullptr;
-    ++uploads;
     return std::make_unique<FakeTiles>(*this, window, strip, count);
 }
 

@@ -11,7 +11,6 @@ public:
     std::unique_ptr<Tiles> upload(WId window, const QImage& strip, int count) override;
 
     bool refuses = false;
-    int uploads = 0;
     int puts = 0;
 };
 
