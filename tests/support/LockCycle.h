@@ -16,9 +16,9 @@ class XTestInput;
 // keyboard, then lets them go. False if the lock never ended within timeoutMs.
 bool holdBothCtrlKeysUntilUnlocked(XTestInput& input, int timeoutMs);
 
-// Watches the session for ms after an unlock, as the user would: what went wrong (the
-// keyboard grabbed again, an overlay mapped, a key or button left held down), or an empty
-// text when the session stayed free.
+// Watches the session for ms after an unlock, as the user would: what went wrong (an
+// overlay still up half a second on, the keyboard grabbed again, an overlay mapped again,
+// a key or button left held down), or an empty text when the session stayed free.
 QString troubleAfterUnlock(XTestInput& input, int ms);
 
 // Another client's grab of keyboard and pointer, held until its connection closes; null
