@@ -60,6 +60,14 @@ protected:
         return QTest::qWaitFor([&] { return onScreen(label) == painted; }, 2000);
     }
 
+    // Locks and waits for the overlay on screen; its countdown label, or null.
+    CountdownLabel* lockedLabel()
+    {
+        if (!display || !controller->lock() || !QTest::qWaitForWindowExposed(controller->lockWindows()[0]))
+            return nullptr;
+        return controller->countdownLabels()[0];
+    }
+
     Display* display;
     FakePlatform fakes;
     X11WindowBlitter blitter;
@@ -71,11 +79,8 @@ protected:
 
 TEST_F(CountdownOnScreenTest, EverySecondOnScreenIsWhatQtPaints)
 {
-    ASSERT_NE(display, nullptr);
-    ASSERT_TRUE(controller->lock());
-    LockWindow* window = controller->lockWindows()[0];
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
-    CountdownLabel* label = controller->countdownLabels()[0];
+    CountdownLabel* label = lockedLabel();
+    ASSERT_NE(label, nullptr);
     for (int left = 900; left > 0; --left) {
         SCOPED_TRACE(left);
         ASSERT_EQ(label->text(), L("lock.auto_unlock_countdown", left / 60, left % 60));
@@ -89,15 +94,12 @@ TEST_F(CountdownOnScreenTest, EverySecondOnScreenIsWhatQtPaints)
 // and goes, Qt shows that buffer again, and the label must be repainted over it.
 TEST_F(CountdownOnScreenTest, AnExposedLabelShowsTheCurrentTimeAgain)
 {
-    ASSERT_NE(display, nullptr);
-    ASSERT_TRUE(controller->lock());
-    LockWindow* window = controller->lockWindows()[0];
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
-    CountdownLabel* label = controller->countdownLabels()[0];
+    CountdownLabel* label = lockedLabel();
+    ASSERT_NE(label, nullptr);
     fakes.clock().advance(5s);
     ASSERT_TRUE(showsLabel(label));
 
-    const QRect area(label->mapTo(window, QPoint()), label->size());
+    const QRect area(label->mapTo(label->window(), QPoint()), label->size());
     XSetWindowAttributes attributes{};
     attributes.override_redirect = True;
     attributes.background_pixel = WhitePixel(display, DefaultScreen(display));
