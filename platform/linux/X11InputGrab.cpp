@@ -28,6 +28,10 @@ constexpr int kGrabRetryMs = 10;
 // How long the lock waits for the keys and buttons of the command that started it to go
 // up; a key held for longer (a cloth on the keyboard) does not stop the lock.
 constexpr int kNeutralPatienceMs = 1000;
+// A read that brings this many events is taken for a burst: the next read waits a moment,
+// so that the main loop wakes once for many events, not once for every few.
+constexpr int kBurstEvents = 16;
+constexpr int kBurstPauseMs = 10;
 constexpr unsigned kButtonMasks[] = {Button1Mask, Button2Mask, Button3Mask, Button4Mask, Button5Mask};
 
 Cursor makeBlankCursor(Display* display, Window root)
@@ -104,7 +108,19 @@ struct DeviceMask {
 
 } // namespace
 
-X11InputGrab::X11InputGrab() = default;
+X11InputGrab::X11InputGrab()
+{
+    m_burstPause.setSingleShot(true);
+    m_burstPause.setInterval(kBurstPauseMs);
+    m_burstPause.setTimerType(Qt::PreciseTimer);
+    // What came meanwhile is read in this same wake-up; the socket is watched again once
+    // the burst is over.
+    QObject::connect(&m_burstPause, &QTimer::timeout, [this] {
+        drain();
+        if (m_notifier && !m_burstPause.isActive())
+            m_notifier->setEnabled(true);
+    });
+}
 
 X11InputGrab::~X11InputGrab()
 {
@@ -305,19 +321,26 @@ void X11InputGrab::drain()
     xcb_connection_t* connection = XGetXCBConnection(m_connection->display());
     // XCB reads the socket only when its queue is empty, then queues all it read at once.
     // Looking at Caps Lock or grabbing a new device is a round trip, which may queue more.
+    int read = 0;
     do {
         m_devicesChanged = false;
         while (xcb_generic_event_t* event = xcb_poll_for_event(connection)) {
             handleEvent(event);
             std::free(event);
+            ++read;
             if (!m_connection)
                 return; // the sink ended the grab
         }
         if (m_devicesChanged)
             grabDevices();
     } while (m_devicesChanged);
-    if (xcb_connection_has_error(connection))
+    if (xcb_connection_has_error(connection)) {
         m_notifier->setEnabled(false); // the server is gone: only destruction is left
+        m_burstPause.stop();
+    } else if (read >= kBurstEvents) {
+        m_notifier->setEnabled(false);
+        m_burstPause.start();
+    }
 }
 
 void X11InputGrab::handleEvent(const void* event)
@@ -382,6 +405,7 @@ void X11InputGrab::reassert()
 
 void X11InputGrab::release()
 {
+    m_burstPause.stop();
     m_notifier.reset();
     m_sink = nullptr;
     m_retakePending = false;

@@ -4,6 +4,7 @@
 #include "ModifierFlags.h"
 
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <array>
 #include <memory>
@@ -22,8 +23,9 @@ class X11Connection;
 // only modifier keys are looked at. The grab waits a moment for the keys and buttons of
 // the command that started it to go up, and leaves nothing held down when it ends. A grab
 // the server breaks is taken back at its ungrab notice; only a retake that lost to another
-// client is tried again at the owner's once-a-second reassert(), which otherwise costs
-// nothing. The server releases the grabs when the connection closes, so a crashed process
+// client is tried again at the owner's reassert(), which otherwise costs nothing. A burst
+// of keys (a cloth wiped over them) is read a few milliseconds at a time rather than at
+// each wake-up, which would come every few keys. The server releases the grabs when the connection closes, so a crashed process
 // never leaves the session locked.
 class X11InputGrab final : public InputGrab {
 public:
@@ -51,6 +53,7 @@ private:
 
     std::unique_ptr<X11Connection> m_connection;
     std::unique_ptr<QSocketNotifier> m_notifier;
+    QTimer m_burstPause; // while it runs, the socket is not watched
     unsigned long m_blankCursor = 0;
     int m_xiOpcode = -1; // -1 without XInput 2
     bool m_holdsCoreGrabs = false;

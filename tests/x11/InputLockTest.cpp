@@ -171,6 +171,9 @@ TEST_F(InputLockTest, AFloodOfUnlockKeyTapsEndsInTheRightState)
     EXPECT_FALSE(unlockedWithin(1500)) << "only left Ctrl is held";
     EXPECT_EQ(probe.received(), QStringList()); // nor did any of the flood reach another client
 
+    // The last key of a burst counts though nothing follows it.
+    for (int i = 0; i < 300; ++i)
+        input.tap(input.keycode("Shift_L"));
     input.key(right, true);
     const qint64 pressedAt = sinceStart.elapsed();
     EXPECT_TRUE(unlockedWithin(3000));
