@@ -21,7 +21,7 @@
 #include <time.h>
 #include <unistd.h>
 
-// The app beats once a second: a main loop held up for a few seconds is not yet hung.
+// The app beats at least every 2 s: a main loop held up for a few seconds is not yet hung.
 static const long long kHeartbeatTimeoutMs = 5000;
 static const long long kDeadlineGraceMs = 2000;
 // Beats are not waited for one by one but counted every so often: a lock that idles for

@@ -4,6 +4,7 @@
 #include <QPoint>
 #include <QtGui/qwindowdefs.h>
 
+#include <chrono>
 #include <memory>
 
 namespace ow {
@@ -22,6 +23,10 @@ public:
         virtual ~Tiles() = default;
         // Puts tile index with its top left at `at`, in the window's pixels, and sends it.
         virtual void put(int index, QPoint at) = 0;
+        // The same put, made after delay without the caller's thread waking for it; false
+        // where it cannot be, and the caller puts the tile itself when it is due. Puts
+        // not yet made are dropped with the tiles.
+        virtual bool putAfter(int index, QPoint at, std::chrono::nanoseconds delay) = 0;
     };
 
     virtual ~WindowBlitter() = default;

@@ -132,20 +132,59 @@ void CountdownLabel::setText(const QString& text)
     setAccessibleName(text);
     std::optional<Line> swapped = swapDigits(text);
     if (!swapped) {
+        const bool hadTiles = putsTiles();
         m_line = shape(text);
         m_origin = originOf(m_line);
-        dropTiles();
         // At once rather than from the event queue: one wake-up per change.
         repaint();
+        if (hadTiles || putsTiles())
+            emit tilesChanged();
         return;
     }
     const Line before = std::exchange(m_line, std::move(*swapped));
-    if (putTiles(before.text))
-        return;
-    repaint(swappedArea(before));
-    // Digits swap again a second later: worth tiles from then on.
-    if (!m_tiles)
-        makeTiles();
+    if (putsTiles())
+        putTiles(text, std::nullopt);
+    else
+        repaint(swappedArea(before));
+}
+
+bool CountdownLabel::putsTiles() const
+{
+    const TileSet* tiles = tilesFor(m_line.text);
+    return tiles && !tiles->empty();
+}
+
+void CountdownLabel::prepareTiles(const QString& text)
+{
+    if (m_blitter && !tilesFor(text))
+        makeTiles(shape(text));
+}
+
+QString CountdownLabel::tileKey(const QString& text)
+{
+    QString key = text;
+    for (QChar& c : key) {
+        if (isDigit(c))
+            c = QLatin1Char('0');
+    }
+    return key;
+}
+
+const CountdownLabel::TileSet* CountdownLabel::tilesFor(const QString& text) const
+{
+    const auto found = m_tileSets.find(tileKey(text));
+    return found == m_tileSets.end() ? nullptr : &found->second;
+}
+
+bool CountdownLabel::showAfter(const QString& text, std::chrono::nanoseconds delay)
+{
+    if (!putsTiles() || text.size() != m_line.text.size())
+        return false;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] != m_line.text[i] && (!isDigit(text[i]) || m_line.digits[i].run < 0))
+            return false;
+    }
+    return putTiles(text, delay);
 }
 
 void CountdownLabel::putDigitsThrough(WindowBlitter* blitter)
@@ -154,9 +193,8 @@ void CountdownLabel::putDigitsThrough(WindowBlitter* blitter)
     dropTiles();
 }
 
-CountdownLabel::Line CountdownLabel::withDigits(const QList<qsizetype>& indexes, int number) const
+CountdownLabel::Line CountdownLabel::withDigits(Line line, const QList<qsizetype>& indexes, int number)
 {
-    Line line = m_line;
     for (auto index = indexes.rbegin(); index != indexes.rend(); ++index, number /= 10) {
         const DigitSlot slot = line.digits[*index];
         QGlyphRun& run = line.runs[slot.run];
@@ -167,26 +205,29 @@ CountdownLabel::Line CountdownLabel::withDigits(const QList<qsizetype>& indexes,
     return line;
 }
 
-void CountdownLabel::makeTiles()
+void CountdownLabel::makeTiles(const Line& line)
 {
-    m_tiles.emplace();
-    if (!m_blitter || !isVisible() || !qFuzzyCompare(devicePixelRatioF(), 1.0))
+    if (tilesFor(line.text) || !isVisible())
+        return; // made already, or to be tried at the next paint
+    TileSet& made = m_tileSets[tileKey(line.text)];
+    if (!m_blitter || !qFuzzyCompare(devicePixelRatioF(), 1.0))
         return;
+    const QPointF origin = originOf(line);
     // A digit's place is the ink of any digit there and a pixel around. Places that meet
     // are one place, with a tile for each number its digits make: a tile holding part of
     // a neighbour that changes apart from it would put back the neighbour's old digit.
     QList<std::pair<QList<qsizetype>, QRect>> places;
-    for (qsizetype i = 0; i < m_line.text.size(); ++i) {
-        const DigitSlot slot = m_line.digits[i];
+    for (qsizetype i = 0; i < line.text.size(); ++i) {
+        const DigitSlot slot = line.digits[i];
         if (slot.run < 0)
             continue;
-        const QGlyphRun& run = m_line.runs[slot.run];
+        const QGlyphRun& run = line.runs[slot.run];
         QRectF ink;
-        for (const quint32 glyph : std::as_const(m_line.digitGlyphs[slot.run]))
+        for (const quint32 glyph : std::as_const(line.digitGlyphs[slot.run]))
             ink |= run.rawFont().boundingRect(glyph);
         QList<qsizetype> indexes{i};
         QRect place =
-            ink.translated(run.positions()[slot.glyph] + m_origin).adjusted(-1, -1, 1, 1).toAlignedRect() & rect();
+            ink.translated(run.positions()[slot.glyph] + origin).adjusted(-1, -1, 1, 1).toAlignedRect() & rect();
         for (auto other = places.begin(); other != places.end();) {
             if (other->second.intersects(place)) {
                 indexes = other->first + indexes;
@@ -204,7 +245,7 @@ void CountdownLabel::makeTiles()
         places.append({indexes, place});
     }
     const WId window = this->window()->winId();
-    std::vector<DigitTiles> made;
+    TileSet tiles;
     for (const auto& [indexes, place] : std::as_const(places)) {
         const int count = indexes.size() == 1 ? 10 : 100;
         QImage strip(place.width() * count, place.height(), QImage::Format_ARGB32_Premultiplied);
@@ -215,46 +256,51 @@ void CountdownLabel::makeTiles()
             painter.resetTransform();
             painter.setClipRect(QRect(QPoint(number * place.width(), 0), place.size()));
             painter.setTransform(QTransform::fromTranslate(number * place.width() - place.left(), -place.top()));
-            paintLine(painter, withDigits(indexes, number), place);
+            paintLine(painter, withDigits(line, indexes, number), origin, place);
         }
         painter.end();
-        std::unique_ptr<WindowBlitter::Tiles> tiles = m_blitter->upload(window, strip, count);
-        if (!tiles)
+        std::unique_ptr<WindowBlitter::Tiles> uploaded = m_blitter->upload(window, strip, count);
+        if (!uploaded)
             return;
-        made.push_back({indexes, mapTo(this->window(), place.topLeft()), std::move(tiles)});
+        tiles.push_back({indexes, mapTo(this->window(), place.topLeft()), std::move(uploaded)});
     }
-    m_tiles = std::move(made);
+    made = std::move(tiles);
     // What the server shows is not in the window's buffer: when the window is exposed
     // and that buffer shown again, the line is repainted.
     this->window()->windowHandle()->installEventFilter(this);
+    if (tileKey(line.text) == tileKey(m_line.text))
+        emit tilesChanged();
 }
 
-bool CountdownLabel::putTiles(const QString& before)
+bool CountdownLabel::putTiles(const QString& text, std::optional<std::chrono::nanoseconds> delay) const
 {
-    if (!m_tiles || m_tiles->empty())
-        return false;
-    // Every digit that can swap has a place: the line was shaped with the same slots.
-    for (const DigitTiles& place : std::as_const(*m_tiles)) {
+    // Every place, changed or not: a put then also mends a place that a repaint of an
+    // older line, after an expose, left behind. Every digit that can swap has a place:
+    // the line was shaped with the same slots.
+    bool put = true;
+    for (const DigitTiles& place : *tilesFor(m_line.text)) {
         int number = 0;
-        bool changed = false;
-        for (const qsizetype index : place.indexes) {
-            number = number * 10 + (m_line.text[index].unicode() - '0');
-            changed = changed || before[index] != m_line.text[index];
-        }
-        if (changed)
+        for (const qsizetype index : place.indexes)
+            number = number * 10 + (text[index].unicode() - '0');
+        if (delay)
+            put = place.tiles->putAfter(number, place.at, *delay) && put;
+        else
             place.tiles->put(number, place.at);
     }
-    return true;
+    return put;
 }
 
 void CountdownLabel::dropTiles()
 {
-    m_tiles.reset();
+    const bool had = putsTiles();
+    m_tileSets.clear();
+    if (had)
+        emit tilesChanged();
 }
 
 bool CountdownLabel::eventFilter(QObject* watched, QEvent* event)
 {
-    if (event->type() == QEvent::Expose && m_tiles && !m_tiles->empty())
+    if (event->type() == QEvent::Expose && putsTiles())
         update();
     return QWidget::eventFilter(watched, event);
 }
@@ -290,19 +336,36 @@ void CountdownLabel::moveEvent(QMoveEvent*)
     dropTiles();
 }
 
+void CountdownLabel::hideEvent(QHideEvent*)
+{
+    dropTiles();
+}
+
 void CountdownLabel::paintEvent(QPaintEvent* event)
 {
     QPainter painter(this);
-    paintLine(painter, m_line, event->rect());
+    paintLine(painter, m_line, m_origin, event->rect());
+    // Drawn once the window shows, not in the middle of its first paint, and before the
+    // first swap, which comes a second later.
+    if (m_blitter && !tilesFor(m_line.text) && !m_tilesQueued) {
+        m_tilesQueued = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                m_tilesQueued = false;
+                makeTiles(m_line);
+            },
+            Qt::QueuedConnection);
+    }
 }
 
-void CountdownLabel::paintLine(QPainter& painter, const Line& line, const QRect& area) const
+void CountdownLabel::paintLine(QPainter& painter, const Line& line, QPointF origin, const QRect& area) const
 {
     painter.setPen(palette().color(QPalette::WindowText));
     // Only the glyphs near the area to paint: the rest of the line is clipped away anyway.
     const qreal reach = line.size.height();
-    const qreal left = area.left() - m_origin.x() - reach;
-    const qreal right = area.right() + 1 - m_origin.x() + reach;
+    const qreal left = area.left() - origin.x() - reach;
+    const qreal right = area.right() + 1 - origin.x() + reach;
     for (const QGlyphRun& run : std::as_const(line.runs)) {
         const QList<QPointF> positions = run.positions();
         const QList<quint32> glyphs = run.glyphIndexes();
@@ -317,7 +380,7 @@ void CountdownLabel::paintLine(QPainter& painter, const Line& line, const QRect&
         QGlyphRun shown = run;
         shown.setGlyphIndexes(shownGlyphs);
         shown.setPositions(shownPositions);
-        painter.drawGlyphRun(m_origin, shown);
+        painter.drawGlyphRun(origin, shown);
     }
 }
 

@@ -88,10 +88,7 @@ bool LockController::lock(std::chrono::milliseconds duration)
         if (self)
             self->unlock();
     });
-    m_countdownTimer = clock.schedule(kCountdownPeriod, true, [self] {
-        if (self)
-            self->tick();
-    });
+    tickEvery(kCountdownPeriod);
     refreshCountdown();
     m_screenObserver = connect(&m_services.screens, &ScreenList::changed, this,
                                &LockController::rebuildLockWindows);
@@ -203,15 +200,62 @@ void LockController::tick()
     m_services.watchdog.heartbeat();
 }
 
+void LockController::tickEvery(std::chrono::seconds period)
+{
+    if (period == m_tickPeriod)
+        return;
+    m_tickPeriod = period;
+    m_countdownTimer = m_services.clock.schedule(period, true, [self = QPointer<LockController>(this)] {
+        if (self)
+            self->tick();
+    });
+}
+
+QString LockController::countdownText(qint64 remaining) const
+{
+    return L("lock.auto_unlock_countdown", int(remaining / 60), int(remaining % 60));
+}
+
 void LockController::refreshCountdown()
 {
     if (!m_safetyDeadline)
         return;
-    const std::chrono::duration<double> left = *m_safetyDeadline - m_services.clock.monotonicNow();
+    const MonoTime now = m_services.clock.monotonicNow();
+    const std::chrono::duration<double> left = *m_safetyDeadline - now;
     const qint64 remaining = std::max<qint64>(0, std::llround(left.count()));
-    const QString text = L("lock.auto_unlock_countdown", int(remaining / 60), int(remaining % 60));
+    const QString text = countdownText(remaining);
     for (CountdownLabel* label : std::as_const(m_countdownLabels))
         label->setText(text);
+    tickEvery(putAhead(remaining, now) ? kAheadTickPeriod : kCountdownPeriod);
+}
+
+bool LockController::putAhead(qint64 remaining, MonoTime now)
+{
+    const bool tiles = !m_countdownLabels.isEmpty()
+        && std::all_of(m_countdownLabels.begin(), m_countdownLabels.end(),
+                       [](const CountdownLabel* label) { return label->putsTiles(); });
+    if (!tiles) {
+        m_aheadTo.reset();
+        return false;
+    }
+    // Each second shows from the moment that many seconds are left, up to the one after
+    // the tick after next, which may come late.
+    const qint64 last = std::max<qint64>(0, remaining - kAheadTickPeriod.count() - 1);
+    for (qint64 left = std::min(remaining, m_aheadTo.value_or(remaining)) - 1; left >= last; --left) {
+        const std::chrono::nanoseconds delay = *m_safetyDeadline - std::chrono::seconds(left) - now;
+        const QString text = countdownText(left);
+        const bool put = std::all_of(m_countdownLabels.begin(), m_countdownLabels.end(),
+                                     [&](CountdownLabel* label) { return label->showAfter(text, delay); });
+        if (!put) {
+            // Not digits alone: shaped anew by the tick when it is due, with tiles drawn
+            // now, a second or more ahead.
+            for (CountdownLabel* label : std::as_const(m_countdownLabels))
+                label->prepareTiles(text);
+            return false;
+        }
+        m_aheadTo = left;
+    }
+    return true;
 }
 
 void LockController::buildLockWindows()
@@ -227,8 +271,17 @@ void LockController::buildLockWindows()
         m_lockWindows.append(window);
         m_holdBars.append(window->holdBar());
         m_holdHints.append(window->holdHint());
-        window->countdownLabel()->putDigitsThrough(&m_services.blitter);
-        m_countdownLabels.append(window->countdownLabel());
+        CountdownLabel* countdown = window->countdownLabel();
+        countdown->putDigitsThrough(&m_services.blitter);
+        // New tiles can take the next seconds at once; dropped ones took them along.
+        connect(countdown, &CountdownLabel::tilesChanged, this, [this] {
+            m_aheadTo.reset();
+            m_services.clock.post([self = QPointer<LockController>(this)] {
+                if (self)
+                    self->refreshCountdown();
+            });
+        });
+        m_countdownLabels.append(countdown);
         ids.append(window->winId());
     }
     m_services.stacking.keepOnTop(ids);
@@ -250,6 +303,7 @@ void LockController::rebuildLockWindows()
 
 void LockController::dropLockWindows()
 {
+    m_aheadTo.reset();
     for (LockWindow* window : std::as_const(m_lockWindows)) {
         window->hide();
         window->deleteLater();
@@ -268,6 +322,7 @@ void LockController::unlock()
     cancelHold();
     m_safetyTimer.reset();
     m_countdownTimer.reset();
+    m_tickPeriod = {};
     m_services.watchdog.disarmed();
     m_safetyDeadline.reset();
     if (m_screenObserver) {

@@ -33,8 +33,9 @@ class WindowStacking;
 // timer runs out 15 minutes after the lock began, whatever the user does. A watchdog
 // outside the process is armed with that deadline and fed heartbeats from the main loop,
 // in case the process itself can no longer end the lock. An idle lock wakes once a second
-// only: the countdown's tick also has the engine reassert its blocking and feeds the
-// watchdog. An engine that runs the unlock keys itself drives the hold bars and may end
+// at most: the countdown's tick also has the engine reassert its blocking and feeds the
+// watchdog. Where every overlay's digits go on screen as tiles, each tick has the seconds
+// up to the tick after next put ahead of time, and ticks come every two seconds. An engine that runs the unlock keys itself drives the hold bars and may end
 // the lock by itself. Every way out goes through the same ordered teardown and ends with
 // one call of onUnlock.
 class LockController : public QObject, private LockEngine::Observer {
@@ -56,6 +57,9 @@ public:
 
     static constexpr std::chrono::seconds kSafetyTimeout{900};
     static constexpr std::chrono::seconds kCountdownPeriod{1};
+    // The tick's period while the countdown's seconds are put ahead; the watchdog, which
+    // looks every 5 s, then still finds a beat at each look.
+    static constexpr std::chrono::seconds kAheadTickPeriod{2};
     static constexpr std::chrono::nanoseconds kHoldTickPeriod{1'000'000'000 / 30};
     static constexpr quint64 kHoldKeyMask = 0x18;
 
@@ -100,6 +104,9 @@ private:
     void holdTick();
     void tick();
     void refreshCountdown();
+    QString countdownText(qint64 remaining) const;
+    bool putAhead(qint64 remaining, MonoTime now);
+    void tickEvery(std::chrono::seconds period);
     void buildLockWindows();
     void rebuildLockWindows();
     void dropLockWindows();
@@ -116,6 +123,9 @@ private:
     QStringList m_refusedDevices;
     std::unique_ptr<Timer> m_safetyTimer;
     std::unique_ptr<Timer> m_countdownTimer;
+    std::chrono::seconds m_tickPeriod{};
+    // The fewest seconds left that every overlay has put ahead; none when nothing is.
+    std::optional<qint64> m_aheadTo;
     std::chrono::milliseconds m_safetyTimeout;
     std::optional<MonoTime> m_safetyDeadline;
     std::optional<QMetaObject::Connection> m_screenObserver;

@@ -54,7 +54,7 @@ private:
     FakeDisplaySleepAssertion m_displaySleep;
     FakeScreenList m_screens;
     FakeWindowStacking m_stacking;
-    FakeWindowBlitter m_blitter;
+    FakeWindowBlitter m_blitter{m_clock};
     FakeLockWatchdog m_watchdog;
     FakeInputGuard m_guard;
     FakeInputAccessPermission m_permission;

@@ -1,6 +1,7 @@
 #include "X11WindowBlitter.h"
 
 #include "X11Connection.h"
+#include "X11PutQueue.h"
 
 #include <X11/Xlib-xcb.h>
 #include <X11/Xlib.h>
@@ -13,8 +14,10 @@ namespace {
 
 class X11Tiles final : public WindowBlitter::Tiles {
 public:
-    X11Tiles(std::shared_ptr<X11Connection> connection, WId window, Pixmap pixmap, GC gc, QSize size, int count)
+    X11Tiles(std::shared_ptr<X11Connection> connection, std::shared_ptr<X11PutQueue> queue, WId window, Pixmap pixmap,
+             GC gc, QSize size, int count)
         : m_connection(std::move(connection))
+        , m_queue(std::move(queue))
         , m_window(window)
         , m_pixmap(pixmap)
         , m_gc(gc)
@@ -39,14 +42,34 @@ public:
             return;
         // Straight on XCB: Xlib's flush would also look for events no one selected.
         xcb_connection_t* connection = XGetXCBConnection(m_connection->display());
-        xcb_copy_area(connection, xcb_drawable_t(m_pixmap), xcb_drawable_t(m_window), xcb_gcontext_t(XGContextFromGC(m_gc)),
-                      int16_t(index * m_size.width()), 0, int16_t(at.x()), int16_t(at.y()), uint16_t(m_size.width()),
-                      uint16_t(m_size.height()));
+        const X11PutQueue::Copy c = copy(index, at);
+        xcb_copy_area(connection, c.source, c.target, c.gc, c.sourceX, 0, c.x, c.y, c.width, c.height);
         xcb_flush(connection);
     }
 
+    bool putAfter(int index, QPoint at, std::chrono::nanoseconds delay) override
+    {
+        if (index < 0 || index >= m_count || m_connection->isBroken())
+            return false;
+        // Pending copies of tiles freed meanwhile fail: nothing of theirs is left to draw.
+        return m_queue->add(copy(index, at), std::chrono::steady_clock::now() + delay);
+    }
+
 private:
+    X11PutQueue::Copy copy(int index, QPoint at) const
+    {
+        return {.source = xcb_drawable_t(m_pixmap),
+                .target = xcb_drawable_t(m_window),
+                .gc = xcb_gcontext_t(XGContextFromGC(m_gc)),
+                .sourceX = int16_t(index * m_size.width()),
+                .x = int16_t(at.x()),
+                .y = int16_t(at.y()),
+                .width = uint16_t(m_size.width()),
+                .height = uint16_t(m_size.height())};
+    }
+
     std::shared_ptr<X11Connection> m_connection;
+    std::shared_ptr<X11PutQueue> m_queue;
     WId m_window;
     Pixmap m_pixmap;
     GC m_gc;
@@ -88,6 +111,13 @@ std::unique_ptr<WindowBlitter::Tiles> X11WindowBlitter::upload(WId window, const
         if (!m_connection)
             return nullptr;
     }
+    // One queue while any tiles live: its connection, and what it still holds back, goes
+    // with the last of them, at the end of a lock.
+    std::shared_ptr<X11PutQueue> queue = m_queue.lock();
+    if (!queue) {
+        queue = std::make_shared<X11PutQueue>(XDisplayString(m_connection->display()));
+        m_queue = queue;
+    }
     Display* display = m_connection->display();
     XWindowAttributes attributes{};
     if (!XGetWindowAttributes(display, window, &attributes) || !takesArgb32(display, attributes))
@@ -114,7 +144,7 @@ std::unique_ptr<WindowBlitter::Tiles> X11WindowBlitter::upload(WId window, const
     image->data = nullptr; // the image's, not Xlib's to free
     XDestroyImage(image);
     XFlush(display);
-    return std::make_unique<X11Tiles>(m_connection, window, pixmap, gc, QSize(strip.width() / count, strip.height()),
+    return std::make_unique<X11Tiles>(m_connection, std::move(queue), window, pixmap, gc, QSize(strip.width() / count, strip.height()),
                                       count);
 }
 

@@ -7,9 +7,11 @@
 namespace ow {
 
 class X11Connection;
+class X11PutQueue;
 
 // Keeps the tiles in a pixmap on the X server, on the shared connection, and puts one with
-// a CopyArea: a single small request, with no reply to wait for.
+// a CopyArea: a single small request, with no reply to wait for. A put made later is sent
+// at once, and the server makes it at its time (X11PutQueue).
 class X11WindowBlitter final : public WindowBlitter {
 public:
     X11WindowBlitter();
@@ -19,6 +21,7 @@ public:
 
 private:
     std::shared_ptr<X11Connection> m_connection;
+    std::weak_ptr<X11PutQueue> m_queue;
 };
 
 } // namespace ow

@@ -94,7 +94,7 @@ protected:
     FakeDisplaySleepAssertion sleep;
     FakeScreenList screens{{QRect(0, 0, 800, 600)}};
     FakeWindowStacking stacking;
-    FakeWindowBlitter blitter;
+    FakeWindowBlitter blitter{clock};
     FakeLockWatchdog watchdog;
     FakeInputGrab* grab = new FakeInputGrab;
     FakePowerKeyInhibitor* powerKeys = new FakePowerKeyInhibitor;
@@ -256,48 +256,75 @@ struct CountdownRow {
     const char* name;
     Ms late; // how long after each second the busy main loop lets the tick run
     bool tilesRefused = false; // the window takes no tiles, as on Wayland
+    bool putsLater = true; // false: tiles are put at once only, as without the server's waits
 };
 
 class CountdownTest : public LockControllerTest, public ::testing::WithParamInterface<CountdownRow> {};
 
-// Every second from 15:00 down is shown once, in order, on screen as well: a tick repaints
-// part of the line only, or puts tiles, which must leave the same pixels as painting the
-// whole line, and swaps the digits' glyphs of the line shaped before, which must draw what
-// shaping the new text would.
+// Every second from 15:00 down is shown once, in order, on screen: a tick repaints part of
+// the line only, or puts tiles, now or ahead of time, which must leave the same pixels as
+// shaping and painting the whole text. The line kept for repaints swaps the digits' glyphs
+// of the line shaped before, which must draw what shaping the new text would; with tiles it
+// is brought up to date at each tick only, which then comes every other second.
 TEST_P(CountdownTest, ShowsEverySecondOnceInOrder)
 {
     blitter.refuses = GetParam().tilesRefused;
+    blitter.putsLater = GetParam().putsLater;
     const MonoTime begun = clock.monotonicNow();
     ASSERT_TRUE(controller->lock());
     LockWindow* window = controller->lockWindows()[0];
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
     CountdownLabel* label = controller->countdownLabels()[0];
+    // What the main loop does between ticks: the tiles are drawn right after a paint.
+    const auto idle = [this] {
+        QCoreApplication::processEvents();
+        clock.runPosted();
+    };
+    idle();
+    ASSERT_EQ(label->putsTiles(), !GetParam().tilesRefused);
     const auto* screen = dynamic_cast<const QImage*>(window->backingStore()->paintDevice());
     ASSERT_NE(screen, nullptr);
+    CountdownLabel shaped(label->font().pixelSize(), label->font().weight(), label->palette().color(QPalette::WindowText));
+    QPalette colours = shaped.palette();
+    colours.setBrush(QPalette::Window, label->palette().window());
+    shaped.setPalette(colours);
+    shaped.setFixedSize(label->size());
+    int modelBehind = 0;
     for (int left = 900; left > 0; --left) {
         SCOPED_TRACE(left);
-        ASSERT_EQ(label->text(), L("lock.auto_unlock_countdown", left / 60, left % 60));
+        const QString expected = L("lock.auto_unlock_countdown", left / 60, left % 60);
+        shaped.setText(expected);
+        const QImage fresh = shaped.grab().toImage();
         const QRect area(label->mapTo(window, QPoint()), label->size());
-        const QImage painted = label->grab().toImage();
-        ASSERT_EQ(screen->copy(area), painted.convertToFormat(screen->format()));
-        CountdownLabel shaped(label->font().pixelSize(), label->font().weight(),
-                              label->palette().color(QPalette::WindowText));
-        QPalette colours = shaped.palette();
-        colours.setBrush(QPalette::Window, label->palette().window());
-        shaped.setPalette(colours);
-        shaped.setFixedSize(label->size());
-        shaped.setText(label->text());
-        ASSERT_EQ(shaped.grab().toImage(), painted);
+        ASSERT_EQ(screen->copy(area), fresh.convertToFormat(screen->format()));
+        if (label->text() == expected) {
+            ASSERT_EQ(label->grab().toImage(), fresh);
+        } else {
+            ASSERT_EQ(label->text(), L("lock.auto_unlock_countdown", (left + 1) / 60, (left + 1) % 60));
+            ++modelBehind;
+        }
         clock.stall(begun + (901s - std::chrono::seconds(left)) + GetParam().late - clock.monotonicNow());
         clock.advance(0s);
+        idle();
     }
     EXPECT_FALSE(controller->isLocked());
-    EXPECT_EQ(blitter.puts > 0, !GetParam().tilesRefused);
+    if (GetParam().tilesRefused || !GetParam().putsLater) {
+        EXPECT_EQ(blitter.puts > 0, !GetParam().tilesRefused);
+        EXPECT_EQ(modelBehind, 0);
+        EXPECT_GE(watchdog.heartbeats, 899);
+    } else {
+        // Woken every other second, and a few times more around each of the two changes
+        // a minute where the text changes in more than its digits.
+        EXPECT_GT(blitter.puts, 899);
+        EXPECT_LE(watchdog.heartbeats, 900 / 2 + 15 * 2 * 2);
+        EXPECT_GT(modelBehind, 300);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, CountdownTest,
                          ::testing::Values(CountdownRow{"OnTime", 0ms}, CountdownRow{"LateBy400ms", 400ms},
-                                           CountdownRow{"WithoutTiles", 0ms, true}),
+                                           CountdownRow{"WithoutTiles", 0ms, true},
+                                           CountdownRow{"TilesPutAtOnceOnly", 0ms, false, false}),
                          [](const auto& row) { return std::string(row.param.name); });
 
 TEST_F(LockControllerTest, FlagsAreHandledInOrderAndQueuedOnesAndClosuresOutliveNothing)
