@@ -20,11 +20,14 @@ namespace ow {
 namespace {
 
 // A lock may last minutes with the window hidden: the pixmaps that styles cached for it,
-// and the heap's free pages, go back to the system. After the window has let go of its
-// own buffer, which it does once the event loop runs again.
+// and the heap's free pages, go back to the system. A moment into the lock, once the
+// window has let go of its own buffer and the overlays have drawn their countdown's tiles,
+// which takes some memory for a while.
+constexpr int kSettledMs = 300;
+
 void giveBackMemory()
 {
-    QTimer::singleShot(0, [] {
+    QTimer::singleShot(kSettledMs, [] {
         QPixmapCache::clear();
         malloc_trim(0);
     });
