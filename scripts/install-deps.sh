@@ -6,7 +6,8 @@ set -euo pipefail
 packages=(
     cmake make g++ musl-tools clang libclang-rt-14-dev pkg-config
     qt6-base-dev qt6-wayland fonts-dejavu-core
-    libx11-dev libx11-xcb-dev libxcb-sync-dev libxfixes-dev libxi-dev libxtst-dev libxss-dev libxres-dev
+    libx11-dev libx11-xcb-dev libxcb-sync-dev libxcb-xinput-dev libxcb-xtest0-dev libxcb-xfixes0-dev
+    libxcb-screensaver0-dev libxi-dev libxtst-dev libxres-dev
     libgtest-dev qt6-httpserver-dev qt6-websockets-dev libssl-dev
     xvfb x11-xkb-utils openbox dbus-daemon python3-dbusmock trayer
     sway grim wtype weston

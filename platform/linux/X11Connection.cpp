@@ -2,10 +2,12 @@
 
 #include "SessionKind.h"
 
+#include <QGuiApplication>
 #include <QtGlobal>
 
 #include <mutex>
 
+#include <X11/Xlib-xcb.h>
 #include <X11/Xlib.h>
 
 namespace ow {
@@ -27,45 +29,65 @@ int logXIOError(Display*)
     return 0;
 }
 
+void installHandlers()
+{
+    static std::once_flag installed;
+    std::call_once(installed, [] {
+        XSetErrorHandler(logXError);
+        XSetIOErrorHandler(logXIOError);
+    });
+}
+
 } // namespace
 
 std::unique_ptr<X11Connection> X11Connection::open()
 {
     if (SessionKind::current().wayland)
         return nullptr;
-    static std::once_flag handlersInstalled;
-    std::call_once(handlersInstalled, [] {
-        XSetErrorHandler(logXError);
-        XSetIOErrorHandler(logXIOError);
-    });
+    installHandlers();
     Display* display = XOpenDisplay(nullptr);
     if (!display)
         return nullptr;
-    return std::unique_ptr<X11Connection>(new X11Connection(display));
+    return std::unique_ptr<X11Connection>(new X11Connection(display, true));
 }
 
 std::shared_ptr<X11Connection> X11Connection::shared()
 {
     static std::weak_ptr<X11Connection> current;
     std::shared_ptr<X11Connection> connection = current.lock();
-    if (!connection || connection->isBroken()) {
+    if (connection && !connection->isBroken())
+        return connection;
+    // The toolkit's own connection, where it has one: another would cost its buffers.
+    const auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    if (x11 && x11->display() && !SessionKind::current().wayland) {
+        installHandlers();
+        connection.reset(new X11Connection(x11->display(), false));
+    } else {
         connection = open();
-        current = connection;
     }
+    current = connection;
     return connection;
 }
 
-X11Connection::X11Connection(_XDisplay* display)
+X11Connection::X11Connection(_XDisplay* display, bool owned)
     : m_display(display)
     , m_root(XDefaultRootWindow(display))
+    , m_owned(owned)
 {
-    // Without this, Xlib calls exit() when the server goes away.
-    XSetIOErrorExitHandler(display, &X11Connection::onIOError, this);
+    // Without this, Xlib calls exit() when the server goes away; the toolkit sees to its own.
+    if (owned)
+        XSetIOErrorExitHandler(display, &X11Connection::onIOError, this);
 }
 
 X11Connection::~X11Connection()
 {
-    XCloseDisplay(m_display);
+    if (m_owned)
+        XCloseDisplay(m_display);
+}
+
+bool X11Connection::isBroken() const
+{
+    return m_broken || xcb_connection_has_error(XGetXCBConnection(m_display));
 }
 
 int X11Connection::fd() const

@@ -14,8 +14,9 @@ public:
     // Wayland session (X11 input grabs cannot hold native Wayland clients there).
     static std::unique_ptr<X11Connection> open();
     // One connection for the services that only send requests and select no events, such
-    // as hiding the pointer while a lock lasts: opened by the first that asks, closed when
-    // the last lets go. Each Xlib connection holds some 75 KiB.
+    // as hiding the pointer while a lock lasts: the toolkit's own where it runs on X11,
+    // else opened by the first that asks and closed when the last lets go. Each Xlib
+    // connection holds some 75 KiB.
     static std::shared_ptr<X11Connection> shared();
 
     ~X11Connection();
@@ -26,14 +27,16 @@ public:
     unsigned long root() const { return m_root; }
     int fd() const;
     // True once the connection to the server is lost; only destruction is safe then.
-    bool isBroken() const { return m_broken; }
+    bool isBroken() const;
 
 private:
-    explicit X11Connection(_XDisplay* display);
+    // owned: closed with this object; the toolkit's connection is not.
+    X11Connection(_XDisplay* display, bool owned);
     static void onIOError(_XDisplay* display, void* self);
 
     _XDisplay* m_display;
     unsigned long m_root;
+    bool m_owned;
     bool m_broken = false;
 };
 

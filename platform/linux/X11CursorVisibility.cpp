@@ -2,8 +2,10 @@
 
 #include "X11Connection.h"
 
-#include <X11/Xlib.h>
-#include <X11/extensions/Xfixes.h>
+#include <X11/Xlib-xcb.h>
+#include <xcb/xfixes.h>
+
+#include <cstdlib>
 
 namespace ow {
 
@@ -17,25 +19,24 @@ bool X11CursorVisibility::ensureConnection()
     m_connection = X11Connection::shared();
     if (!m_connection)
         return false;
-    int eventBase = 0;
-    int errorBase = 0;
-    int major = 4;
-    int minor = 0;
-    // Hiding the cursor needs XFixes 4.
-    if (!XFixesQueryExtension(m_connection->display(), &eventBase, &errorBase)
-        || !XFixesQueryVersion(m_connection->display(), &major, &minor) || major < 4) {
+    // Hiding the cursor needs XFixes 4; on XCB, whose XFixes library the toolkit loads.
+    xcb_connection_t* xcb = XGetXCBConnection(m_connection->display());
+    xcb_xfixes_query_version_reply_t* version =
+        xcb_xfixes_query_version_reply(xcb, xcb_xfixes_query_version(xcb, 4, 0), nullptr);
+    const bool hides = version && version->major_version >= 4;
+    std::free(version);
+    if (!hides)
         m_connection.reset();
-        return false;
-    }
-    return true;
+    return hides;
 }
 
 void X11CursorVisibility::hide()
 {
     if (!ensureConnection())
         return;
-    XFixesHideCursor(m_connection->display(), m_connection->root());
-    XFlush(m_connection->display());
+    xcb_connection_t* xcb = XGetXCBConnection(m_connection->display());
+    xcb_xfixes_hide_cursor(xcb, xcb_window_t(m_connection->root()));
+    xcb_flush(xcb);
     ++m_hidden;
 }
 
@@ -43,8 +44,9 @@ void X11CursorVisibility::show()
 {
     if (m_hidden == 0 || !m_connection)
         return;
-    XFixesShowCursor(m_connection->display(), m_connection->root());
-    XFlush(m_connection->display());
+    xcb_connection_t* xcb = XGetXCBConnection(m_connection->display());
+    xcb_xfixes_show_cursor(xcb, xcb_window_t(m_connection->root()));
+    xcb_flush(xcb);
     --m_hidden;
 }
 

@@ -12,11 +12,12 @@
 #include <X11/XKBlib.h>
 #include <X11/Xlib-xcb.h>
 #include <X11/Xlib.h>
+#include <X11/extensions/XI2.h>
 #include <X11/extensions/XI2proto.h>
-#include <X11/extensions/XInput2.h>
-#include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 #include <xcb/xcb.h>
+#include <xcb/xinput.h>
+#include <xcb/xtest.h>
 
 namespace ow {
 
@@ -87,24 +88,20 @@ int xinput2Opcode(Display* display)
     int error = 0;
     if (!XQueryExtension(display, "XInputExtension", &opcode, &event, &error))
         return -1;
-    int major = 2;
-    int minor = 0;
-    return XIQueryVersion(display, &major, &minor) == Success ? opcode : -1;
+    // XInput 2 requests straight on XCB, whose library the toolkit has loaded already.
+    xcb_connection_t* connection = XGetXCBConnection(display);
+    xcb_input_xi_query_version_reply_t* version =
+        xcb_input_xi_query_version_reply(connection, xcb_input_xi_query_version(connection, 2, 0), nullptr);
+    const bool two = version && version->major_version >= 2;
+    std::free(version);
+    return two ? opcode : -1;
 }
 
-// A device grab asks for these events; pointers get none.
-struct DeviceMask {
-    explicit DeviceMask(std::initializer_list<int> events)
-    {
-        for (int event : events)
-            XISetMask(bits, event);
-        mask.deviceid = XIAllDevices;
-        mask.mask_len = sizeof bits;
-        mask.mask = bits;
-    }
-    unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {};
-    XIEventMask mask{};
-};
+// One word of XInput 2 event bits: a device grab asks for keys; pointers get none.
+constexpr uint32_t bit(int event)
+{
+    return uint32_t(1) << event;
+}
 
 } // namespace
 
@@ -163,8 +160,11 @@ bool X11InputGrab::grab(FlagsSink sink)
     XSelectInput(display, m_connection->root(), FocusChangeMask);
     if (m_xiOpcode >= 0) {
         // A keyboard or mouse plugged in during the lock is grabbed as it appears.
-        DeviceMask hierarchy{XI_HierarchyChanged};
-        XISelectEvents(display, m_connection->root(), &hierarchy.mask, 1);
+        struct {
+            xcb_input_event_mask_t head{XIAllDevices, 1};
+            uint32_t bits = bit(XI_HierarchyChanged);
+        } hierarchy;
+        xcb_input_xi_select_events(XGetXCBConnection(display), m_connection->root(), 1, &hierarchy.head);
     }
     XFlush(display);
 
@@ -209,68 +209,71 @@ X11InputGrab::GrabResult X11InputGrab::grabDevices()
 {
     if (m_xiOpcode < 0)
         return GrabResult::Held; // the core grabs are all there is
-    Display* display = m_connection->display();
-    int count = 0;
-    XIDeviceInfo* devices = XIQueryDevice(display, XIAllDevices, &count);
+    xcb_connection_t* connection = XGetXCBConnection(m_connection->display());
+    xcb_input_xi_query_device_reply_t* devices =
+        xcb_input_xi_query_device_reply(connection, xcb_input_xi_query_device(connection, XIAllDevices), nullptr);
     if (!devices)
         return GrabResult::Busy;
-    DeviceMask keys{XI_KeyPress, XI_KeyRelease};
-    DeviceMask nothing{};
+    const uint32_t keys = bit(XI_KeyPress) | bit(XI_KeyRelease);
+    const uint32_t nothing = 0;
     GrabResult result = GrabResult::Held;
-    for (int i = 0; i < count; ++i) {
-        const XIDeviceInfo& device = devices[i];
-        const bool keyboard = device.use == XISlaveKeyboard || device.use == XIFloatingSlave;
-        if (!device.enabled || (!keyboard && device.use != XISlavePointer))
+    for (auto it = xcb_input_xi_query_device_infos_iterator(devices); it.rem; xcb_input_xi_device_info_next(&it)) {
+        const xcb_input_xi_device_info_t& device = *it.data;
+        const bool keyboard = device.type == XISlaveKeyboard || device.type == XIFloatingSlave;
+        if (!device.enabled || (!keyboard && device.type != XISlavePointer))
             continue;
-        XIEventMask* mask = keyboard ? &keys.mask : &nothing.mask;
-        mask->deviceid = device.deviceid;
-        const Status status = XIGrabDevice(display, device.deviceid, m_connection->root(), CurrentTime,
-                                           m_blankCursor, XIGrabModeAsync, XIGrabModeAsync, False, mask);
-        if (status != GrabSuccess) {
+        xcb_input_xi_grab_device_reply_t* grabbed = xcb_input_xi_grab_device_reply(
+            connection,
+            xcb_input_xi_grab_device(connection, m_connection->root(), XCB_CURRENT_TIME, m_blankCursor, device.deviceid,
+                                     XCB_INPUT_GRAB_MODE_22_ASYNC, XCB_INPUT_GRAB_MODE_22_ASYNC,
+                                     XCB_INPUT_GRAB_OWNER_NO_OWNER, 1, keyboard ? &keys : &nothing),
+            nullptr);
+        const bool held = grabbed && grabbed->status == XCB_GRAB_STATUS_SUCCESS;
+        std::free(grabbed);
+        if (!held) {
             result = GrabResult::Busy;
             continue;
         }
         if (std::find(m_grabbedDevices.begin(), m_grabbedDevices.end(), device.deviceid) == m_grabbedDevices.end())
             m_grabbedDevices.push_back(device.deviceid);
     }
-    XIFreeDeviceInfo(devices);
+    std::free(devices);
     return result;
 }
 
 void X11InputGrab::releaseDevices()
 {
+    xcb_connection_t* connection = XGetXCBConnection(m_connection->display());
     for (int device : m_grabbedDevices)
-        XIUngrabDevice(m_connection->display(), device, CurrentTime);
+        xcb_input_xi_ungrab_device(connection, XCB_CURRENT_TIME, xcb_input_device_id_t(device));
     m_grabbedDevices.clear();
 }
 
 void X11InputGrab::liftStuckKeysAndButtons()
 {
     Display* display = m_connection->display();
-    int event = 0;
-    int error = 0;
-    int major = 0;
-    int minor = 0;
-    if (!m_holdsCoreGrabs || !XTestQueryExtension(display, &event, &error, &major, &minor))
+    xcb_connection_t* connection = XGetXCBConnection(display);
+    const xcb_query_extension_reply_t* xtest = xcb_get_extension_data(connection, &xcb_test_id);
+    if (!m_holdsCoreGrabs || !xtest || !xtest->present)
         return;
     // A device grab detaches the device from the session's core keyboard and pointer, so
     // a key or button that went up during the lock went up for us alone: the core devices
     // still hold it down, and the server auto-repeats a held key for ever. A press and a
     // release of each, sent while the core grabs still take every event, leave them up
     // without any program seeing either.
+    const auto tap = [connection](uint8_t press, uint8_t release, uint8_t detail) {
+        xcb_test_fake_input(connection, press, detail, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+        xcb_test_fake_input(connection, release, detail, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+    };
     const Keymap keys = keysDown(display);
     for (int keycode = 8; keycode < 256; ++keycode) {
-        if (!isDown(keys, keycode))
-            continue;
-        XTestFakeKeyEvent(display, unsigned(keycode), True, CurrentTime);
-        XTestFakeKeyEvent(display, unsigned(keycode), False, CurrentTime);
+        if (isDown(keys, keycode))
+            tap(XCB_KEY_PRESS, XCB_KEY_RELEASE, uint8_t(keycode));
     }
     const unsigned buttons = buttonsDown(display, m_connection->root());
     for (unsigned button = 1; button <= std::size(kButtonMasks); ++button) {
-        if (!(buttons & kButtonMasks[button - 1]))
-            continue;
-        XTestFakeButtonEvent(display, button, True, CurrentTime);
-        XTestFakeButtonEvent(display, button, False, CurrentTime);
+        if (buttons & kButtonMasks[button - 1])
+            tap(XCB_BUTTON_PRESS, XCB_BUTTON_RELEASE, uint8_t(button));
     }
     XSync(display, False);
 }
