@@ -21,7 +21,7 @@ public:
     // Gives input back. Safe when not grabbed.
     virtual void release() = 0;
     // Tries again to take back what the server broke of the grab, if the first retake at
-    // its notice lost to another client; the owner calls it once a second while grabbed,
+    // its notice lost to another client; the owner calls it every second or two while grabbed,
     // so it costs nothing when nothing was lost. Safe when not grabbed.
     virtual void reassert() = 0;
 };

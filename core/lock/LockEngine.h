@@ -39,8 +39,9 @@ public:
     virtual bool start(FlagsHandler handler) = 0;
     // Ends blocking and forgets the handler. Safe on a stopped engine.
     virtual void stop() = 0;
-    // Called once a second while running: takes back any part of the blocking that
-    // something outside broke. An engine that cannot lose it has nothing to do.
+    // Called at each tick of the lock, every second or two, while running: takes back any
+    // part of the blocking that something outside broke. An engine that cannot lose it has
+    // nothing to do.
     virtual void reassert() {}
     // Installs the observer, kept for the engine's life; engines that report flags ignore it.
     virtual void setObserver(Observer* /*observer*/) {}
