@@ -58,6 +58,8 @@ TEST(MenuBarIconStyleTest, ExtensionIconIsFusionsWithoutImageFormatPlugins)
 TEST(SymbolIconsTest, DrawnGearAndEnvelopeHaveTheirShape)
 {
     constexpr int kSize = 64;
+    QIcon::setThemeSearchPaths({}); // no theme's gear or envelope, whatever is installed
+    QIcon::setFallbackSearchPaths({});
     ASSERT_FALSE(QIcon::hasThemeIcon(QStringLiteral("preferences-system")));
     ASSERT_FALSE(QIcon::hasThemeIcon(QStringLiteral("mail-unread")));
     const auto alphaAt = [](const QImage& image, double x, double y) {
