@@ -7,7 +7,6 @@
 #include <QDBusObjectPath>
 
 #include <X11/Xlib-xcb.h>
-#include <X11/Xlib.h>
 #include <xcb/screensaver.h>
 
 #include <cstdlib>
